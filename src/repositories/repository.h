@@ -1,0 +1,52 @@
+#pragma once
+
+#include "example.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QSharedPointer>
+#include <QUrl>
+
+#include <memory>
+
+namespace Tidepool::Internal {
+
+class ApiClient;
+
+// One configured online repository: owns the REST client for its URL, keeps the examples last
+// listed and relays finished downloads.
+class Repository : public QObject
+{
+    Q_OBJECT
+
+public:
+    using ExamplePtr = QSharedPointer<Example>;
+    using Examples = QList<ExamplePtr>;
+
+    Repository(const QUrl &url, QObject *parent);
+    ~Repository() override;
+
+    QUrl url() const { return m_url; }
+    Examples examples() const { return m_examples; }
+    bool isReady() const;
+    void restart();
+    void download(const QSet<QString> &paths);
+
+signals:
+    void downloaded(Tidepool::Internal::Repository::ExamplePtr example);
+    void fetched();
+
+private slots:
+    void onFetched(const Tidepool::Internal::Repository::Examples &examples);
+
+private:
+    QUrl m_url;
+    Examples m_examples;
+    std::unique_ptr<ApiClient> m_client;
+};
+
+} // namespace Tidepool::Internal
+
+Q_DECLARE_METATYPE(Tidepool::Internal::Repository::ExamplePtr)
+Q_DECLARE_METATYPE(Tidepool::Internal::Repository::Examples)

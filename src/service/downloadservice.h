@@ -1,0 +1,49 @@
+#pragma once
+
+#include "plugin/settings.h"
+#include "repositories/repository.h"
+
+#include <QObject>
+#include <QSet>
+#include <QSharedPointer>
+#include <QTimer>
+
+namespace Tidepool::Internal {
+
+// The plugin's one installation service: keeps a Repository per configured repository, runs the
+// update cycle when a repository has been listed, and installs every downloaded example (unpack,
+// tidy, manifest, tell the host).
+class DownloadService : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit DownloadService(QObject *parent = nullptr);
+    ~DownloadService() override;
+
+    Repository::Examples examples(const QString &repositoryName) const;
+    void download(const QString &repositoryName, const QSet<QString> &paths);
+
+signals:
+    void updated();
+    void statusChanged(const QString &status);
+
+public slots:
+    void onDownloaded(Tidepool::Internal::Repository::ExamplePtr example);
+    void onFetched();
+
+private:
+    // (private operations are the service's own)
+    Settings m_settings;
+    QTimer m_restartTimer;
+    QList<QSharedPointer<Repository>> m_repositories;
+};
+
+// Process-wide constants, created when the library is loaded.
+// examplePathTemplate: the data location, a separator and "%2": %1 the repository name, %2 the
+// example's folder name.
+extern const QString examplePathTemplate;
+extern const QString repositoryCastErrorTemplate;
+extern const QString exampleIconFileName;
+
+} // namespace Tidepool::Internal
