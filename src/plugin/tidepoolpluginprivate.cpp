@@ -2,8 +2,6 @@
 
 #include "settings.h"
 #include "service/downloadservice.h"
-#include "ui/optionspage.h"
-#include "ui/optionswidget.h"
 
 #include <coreplugin/icore.h>
 #include <orvik/sdk.h>
@@ -27,11 +25,7 @@ TidepoolPluginPrivate::TidepoolPluginPrivate()
 {
     registerInstalledExamples(Core::ICore::settings(QSettings::UserScope));
 
-    // Registered with the host on construction; the host keeps it.
-    new OptionsPage(Orvik::Sdk::osVariant(0) + u' '
-                        + QCoreApplication::translate("Tidepool::Internal::TidepoolPlugin", "Examples"),
-                    "Zel.Tidepool.Plugin.Settings.Page",
-                    [] { return new OptionsWidget; });
+    // OPTIONS-PAGE: wired in once the page lands
 
     // The previous instance, if any, goes only once the new one is in place.
     std::unique_ptr<DownloadService> previous = std::exchange(serviceSlot(),
