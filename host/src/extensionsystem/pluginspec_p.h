@@ -1,0 +1,33 @@
+#pragma once
+
+#include <extensionsystem/pluginspec.h>
+
+#include <QPluginLoader>
+
+#include <memory>
+
+namespace ExtensionSystem::Internal {
+
+class PluginSpecPrivate
+{
+public:
+    QString id;
+    QString name;
+    QString displayName;
+    QString version;
+    QString compatVersion;
+    QString vendor;
+    QString description;
+    QString filePath;
+    QJsonObject metaData;
+    QList<PluginDependency> dependencies;
+
+    PluginSpec::State state = PluginSpec::Invalid;
+    QString errorString;
+
+    std::unique_ptr<QPluginLoader> loader;
+    IPlugin *plugin = nullptr;
+    bool builtIn = false;
+};
+
+} // namespace ExtensionSystem::Internal

@@ -1,0 +1,10 @@
+#include <solutions/tasking/tasktree.h>
+
+namespace Tasking {
+
+DoneResult toDoneResult(bool success)
+{
+    return success ? DoneResult::Success : DoneResult::Error;
+}
+
+} // namespace Tasking

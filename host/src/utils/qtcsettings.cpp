@@ -1,0 +1,45 @@
+#include <utils/qtcsettings.h>
+
+namespace Utils {
+
+void QtcSettings::beginGroup(const Key &prefix)
+{
+    QSettings::beginGroup(stringFromKey(prefix));
+}
+
+QVariant QtcSettings::value(const Key &key) const
+{
+    return QSettings::value(stringFromKey(key));
+}
+
+QVariant QtcSettings::value(const Key &key, const QVariant &def) const
+{
+    return QSettings::value(stringFromKey(key), def);
+}
+
+void QtcSettings::setValue(const Key &key, const QVariant &value)
+{
+    QSettings::setValue(stringFromKey(key), value);
+}
+
+void QtcSettings::remove(const Key &key)
+{
+    QSettings::remove(stringFromKey(key));
+}
+
+bool QtcSettings::contains(const Key &key) const
+{
+    return QSettings::contains(stringFromKey(key));
+}
+
+KeyList QtcSettings::childKeys() const
+{
+    KeyList keys;
+    const QStringList names = QSettings::childKeys();
+    keys.reserve(names.size());
+    for (const QString &name : names)
+        keys.append(keyFromString(name));
+    return keys;
+}
+
+} // namespace Utils
