@@ -115,9 +115,9 @@ void Settings::load(Utils::QtcSettings *settings)
     if (settings->contains(repositoriesKey)) {
         repositories = parseRepositories(settings->value(repositoriesKey).toStringList());
         if (repositories.isEmpty())
-            qCDebug(pluginLog) << "Empty or invalid settings. Check variable:" << repositoriesKey;
+            qCDebug(pluginLog) << "Empty or invalid settings. Check variable:" << QString::fromLatin1(repositoriesKey);
     } else {
-        qCDebug(pluginLog) << "Settings does not contain variable:" << repositoriesKey;
+        qCDebug(pluginLog) << "Settings does not contain variable:" << QString::fromLatin1(repositoriesKey);
     }
     settings->endGroup();
 }
