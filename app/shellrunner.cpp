@@ -1,0 +1,340 @@
+#include "shellrunner.h"
+
+#include "examplereport.h"
+#include "mainwindow.h"
+#include "preferencesdialog.h"
+#include "welcomeexamplesview.h"
+
+#include <coreplugin/helpmanager.h>
+#include <coreplugin/icore.h>
+#include <extensionsystem/pluginmanager.h>
+#include <extensionsystem/pluginspec.h>
+#include <hoststandin/hostsetup.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSet>
+#include <QTextStream>
+
+#include <atomic>
+#include <cstdio>
+
+namespace Shell {
+
+static const char pluginIid[] = "org.qt-project.Qt.QtCreatorPlugin";
+static const char tidepoolPluginId[] = "tidepool";
+static const int pollIntervalMs = 50;
+
+// The message handler outlives no runner: it is installed and removed by the runner.
+static std::atomic<WorkMonitor *> s_monitor{nullptr};
+static std::atomic<bool> s_passDebug{false};
+static std::atomic<bool> s_swallowLoaderWarnings{false};
+static QtMessageHandler s_previousHandler = nullptr;
+
+static void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const QLatin1String category(context.category ? context.category : "default");
+    if (WorkMonitor *monitor = s_monitor.load())
+        monitor->logLine(QString(category), message);
+    if (type == QtDebugMsg && !s_passDebug.load()
+        && (category.startsWith(QLatin1String("zel.tidepool")) || category == QLatin1String("default"))) {
+        return;
+    }
+    // Refused plugins are reported by the shell itself, once, after loading.
+    if (s_swallowLoaderWarnings.load() && category == QLatin1String("qtc.extensionsystem")
+        && type == QtWarningMsg) {
+        return;
+    }
+    if (s_previousHandler)
+        s_previousHandler(type, context, message);
+}
+
+static void printError(const QString &text)
+{
+    QTextStream(stderr) << QCoreApplication::applicationName() << ": " << text << Qt::endl;
+}
+
+RepositoryOutlook RepositoryOutlook::read(Utils::QtcSettings *settings, const QDate &today)
+{
+    RepositoryOutlook outlook;
+    if (!settings)
+        return outlook;
+    settings->beginGroup("Tidepool");
+    const QStringList items = settings->value("Repositories").toStringList();
+    const QStringList dates = settings->value("UpdatesCheckedDate").toStringList();
+    const QVariant days = settings->value("UpdatesCheckTimeoutDays", 1u);
+    settings->endGroup();
+
+    // The plugin takes the first valid item per name and per address.
+    QSet<QString> names;
+    QSet<QString> urls;
+    for (const QString &item : items) {
+        const QStringList parts = item.split(QLatin1Char('|'));
+        if (parts.size() < 2 || parts.at(0).isEmpty() || parts.at(1).isEmpty())
+            continue;
+        const QString url = QUrl(parts.at(1), QUrl::TolerantMode).toString();
+        if (names.contains(parts.at(0)) || urls.contains(url))
+            continue;
+        names.insert(parts.at(0));
+        urls.insert(url);
+    }
+    outlook.repositories = int(names.size());
+
+    const qint64 interval = days.toUInt();
+    if (interval == 0)
+        return outlook;   // every listing then logs that updates are disabled
+    QSet<QString> dated;
+    for (const QString &item : dates) {
+        const QStringList parts = item.split(QLatin1Char('|'));
+        if (parts.size() != 2 || dated.contains(parts.at(0)))
+            continue;
+        dated.insert(parts.at(0));
+        const QDate date = QDate::fromString(parts.at(1), QStringLiteral("dd.MM.yyyy"));
+        if (names.contains(parts.at(0)) && date.isValid() && date.daysTo(today) <= interval)
+            ++outlook.recentlyChecked;
+    }
+    return outlook;
+}
+
+ShellRunner::ShellRunner(const ShellOptions &options, QObject *parent)
+    : QObject(parent)
+    , m_options(options)
+{
+    m_pollTimer.setInterval(pollIntervalMs);
+    s_passDebug = options.verbose || !qEnvironmentVariableIsEmpty("QT_LOGGING_RULES");
+    s_monitor = &m_monitor;
+    s_previousHandler = qInstallMessageHandler(messageHandler);
+    // The plugin's categories are silent by default; the shell follows the plugin's work through
+    // them (see WorkMonitor), whether or not they end up printed.
+    QLoggingCategory::setFilterRules(QStringLiteral("zel.tidepool.plugin*.debug=true"));
+    connect(Core::HelpManager::Signals::instance(), &Core::HelpManager::Signals::documentationChanged,
+            &m_monitor, &WorkMonitor::documentationChanged);
+}
+
+ShellRunner::~ShellRunner()
+{
+    m_window.reset();
+    ExtensionSystem::PluginManager::shutdown();
+    qInstallMessageHandler(s_previousHandler);
+    s_monitor = nullptr;
+    QLoggingCategory::setFilterRules(QString());
+}
+
+QString ShellRunner::defaultPluginPath()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath()
+                           + QLatin1String("/../lib/qtcreator/plugins"));
+}
+
+bool ShellRunner::setUpHost()
+{
+    if (!m_options.settingsPath.isEmpty()) {
+        if (!QDir().mkpath(m_options.settingsPath)) {
+            printError(tr("Cannot create the settings folder %1.")
+                           .arg(QDir::toNativeSeparators(m_options.settingsPath)));
+            return false;
+        }
+        HostStandIn::setSettingsPath(QFileInfo(m_options.settingsPath).absoluteFilePath());
+    }
+    const QString pluginPath = m_options.pluginPath.isEmpty() ? defaultPluginPath()
+                                                              : m_options.pluginPath;
+    if (!QFileInfo(pluginPath).isDir()) {
+        printError(tr("The plugin folder %1 does not exist.").arg(QDir::toNativeSeparators(pluginPath)));
+        return false;
+    }
+    ExtensionSystem::PluginManager::setPluginIID(QString::fromLatin1(pluginIid));
+    ExtensionSystem::PluginManager::setPluginPaths({QFileInfo(pluginPath).absoluteFilePath()});
+    ExtensionSystem::PluginManager::setArguments(m_options.pluginArguments);
+    return true;
+}
+
+bool ShellRunner::loadPlugins()
+{
+    s_swallowLoaderWarnings = true;
+    ExtensionSystem::PluginManager::loadPlugins();
+    s_swallowLoaderWarnings = false;
+
+    bool ok = true;
+    int loaded = 0;
+    for (const ExtensionSystem::PluginSpec *spec : ExtensionSystem::PluginManager::plugins()) {
+        if (spec->hasError()) {
+            ok = false;
+            printError(tr("The plugin %1 was not loaded. %2")
+                           .arg(spec->name().isEmpty() ? QFileInfo(spec->filePath()).fileName()
+                                                       : spec->name(),
+                                spec->errorString()));
+        } else if (!spec->filePath().isEmpty()) {
+            ++loaded;
+        }
+    }
+    if (loaded == 0) {
+        printError(tr("No plugin was loaded from %1.")
+                       .arg(QDir::toNativeSeparators(ExtensionSystem::PluginManager::pluginPaths()
+                                                         .value(0))));
+        ok = false;
+    }
+    // The plugins install their translations while they initialize.
+    m_monitor.updateStatusPatterns();
+    return ok;
+}
+
+bool ShellRunner::pluginRunning(const QString &id) const
+{
+    const ExtensionSystem::PluginSpec *spec = ExtensionSystem::PluginManager::specById(id);
+    return spec && !spec->hasError() && spec->state() == ExtensionSystem::PluginSpec::Running;
+}
+
+void ShellRunner::waitUntilSettled(const std::function<void(bool settled)> &done)
+{
+    if (!pluginRunning(QString::fromLatin1(tidepoolPluginId))) {
+        // Nothing will happen by itself; list what is there.
+        QMetaObject::invokeMethod(this, [done] { done(true); }, Qt::QueuedConnection);
+        return;
+    }
+    connect(&m_pollTimer, &QTimer::timeout, this, [this, done] {
+        const bool settled = m_monitor.isSettled()
+                             && m_monitor.idleMilliseconds() >= m_options.idleMilliseconds;
+        const bool expired = m_runTimer.elapsed() >= qint64(m_options.timeoutSeconds) * 1000;
+        if (!settled && !expired)
+            return;
+        m_pollTimer.stop();
+        disconnect(&m_pollTimer, nullptr, this, nullptr);
+        done(settled);
+    });
+    m_pollTimer.start();
+}
+
+int ShellRunner::workExitCode(bool settled) const
+{
+    if (m_pluginsFailed)
+        return SetupFailed;
+    if (!settled)
+        return TimedOut;
+    if (!m_monitor.failures().isEmpty())
+        return WorkFailed;
+    if (pluginRunning(QString::fromLatin1(tidepoolPluginId))
+        && m_monitor.progress().repositoriesReady < m_outlook.repositories) {
+        return WorkFailed;
+    }
+    return Success;
+}
+
+void ShellRunner::reportProblems(bool settled) const
+{
+    for (const QString &warning : m_monitor.warnings())
+        printError(tr("warning: %1").arg(warning));
+    for (const QString &failure : m_monitor.failures())
+        printError(failure);
+    if (!settled) {
+        const WorkMonitor::Progress progress = m_monitor.progress();
+        printError(tr("The plugins were still working after %1 s (%2 request(s) and %3 unpack(s) "
+                      "outstanding); giving up.")
+                       .arg(m_options.timeoutSeconds)
+                       .arg(progress.pendingRequests(m_outlook.recentlyChecked))
+                       .arg(progress.unpacksStarted - progress.unpacksEnded));
+    }
+    const int ready = m_monitor.progress().repositoriesReady;
+    if (pluginRunning(QString::fromLatin1(tidepoolPluginId)) && ready < m_outlook.repositories) {
+        printError(tr("%1 of %2 configured repositories could not be reached.")
+                       .arg(m_outlook.repositories - ready)
+                       .arg(m_outlook.repositories));
+    }
+}
+
+int ShellRunner::finishHeadless(bool settled)
+{
+    const QStringList entries = Core::ICore::settings()
+                                    ->value("Help/InstalledExamples").toStringList();
+    const QList<ExampleSet> sets = ExampleCatalog::parseSets(entries);
+    int hidden = 0;
+    QStringList errors;
+    const QList<ExampleReport::Row> rows = ExampleReport::collect(sets, m_runStart, &hidden, &errors);
+    const int updated = int(std::count_if(rows.cbegin(), rows.cend(),
+                                          [](const ExampleReport::Row &row) { return row.updated; }));
+
+    QTextStream out(stdout);
+    out << ExampleReport::table(rows);
+    for (const QString &error : std::as_const(errors))
+        printError(error);
+    reportProblems(settled);
+
+    const int code = workExitCode(settled);
+    const WorkMonitor::Progress progress = m_monitor.progress();
+    out << tr("Summary: %1 example(s) listed in %2 set(s), %3 updated in this run, %4 hidden; "
+              "%5 installation(s) finished, %6 failure(s); %7 of %8 repositories reached.")
+               .arg(rows.size())
+               .arg(sets.size())
+               .arg(updated)
+               .arg(hidden)
+               .arg(progress.installationsFinished)
+               .arg(m_monitor.failures().size())
+               .arg(progress.repositoriesReady)
+               .arg(m_outlook.repositories)
+        << Qt::endl;
+    return code;
+}
+
+int ShellRunner::finishScreenshot(bool settled)
+{
+    reportProblems(settled);
+    m_window->examplesView()->rescan();
+    QWidget *target = m_window.get();
+    std::unique_ptr<PreferencesDialog> preferences;
+    if (!m_options.preferencesPage.isEmpty()) {
+        preferences = std::make_unique<PreferencesDialog>(m_window.get());
+        if (!preferences->showPage(Utils::Id::fromString(m_options.preferencesPage))) {
+            printError(tr("There is no preferences page %1.").arg(m_options.preferencesPage));
+            return SetupFailed;
+        }
+        preferences->show();
+        target = preferences.get();
+    }
+    QCoreApplication::processEvents();
+    const QPixmap picture = target->grab();
+    if (preferences)
+        preferences->reject();
+    if (!picture.save(m_options.screenshotFile)) {
+        printError(tr("Cannot write %1.").arg(QDir::toNativeSeparators(m_options.screenshotFile)));
+        return SetupFailed;
+    }
+    return workExitCode(settled);
+}
+
+int ShellRunner::exec()
+{
+    m_runStart = QDateTime::currentDateTime();
+    m_runTimer.start();
+    if (!setUpHost())
+        return SetupFailed;
+    m_outlook = RepositoryOutlook::read(Core::ICore::settings(), QDate::currentDate());
+    m_monitor.setSilentListingAllowance(m_outlook.recentlyChecked);
+    m_pluginsFailed = !loadPlugins();
+
+    if (m_options.headless) {
+        int code = SetupFailed;
+        waitUntilSettled([this, &code](bool settled) {
+            code = finishHeadless(settled);
+            QCoreApplication::exit(code);
+        });
+        QCoreApplication::exec();
+        return code;
+    }
+
+    m_window = std::make_unique<MainWindow>(&m_monitor);
+    if (!m_options.screenshotFile.isEmpty()) {
+        m_window->show();
+        int code = SetupFailed;
+        waitUntilSettled([this, &code](bool settled) {
+            code = finishScreenshot(settled);
+            QCoreApplication::exit(code);
+        });
+        QCoreApplication::exec();
+        return code;
+    }
+    m_window->show();
+    return QApplication::exec();
+}
+
+} // namespace Shell

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "shelloptions.h"
+#include "workmonitor.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace Utils { class QtcSettings; }
+
+namespace Shell {
+
+class MainWindow;
+
+// What the shell learns from the settings before the plugins start: how many repositories are
+// configured, and how many of them were checked so recently that their listing will end without
+// an update cycle.
+struct RepositoryOutlook
+{
+    int repositories = 0;
+    int recentlyChecked = 0;
+
+    static RepositoryOutlook read(Utils::QtcSettings *settings, const QDate &today);
+};
+
+// Sets up the stand-in host, loads the plugins and runs either the window or a headless pass.
+class ShellRunner : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum ExitCode { Success = 0, WorkFailed = 1, SetupFailed = 2, TimedOut = 3 };
+
+    explicit ShellRunner(const ShellOptions &options, QObject *parent = nullptr);
+    ~ShellRunner() override;
+
+    // Runs the event loop as far as the mode needs and returns the process exit code.
+    int exec();
+
+    static QString defaultPluginPath();
+
+private:
+    bool setUpHost();
+    bool loadPlugins();
+    bool pluginRunning(const QString &id) const;
+    void waitUntilSettled(const std::function<void(bool settled)> &done);
+    int finishHeadless(bool settled);
+    int finishScreenshot(bool settled);
+    int workExitCode(bool settled) const;
+    void reportProblems(bool settled) const;
+
+    ShellOptions m_options;
+    WorkMonitor m_monitor;
+    RepositoryOutlook m_outlook;
+    QDateTime m_runStart;
+    QElapsedTimer m_runTimer;
+    QTimer m_pollTimer;
+    bool m_pluginsFailed = false;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+} // namespace Shell
