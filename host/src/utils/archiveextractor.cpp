@@ -56,8 +56,13 @@ ReadArchive openArchive(const QString &sourceFile, ArchiveKind kind)
     return a;
 }
 
-bool isGZipFile(const QString &sourceFile)
+// A file that is one compressed file rather than a compressed archive: by name, as gzip itself
+// decides what to call the result, and by content.
+bool isPlainGZipFile(const QString &sourceFile)
 {
+    const QString name = QFileInfo(sourceFile).fileName().toLower();
+    if (!name.endsWith(QLatin1String(".gz")) || name.endsWith(QLatin1String(".tar.gz")))
+        return false;
     QFile file(sourceFile);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -171,14 +176,20 @@ ArchiveProbe probeArchive(const QString &sourceFile)
     if (!QFileInfo(sourceFile).isFile())
         return probe;
     for (const ArchiveKind kind : {ArchiveKind::Archive, ArchiveKind::GZipFile}) {
-        if (kind == ArchiveKind::GZipFile && !isGZipFile(sourceFile))
+        if (kind == ArchiveKind::GZipFile && !isPlainGZipFile(sourceFile))
             break;
         ReadArchive a = openArchive(sourceFile, kind);
         if (!a)
             continue;
         archive_entry *entry = nullptr;
         const int r = archive_read_next_header(a.get(), &entry);
-        if (r == ARCHIVE_OK || r == ARCHIVE_WARN) {
+        if (r != ARCHIVE_OK && r != ARCHIVE_WARN)
+            continue;
+        // Raw reading accepts any stream; the start of the data must also decompress.
+        char first[512];
+        if (kind == ArchiveKind::GZipFile && archive_read_data(a.get(), first, sizeof first) < 0)
+            continue;
+        {
             probe.ok = true;
             probe.kind = kind;
             probe.format = archive_format(a.get());
