@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSet>
 #include <QSharedPointer>
+#include <QStringList>
 #include <QTimer>
 
 namespace Tidepool::Internal {
@@ -33,7 +34,15 @@ public slots:
     void onFetched();
 
 private:
-    // (private operations are the service's own)
+    void setStatus(const QString &status);
+    QSharedPointer<Repository> findRepository(const QString &name) const;
+    void checkRepositories();
+    void registerExample(const QString &repositoryName, const Repository::ExamplePtr &example);
+    QStringList exampleFolders(const QString &repositoryName, const QString &path,
+                               const Repository::Examples &examples) const;
+    bool writeManifest(const QString &repositoryName, const Repository::ExamplePtr &example);
+    void notifyInstalled();
+
     Settings m_settings;
     QTimer m_restartTimer;
     QList<QSharedPointer<Repository>> m_repositories;

@@ -1,0 +1,449 @@
+#include "downloadservice.h"
+
+#include "manifestwriter.h"
+#include "projectinspection.h"
+
+#include "plugin/logging.h"
+
+#include <coreplugin/helpmanager.h>
+#include <coreplugin/icore.h>
+#include <utils/filepath.h>
+#include <utils/unarchiver.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <algorithm>
+#include <limits>
+
+namespace Tidepool::Internal {
+
+const QString examplePathTemplate = dataLocation() + QDir::separator() + QStringLiteral("%2");
+const QString repositoryCastErrorTemplate = QObject::tr("Unable to cast repository from: %1");
+const QString exampleIconFileName = QStringLiteral("example-icon.png");
+
+namespace {
+
+// The temporary archive of a running unpack job, kept on the job so that a service that goes
+// away before the job ends can still clean up.
+constexpr char archiveProperty[] = "tidepoolArchive";
+
+QString examplePath(const QString &repositoryName, const QString &folderName)
+{
+    // Both placeholders in one pass, so that a "%2" inside a repository name stays text.
+    return examplePathTemplate.arg(repositoryName, folderName);
+}
+
+QString pathOf(const Repository::ExamplePtr &example)
+{
+    return example->json().value(QLatin1String("path")).toString();
+}
+
+QString nameOf(const Repository::ExamplePtr &example)
+{
+    return example->json().value(QLatin1String("name")).toString();
+}
+
+QString classNameOf(const QObject *object)
+{
+    return object ? QString::fromLatin1(object->metaObject()->className())
+                  : QStringLiteral("(no sender)");
+}
+
+int restartInterval(quint32 seconds)
+{
+    // No faster than once a second: a client must get the chance to hear back from its server
+    // before it is replaced. The timer takes a signed 32-bit count of milliseconds.
+    constexpr qint64 minimum = 1000;
+    constexpr qint64 maximum = std::numeric_limits<int>::max();
+    return int(std::clamp(qint64(seconds) * 1000, minimum, maximum));
+}
+
+} // namespace
+
+DownloadService::DownloadService(QObject *parent)
+    : QObject(parent)
+{
+    m_settings.load(Core::ICore::settings());
+
+    for (auto it = m_settings.repositories.cbegin(); it != m_settings.repositories.cend(); ++it) {
+        const auto repository = QSharedPointer<Repository>::create(it->url, this);
+        m_repositories.append(repository);
+        connect(repository.get(), &Repository::downloaded, this, &DownloadService::onDownloaded);
+        connect(repository.get(), &Repository::fetched, this, &DownloadService::onFetched);
+    }
+
+    connect(&m_restartTimer, &QTimer::timeout, &m_restartTimer, [this] { checkRepositories(); },
+            Qt::DirectConnection);
+    m_restartTimer.start(restartInterval(m_settings.serviceRestartTimeoutSeconds));
+}
+
+DownloadService::~DownloadService()
+{
+    // Jobs still unpacking end before the service does: their completion handlers must not run
+    // on a service that is half gone, and their temporary archives would otherwise stay behind.
+    const auto jobs = findChildren<Utils::Unarchiver *>(QString(), Qt::FindDirectChildrenOnly);
+    for (Utils::Unarchiver *job : jobs) {
+        const QString archive = job->property(archiveProperty).toString();
+        disconnect(job, nullptr, this, nullptr);
+        delete job;
+        if (!archive.isEmpty())
+            QFile::remove(archive);
+    }
+}
+
+Repository::Examples DownloadService::examples(const QString &repositoryName) const
+{
+    const QSharedPointer<Repository> repository = findRepository(repositoryName);
+    return repository ? repository->examples() : Repository::Examples();
+}
+
+void DownloadService::download(const QString &repositoryName, const QSet<QString> &paths)
+{
+    const QSharedPointer<Repository> repository = findRepository(repositoryName);
+    if (!repository) {
+        setStatus(tr("Skip downloading examples - unable to find repository for name: %1")
+                      .arg(repositoryName));
+        return;
+    }
+    repository->download(paths);
+}
+
+void DownloadService::onFetched()
+{
+    auto repository = qobject_cast<Repository *>(sender());
+    if (!repository) {
+        setStatus(repositoryCastErrorTemplate.arg(classNameOf(sender())));
+        return;
+    }
+
+    emit updated();
+
+    if (m_settings.updatesCheckTimeoutDays == 0) {
+        qCDebug(serviceLog) << "Automatic updates disabled";
+        return;
+    }
+
+    const QUrl url = repository->url();
+    const QString name = m_settings.repositoryName(url);
+    const QDate lastCheck = m_settings.updatesCheckedDate.value(name);
+    const QDate today = QDate::currentDate();
+    // A date in the future counts as recent too.
+    if (lastCheck.isValid() && lastCheck.daysTo(today) <= qint64(m_settings.updatesCheckTimeoutDays))
+        return;
+
+    const Repository::Examples examples = repository->examples();
+    if (serviceLog().isDebugEnabled()) {
+        QStringList paths;
+        for (const Repository::ExamplePtr &example : examples)
+            paths.append(pathOf(example));
+        qCDebug(serviceLog) << "Updating examples:" << paths;
+    }
+
+    // Only the date is written, into what is stored now: the options page may have saved
+    // repositories or removals since this copy was loaded.
+    m_settings.saveUpdatesCheckedDate(Core::ICore::settings(), name, today);
+
+    if (name.isEmpty()) {
+        setStatus(tr("Skip downloading examples - unable to find repository for url: %1")
+                      .arg(url.toString()));
+        return;
+    }
+
+    QSet<QString> removed;
+    for (const RepositorySettings &settings : std::as_const(m_settings.repositories)) {
+        if (settings.url == url) {
+            removed = settings.removedExamples;
+            break;
+        }
+    }
+
+    const QDateTime lastCheckStart = lastCheck.startOfDay();
+    QSet<QString> paths;
+    for (const Repository::ExamplePtr &example : examples) {
+        const QString path = pathOf(example);
+        bool skip = removed.contains(path) || !isSafeFolderName(path);
+        if (!skip) {
+            // Unchanged since the day of the last check and still on disk.
+            const QDateTime lastActivity = example->lastActivity();
+            skip = lastActivity.isValid() && lastCheckStart.isValid()
+                   && lastActivity.secsTo(lastCheckStart) > 0
+                   && QFileInfo(examplePath(name, path)).isDir();
+        }
+        if (skip)
+            qCDebug(serviceLog) << "Skip example:" << nameOf(example);
+        else
+            paths.insert(path);
+    }
+
+    repository->download(paths);
+}
+
+void DownloadService::onDownloaded(Repository::ExamplePtr example)
+{
+    if (example->data().isEmpty()) {
+        setStatus(tr("The data is not downloaded for example: %1").arg(nameOf(example)));
+        return;
+    }
+
+    auto repository = qobject_cast<Repository *>(sender());
+    if (!repository) {
+        setStatus(repositoryCastErrorTemplate.arg(classNameOf(sender())));
+        return;
+    }
+
+    const QString name = m_settings.repositoryName(repository->url());
+    if (name.isEmpty()) {
+        setStatus(tr("Skip saving example %1 - unable to find repository name for url: %2")
+                      .arg(example->name(), repository->url().toString()));
+        return;
+    }
+
+    const QString path = pathOf(example);
+    if (!isSafeFolderName(path)) {
+        setStatus(tr("Skip saving example %1 - unusable folder name: %2")
+                      .arg(example->name(), path));
+        return;
+    }
+
+    setStatus(tr("Unpacking example: %1").arg(example->name()));
+
+    QTemporaryFile archiveFile(QStringLiteral("%1%2%3-XXXXXX%4")
+                                   .arg(QDir::tempPath(), QDir::separator(), path,
+                                        QStringLiteral(".tar.gz")));
+    if (archiveFile.open()) {
+        const QByteArray bytes = example->data();
+        const bool saved = archiveFile.write(bytes) == bytes.size() && archiveFile.flush();
+        archiveFile.close();
+        // The bytes are on disk now; the record is shared for the life of the IDE and need not
+        // hold every archive it ever downloaded.
+        if (saved)
+            example->setData({});
+    }
+    qCDebug(serviceLog) << "Saved temp file:" << archiveFile.fileName();
+
+    const Utils::FilePath archive = Utils::FilePath::fromString(archiveFile.fileName());
+    const auto sourceAndCommand = Utils::Unarchiver::sourceAndCommand(archive);
+    if (!sourceAndCommand) {
+        setStatus(tr("Downloaded file is not an archive"));
+        return;
+    }
+
+    auto unarchiver = new Utils::Unarchiver(this);
+    unarchiver->setSourceAndCommand(*sourceAndCommand);
+    unarchiver->setDestDir(Utils::FilePath::fromString(examplePath(name, QString())));
+    unarchiver->setProperty(archiveProperty, archive.toFSPathString());
+    archiveFile.setAutoRemove(false);
+
+    connect(unarchiver, &Utils::Unarchiver::outputReceived, this, [](const QString &output) {
+        qCDebug(archiveLog) << "Unpacking output:" << output;
+    });
+    connect(unarchiver, &Utils::Unarchiver::done, this,
+            [this, unarchiver, name, archive, example](Tasking::DoneResult result) {
+                QFile::remove(archive.toFSPathString());
+                if (result != Tasking::DoneResult::Success)
+                    setStatus(tr("There was an error while unarchiving"));
+                else
+                    registerExample(name, example);
+                unarchiver->deleteLater();
+            });
+
+    unarchiver->start();
+}
+
+void DownloadService::registerExample(const QString &repositoryName,
+                                      const Repository::ExamplePtr &example)
+{
+    const QString path = pathOf(example);
+    const QSharedPointer<Repository> repository = findRepository(repositoryName);
+    if (!repository) {
+        setStatus(tr("Skip registering example %1 - unable to find repository for name: %2")
+                      .arg(nameOf(example), repositoryName));
+        return;
+    }
+    if (!isSafeFolderName(path))
+        return;
+
+    const QString manifestError = tr("There was an error while creating example mainfest");
+    const QString exampleFolder = examplePath(repositoryName, path);
+    const QStringList folders = exampleFolders(repositoryName, path, repository->examples());
+
+    // The copy just unpacked is the newest folder of the example other than the installed one,
+    // which carries the path as its name. Only an archive that unpacks right into the installed
+    // folder, or one whose top folder is named otherwise, leaves nothing to move into place.
+    const auto newest = std::find_if(folders.crbegin(), folders.crend(),
+                                     [&path](const QString &folder) { return folder != path; });
+    if (newest == folders.crend()) {
+        const bool wasInstalled = QFileInfo::exists(exampleFolder + QDir::separator()
+                                                    + QLatin1String(manifestFileName));
+        if (!writeManifest(repositoryName, example)) {
+            if (!wasInstalled)
+                QDir(exampleFolder).removeRecursively();
+            setStatus(manifestError);
+        }
+        notifyInstalled();
+        return;
+    }
+
+    // A new version without a project file at its top cannot be registered: it goes, and
+    // whatever was installed before stays as it was.
+    const QString unpackedFolder = examplePath(repositoryName, *newest);
+    if (findProjectFile(unpackedFolder).isEmpty()) {
+        qCDebug(serviceLog) << "Project file not found";
+        QDir(unpackedFolder).removeRecursively();
+        setStatus(manifestError);
+        notifyInstalled();
+        return;
+    }
+
+    // Copies left over from earlier attempts.
+    for (const QString &folder : folders) {
+        if (folder != *newest && folder != path)
+            QDir(examplePath(repositoryName, folder)).removeRecursively();
+    }
+
+    // The installed copy steps aside (hidden, so that no scan lists it) until the new one is
+    // registered, and comes back if it cannot be.
+    QString previousFolder;
+    if (QFileInfo(exampleFolder).isDir()) {
+        previousFolder = examplePath(repositoryName, QStringLiteral(".%1.previous").arg(path));
+        QDir(previousFolder).removeRecursively();
+        if (!QDir().rename(exampleFolder, previousFolder)) {
+            QDir(exampleFolder).removeRecursively();
+            previousFolder.clear();
+        }
+    }
+    QDir().rename(unpackedFolder, exampleFolder);
+
+    if (writeManifest(repositoryName, example)) {
+        if (!previousFolder.isEmpty())
+            QDir(previousFolder).removeRecursively();
+    } else {
+        QDir(exampleFolder).removeRecursively();
+        if (!previousFolder.isEmpty())
+            QDir().rename(previousFolder, exampleFolder);
+        setStatus(manifestError);
+    }
+    notifyInstalled();
+}
+
+QStringList DownloadService::exampleFolders(const QString &repositoryName, const QString &path,
+                                            const Repository::Examples &examples) const
+{
+    const QStringList names = QDir(examplePath(repositoryName, QString()))
+                                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot,
+                                             QDir::Time | QDir::Reversed);
+    QStringList folders;
+    for (const QString &name : names) {
+        if (!name.startsWith(path))
+            continue;
+        // The folders of an example whose path merely begins with this one's (demo2 beside
+        // demo) belong to that example.
+        const bool belongsToOther = std::any_of(examples.cbegin(), examples.cend(),
+                                                [&](const Repository::ExamplePtr &other) {
+                                                    const QString otherPath = pathOf(other);
+                                                    return otherPath.size() > path.size()
+                                                           && name.startsWith(otherPath);
+                                                });
+        if (belongsToOther)
+            continue;
+        // Nor is an installed example of another name ever taken for a copy of this one, even
+        // when it is no longer listed online.
+        if (name != path
+            && QFileInfo::exists(examplePath(repositoryName, name) + QDir::separator()
+                                 + QLatin1String(manifestFileName))) {
+            continue;
+        }
+        folders.append(name);
+    }
+    return folders;
+}
+
+bool DownloadService::writeManifest(const QString &repositoryName,
+                                    const Repository::ExamplePtr &example)
+{
+    const QString folder = examplePath(repositoryName, pathOf(example));
+
+    ManifestFields fields;
+    fields.module = repositoryName;
+    fields.name = example->name();
+    fields.projectPath = findProjectFile(folder);
+    if (fields.projectPath.isEmpty()) {
+        qCDebug(serviceLog) << "Project file not found";
+        return false;
+    }
+
+    const QImage image = example->image();
+    if (!image.isNull()) {
+        const QString iconPath = folder + QDir::separator() + exampleIconFileName;
+        if (image.save(iconPath))
+            fields.imageUrl = iconPath;
+        else
+            qCDebug(serviceLog) << "Unable to save image:" << iconPath;
+    } else {
+        qCDebug(serviceLog) << "Repository contains no image for example:" << nameOf(example);
+    }
+    if (fields.imageUrl.isEmpty())
+        fields.imageUrl = findIcon(folder);
+
+    fields.description = example->json().value(QLatin1String("description")).toString();
+    fields.tags = example->tags().join(QLatin1Char(','));
+    fields.fileToOpen = findFileToOpen(folder);
+
+    const QByteArray manifest = manifestXml(fields);
+    if (manifest.isEmpty())
+        return false;
+
+    const QString manifestPath = QStringLiteral("%1%2%3").arg(folder, QDir::separator(),
+                                                              QLatin1String(manifestFileName));
+    if (!saveManifest(manifestPath, manifest)) {
+        qCDebug(serviceLog) << "Unable to save manifest:" << manifestPath;
+        return false;
+    }
+    return true;
+}
+
+void DownloadService::notifyInstalled()
+{
+    emit updated();
+    emit Core::HelpManager::Signals::instance()->documentationChanged();
+}
+
+void DownloadService::checkRepositories()
+{
+    bool allReady = true;
+    for (const QSharedPointer<Repository> &repository : std::as_const(m_repositories)) {
+        if (repository->isReady())
+            continue;
+        allReady = false;
+        setStatus(QStringLiteral("%1 (%2)").arg(tr("API client is not ready - restarting"),
+                                                repository->url().toString()));
+        repository->restart();
+    }
+    // Once every client has found its group the timer has done its work for good.
+    if (allReady)
+        m_restartTimer.stop();
+}
+
+QSharedPointer<Repository> DownloadService::findRepository(const QString &name) const
+{
+    const QUrl url = m_settings.repositories.value(name).url;
+    if (url.isEmpty())
+        return {};
+    const auto it = std::find_if(m_repositories.cbegin(), m_repositories.cend(),
+                                 [&url](const QSharedPointer<Repository> &repository) {
+                                     return repository->url() == url;
+                                 });
+    return it != m_repositories.cend() ? *it : QSharedPointer<Repository>();
+}
+
+void DownloadService::setStatus(const QString &status)
+{
+    if (!status.isEmpty())
+        qCDebug(serviceLog) << "Status:" << status;
+    emit statusChanged(status);
+}
+
+} // namespace Tidepool::Internal

@@ -1,0 +1,128 @@
+#include "manifestwriter.h"
+
+#include "plugin/logging.h"
+
+#include <QDomDocument>
+#include <QFile>
+#include <QSaveFile>
+
+// The template lives in the plugin's resources, which are linked in from a static library and so
+// have to be registered by hand.
+static void initTidepoolResources()
+{
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(tidepool);
+        return true;
+    }();
+    Q_UNUSED(registered)
+}
+
+namespace Tidepool::Internal {
+
+static bool isXmlChar(char32_t c)
+{
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF)
+           || (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+QString xmlSafeText(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            result.append(c).append(text.at(i + 1));
+            ++i;
+        } else if (!c.isSurrogate() && isXmlChar(c.unicode())) {
+            result.append(c);
+        }
+    }
+    return result;
+}
+
+// QDom writes a CDATA section verbatim, so a "]]>" inside it would end the section early and a
+// carriage return would come back as a line feed. The text is therefore split: "]]" ends one
+// section and ">" starts the next, and each carriage return travels as a character reference in
+// a text node of its own.
+static void appendCharacterData(QDomDocument &document, QDomElement &element, const QString &text)
+{
+    QString run;
+    bool appended = false;
+    const auto flush = [&] {
+        if (run.isEmpty())
+            return;
+        element.appendChild(document.createCDATASection(run));
+        run.clear();
+        appended = true;
+    };
+    for (const QChar c : text) {
+        if (c == u'\r') {
+            flush();
+            element.appendChild(document.createTextNode(QString(c)));
+            appended = true;
+            continue;
+        }
+        if (c == u'>' && run.endsWith(QLatin1String("]]")))
+            flush();
+        run.append(c);
+    }
+    flush();
+    if (!appended)
+        element.appendChild(document.createCDATASection(QString()));
+}
+
+QByteArray manifestXml(const ManifestFields &fields)
+{
+    initTidepoolResources();
+    QDomDocument document(QStringLiteral("document"));
+    QFile file(QStringLiteral(":/%1").arg(QLatin1String(manifestFileName)));
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCDebug(serviceLog) << "Internal manifest XML error: file not found";
+        return {};
+    }
+    QString errorMessage;
+    int errorLine = -1;
+    int errorColumn = -1;
+    if (!document.setContent(&file, &errorMessage, &errorLine, &errorColumn)) {
+        file.close();
+        qCDebug(serviceLog) << "Internal manifest XML error:" << errorMessage << errorLine
+                            << errorColumn;
+        return {};
+    }
+    file.close();
+
+    const QDomNodeList roots = document.elementsByTagName(QStringLiteral("instructionals"));
+    if (roots.isEmpty()) {
+        qCDebug(serviceLog) << "Internal manifest XML error: element \"instructionals\" not found";
+        return {};
+    }
+    QDomElement root = roots.at(0).toElement();
+    root.setAttribute(QStringLiteral("module"), xmlSafeText(fields.module));
+
+    QDomElement example = root.firstChildElement(QStringLiteral("examples"))
+                              .firstChildElement(QStringLiteral("example"));
+    example.setAttribute(QStringLiteral("name"), xmlSafeText(fields.name));
+    example.setAttribute(QStringLiteral("projectPath"), xmlSafeText(fields.projectPath));
+    example.setAttribute(QStringLiteral("imageUrl"), xmlSafeText(fields.imageUrl));
+
+    QDomElement description = example.firstChildElement(QStringLiteral("description"));
+    appendCharacterData(document, description, xmlSafeText(fields.description));
+    example.firstChildElement(QStringLiteral("tags"))
+        .appendChild(document.createTextNode(xmlSafeText(fields.tags)));
+    example.firstChildElement(QStringLiteral("fileToOpen"))
+        .appendChild(document.createTextNode(xmlSafeText(fields.fileToOpen)));
+
+    return document.toByteArray(1);
+}
+
+bool saveManifest(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(bytes);
+    return file.commit();
+}
+
+} // namespace Tidepool::Internal
