@@ -478,6 +478,8 @@ void PluginManager::loadPlugins()
             continue;
         if (!p.dependenciesReady(spec, PluginSpec::Initialized, &failed)) {
             p.setError(spec, tr("The dependency \"%1\" failed to initialize.").arg(failed));
+            delete spec->d->plugin;
+            spec->d->plugin = nullptr;
             continue;
         }
         QString error;
