@@ -73,6 +73,11 @@ bool MainWindow::showPreferences(const QString &pageId)
     return dialog.exec() == QDialog::Accepted;
 }
 
+void MainWindow::showWorkDone(const QString &summary)
+{
+    m_statusLabel->setText(summary);
+}
+
 void MainWindow::openExample(const ExampleItem &item)
 {
     // The shell has no project manager: it tells what the IDE would open.

@@ -24,6 +24,7 @@ public:
 
     WelcomeExamplesView *examplesView() const { return m_examples; }
     bool showPreferences(const QString &pageId = {});
+    void showWorkDone(const QString &summary);
 
 private:
     void openExample(const ExampleItem &item);

@@ -280,6 +280,8 @@ int ShellRunner::finishScreenshot(bool settled)
 {
     reportProblems(settled);
     m_window->examplesView()->rescan();
+    m_window->showWorkDone(m_monitor.failures().isEmpty() ? tr("Examples are up to date.")
+                                                          : m_monitor.failures().constLast());
     QWidget *target = m_window.get();
     std::unique_ptr<PreferencesDialog> preferences;
     if (!m_options.preferencesPage.isEmpty()) {
@@ -324,6 +326,7 @@ int ShellRunner::exec()
 
     m_window = std::make_unique<MainWindow>(&m_monitor);
     if (!m_options.screenshotFile.isEmpty()) {
+        m_window->resize(960, 600);
         m_window->show();
         int code = SetupFailed;
         waitUntilSettled([this, &code](bool settled) {
@@ -334,6 +337,16 @@ int ShellRunner::exec()
         return code;
     }
     m_window->show();
+    waitUntilSettled([this](bool settled) {
+        const int failures = int(m_monitor.failures().size());
+        if (!settled)
+            m_window->showWorkDone(tr("The plugins are still busy after %1 s.").arg(m_options.timeoutSeconds));
+        else if (failures > 0)
+            m_window->showWorkDone(tr("Examples checked, with %n failure(s): %1", nullptr, failures)
+                                       .arg(m_monitor.failures().constLast()));
+        else
+            m_window->showWorkDone(tr("Examples are up to date."));
+    });
     return QApplication::exec();
 }
 

@@ -13,10 +13,12 @@ int WorkMonitor::Progress::pendingRequests(int silentListingAllowance) const
 {
     const int searches = searchRequests - searchesAnswered;
     const int listings = qMax(0, listingRequests - listingsAnswered - silentListingAllowance);
-    const int archives = archiveRequests - imageRequests;   // an image request follows each archive
-    const int images = imageRequests - examplesDelivered;   // delivered with or without an image
+    // An example is delivered once its archive arrived, whether or not its image followed.
+    const int downloads = downloadsStarted - examplesDelivered;
+    // A failed image request is followed by the delivery of its example; every other failed
+    // request ends a search, a listing or a download.
     const int failedRequests = networkErrors - imageFailures;
-    return searches + listings + archives + images - failedRequests;
+    return searches + listings + downloads - failedRequests;
 }
 
 WorkMonitor::WorkMonitor(QObject *parent)
@@ -32,12 +34,16 @@ void WorkMonitor::addPattern(Status status, const char *context, const char *sou
     const QString translated = QCoreApplication::translate(context, source);
     if (translated != texts.first())
         texts.append(translated);
+    static const QRegularExpression placeholder(QStringLiteral("%\\d"));
     for (const QString &text : std::as_const(texts)) {
-        QString expression = QRegularExpression::escape(text);
-        // The arguments %1, %2 of the status text, escaped by the line above as %1, %2.
-        expression.replace(QRegularExpression(QStringLiteral("%\\d")), QStringLiteral("(.*)"));
-        m_patterns.append({status, QRegularExpression(QLatin1Char('^') + expression + QLatin1Char('$'),
-                                                      QRegularExpression::DotMatchesEverythingOption)});
+        // Each argument (%1, %2) of the status text stands for any text.
+        QStringList pieces;
+        for (const QString &piece : text.split(placeholder))
+            pieces.append(QRegularExpression::escape(piece));
+        const QString expression = QLatin1Char('^') + pieces.join(QLatin1String("(.*)"))
+                                   + QLatin1Char('$');
+        m_patterns.append({status, QRegularExpression(
+                                       expression, QRegularExpression::DotMatchesEverythingOption)});
     }
 }
 
@@ -150,14 +156,11 @@ void WorkMonitor::handleRequest(const QString &urlText)
 {
     const QUrl url(urlText);
     const QString path = url.path();
-    if (path.contains(QLatin1String("/repository/archive")))
-        ++m_progress.archiveRequests;
-    else if (path.endsWith(QLatin1String("/api/v4/groups")) && url.hasQuery())
+    // Archive and image requests are followed per example (see DownloadingExample).
+    if (path.endsWith(QLatin1String("/api/v4/groups")) && url.hasQuery())
         ++m_progress.searchRequests;
     else if (path.contains(QLatin1String("/api/v4/groups/")))
         ++m_progress.listingRequests;
-    else
-        ++m_progress.imageRequests;
 }
 
 void WorkMonitor::handleStatus(const QString &text)
@@ -183,13 +186,13 @@ void WorkMonitor::handleStatus(const QString &text)
     case Status::ImageFailed:
         // The network error just before belonged to the image; the example installs without it.
         ++m_progress.imageFailures;
+        // A project without an avatar is normal; the example still installs.
         for (qsizetype i = m_failures.size() - 1; i >= 0; --i) {
             if (classifyStatus(m_failures.at(i)) == Status::NetworkError) {
-                m_warnings.append(m_failures.takeAt(i));
+                m_failures.removeAt(i);
                 break;
             }
         }
-        m_warnings.append(text);
         break;
     case Status::Unpacking:
         ++m_progress.examplesDelivered;
@@ -215,10 +218,12 @@ void WorkMonitor::handleStatus(const QString &text)
     case Status::Restarting:
         m_warnings.append(text);
         break;
+    case Status::DownloadingExample:
+        ++m_progress.downloadsStarted;
+        break;
     case Status::Unknown:
     case Status::Searching:
     case Status::FetchExamples:
-    case Status::DownloadingExample:
         break;
     }
 }

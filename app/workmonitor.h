@@ -26,8 +26,7 @@ public:
     {
         int searchRequests = 0;
         int listingRequests = 0;
-        int archiveRequests = 0;
-        int imageRequests = 0;
+        int downloadsStarted = 0;
         int searchesAnswered = 0;
         int listingsAnswered = 0;
         int examplesDelivered = 0;   // archive arrived, handed over for unpacking
