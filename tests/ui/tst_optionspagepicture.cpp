@@ -1,0 +1,102 @@
+// Renders the settings page as a user sees it: a repository with installed examples, one of them
+// with a newer version online. With a file name as argument the picture is written there (the
+// README's picture is made this way); the run fails unless the update mark is in the picture.
+
+#include "uitestsupport.h"
+
+#include "ui/optionswidget.h"
+
+#include <QComboBox>
+#include <QImage>
+#include <QListWidget>
+#include <QTest>
+
+#include <cstdio>
+
+using namespace UiTest;
+
+namespace {
+
+int fail(const char *message)
+{
+    std::fprintf(stderr, "%s\n", message);
+    return 1;
+}
+
+bool containsColour(const QImage &image, const QColor &colour)
+{
+    const QRgb wanted = colour.rgb();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) == wanted)
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir dataHome;
+    if (qEnvironmentVariableIsEmpty("TIDEPOOL_TEST_DATA"))
+        qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    QApplication::setFont(QFont("DejaVu Sans", 9));
+
+    const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1])
+                                    : qEnvironmentVariable("TIDEPOOL_TEST_DATA") + "/options-page.png";
+
+    QTemporaryDir settingsDir;
+    HostStandIn::setSettingsPath(settingsDir.path());
+    if (!clearDataLocation())
+        return fail("Cannot prepare the data location");
+
+    LocalGitLab::Server server;
+    if (!server.start().isValid())
+        return fail("Cannot start the local GitLab server");
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const qint64 group = server.addGroup("veyra-examples", "Veyra Examples");
+    const QStringList examples{"bluetooth-chat", "camera-preview", "hello-sensors", "maps-navigation",
+                               "notifications", "qml-gallery"};
+    for (const QString &path : examples)
+        server.addProject(group, project(path, now.addDays(path == "hello-sensors" ? -1 : -30)));
+
+    QUrl url = server.baseUrl();
+    url.setPath("/veyra-examples");
+    saveSettings({{"Veyra Examples", url}, {"Community", QUrl("https://gitlab.example/community")}}, 7);
+    {
+        TidepoolPluginPrivate plugin;
+    }
+    QSignalSpy listed(downloadService(), &DownloadService::updated);
+    if (!listed.wait(15000))
+        return fail("The repository was not listed");
+
+    for (const QString &path : examples) {
+        if (path != "notifications" && !installManifest("Veyra Examples", path, now.addDays(-7)))
+            return fail("Cannot install the examples");
+    }
+
+    int result = 0;
+    {
+        OptionsWidget widget;
+        widget.resize(600, 420);
+        widget.show();
+        if (!QTest::qWaitForWindowExposed(&widget))
+            return fail("The page was not shown");
+        auto list = widget.findChild<QListWidget *>("examplesListWidget");
+        if (list->count() != 5)
+            return fail("The page does not list the installed examples");
+        list->setCurrentRow(1);
+        const QImage picture = widget.grab().toImage();
+        if (!containsColour(picture, QColor(0xe2, 0xb2, 0xb6)))
+            result = fail("The picture shows no example marked \"Update available\"");
+        else if (!picture.save(output, "PNG"))
+            result = fail("Cannot write the picture");
+    }
+    server.stop();
+    return result;
+}
