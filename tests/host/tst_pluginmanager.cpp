@@ -29,7 +29,7 @@ private slots:
     void comparesVersions();
 
 private:
-    static QStringList calls() { return qApp->property("pluginCalls").toStringList(); }
+    static QStringList calls() { return QCoreApplication::instance()->property("pluginCalls").toStringList(); }
     static QString libraryName(const QString &id);
 };
 
@@ -46,7 +46,7 @@ void tst_PluginManager::initTestCase()
 
 void tst_PluginManager::init()
 {
-    qApp->setProperty("pluginCalls", QStringList());
+    QCoreApplication::instance()->setProperty("pluginCalls", QStringList());
     PluginManager::setPluginIID(QStringLiteral("org.qt-project.Qt.QtCreatorPlugin"));
 }
 
@@ -86,7 +86,7 @@ void tst_PluginManager::loadsPluginsInDependencyOrder()
     QCOMPARE(setupFinished.size(), 1);
     QCOMPARE(calls().mid(6), QStringList({"alpha:delayedInitialize", "beta:delayedInitialize"}));
 
-    qApp->setProperty("pluginCalls", QStringList());
+    QCoreApplication::instance()->setProperty("pluginCalls", QStringList());
     PluginManager::shutdown();
     QCOMPARE(calls(), QStringList({"alpha:aboutToShutdown", "beta:aboutToShutdown",
                                    "alpha:deleted", "beta:deleted"}));

@@ -32,6 +32,8 @@ static constexpr int asynchronousShutdownTimeoutMs = 30000;
 class PluginManagerPrivate
 {
 public:
+    ~PluginManagerPrivate() { clear(); }
+
     void clear();
     void addBuiltIns();
     PluginSpec *readSpec(const QString &filePath);
