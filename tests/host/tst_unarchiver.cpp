@@ -217,11 +217,10 @@ void tst_Unarchiver::refusesHostileArchive_data()
     QTest::newRow("symlink climbing above its folder")
         << Entries{ArchiveEntry::dir("top/"), ArchiveEntry::symlink("top/out", "../../sentinel")};
     QTest::newRow("symlink with absolute target")
-        << Entries{ArchiveEntry::symlink("out", "/SENTINEL"), ArchiveEntry::file("out/evil.txt", "x")};
+        << Entries{ArchiveEntry::symlink("out", "/SENTINEL")};
     // "here" points at the destination itself, so "here/.." is the folder above it.
     QTest::newRow("symlink out through another symlink")
-        << Entries{ArchiveEntry::symlink("here", "."), ArchiveEntry::symlink("out", "here/../sentinel"),
-                   ArchiveEntry::file("out/evil.txt", "x")};
+        << Entries{ArchiveEntry::symlink("here", "."), ArchiveEntry::symlink("out", "here/../sentinel")};
     QTest::newRow("write through a symlink that stays inside")
         << Entries{ArchiveEntry::dir("real/"), ArchiveEntry::symlink("alias", "real"),
                    ArchiveEntry::file("alias/evil.txt", "x")};
@@ -258,9 +257,10 @@ void tst_Unarchiver::refusesHostileArchive()
     QCOMPARE(tree(sentinelPath()), m_sentinelTree);
     QCOMPARE(QDir(m_work->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList({"archive.tar.gz", "dest", "sentinel"}));
+    // Nothing written under a refused name, and no link left behind that leads out.
     const QStringList unpacked = tree(destPath());
     for (const QString &path : unpacked)
-        QVERIFY2(!path.contains("evil") && !path.contains("copy"), qPrintable(path));
+        QVERIFY2(!path.contains("evil") && !path.contains("copy") && !path.startsWith("out"), qPrintable(path));
 }
 
 void tst_Unarchiver::keepsWhatCameBeforeARefusedEntry()
