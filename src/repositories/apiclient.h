@@ -5,6 +5,14 @@
 #include <QObject>
 #include <QUrl>
 
+#include <functional>
+#include <memory>
+
+QT_BEGIN_NAMESPACE
+class QJsonDocument;
+class QNetworkAccessManager;
+QT_END_NAMESPACE
+
 namespace Tidepool::Internal {
 
 // Speaks the GitLab REST API v4 for one repository: looks the group up, lists its projects and
@@ -20,6 +28,15 @@ public:
     bool isReady() const { return m_groupId != 0; }
     void download(const Repository::Examples &examples);
 
+    // Transfer timeouts are inactivity timeouts: a request ends once no data has arrived for
+    // that long. Values of 0 or less restore the defaults.
+    static void setTransferTimeouts(int requestMs, int archiveMs);
+    static int requestTransferTimeout();
+    static int archiveTransferTimeout();
+    // Archives larger than this many bytes are aborted; 0 or less restores the default.
+    static void setArchiveSizeLimit(qint64 bytes);
+    static qint64 archiveSizeLimit();
+
 signals:
     void ready();
     void statusChanged(QString status);
@@ -30,10 +47,34 @@ public slots:
     void fetch();
 
 private:
-    // (private operations and the rest of the state are the client's own)
+    struct Chain;
+    struct Shared;
+    struct Reply;
+    enum class Kind { Json, Image, Archive };
+    using FinishedHandler = std::function<void(const QByteArray &body)>;
+    using ErrorHandler = std::function<void()>;
+
+    void findGroup();
+    QNetworkAccessManager *request(const QUrl &url, const QByteArray &contentType, Kind kind,
+                                   const FinishedHandler &onFinished, const ErrorHandler &onError,
+                                   const std::shared_ptr<Chain> &chain = {});
+    void handleReply(const Reply &reply, const FinishedHandler &onFinished,
+                     const ErrorHandler &onError, const std::shared_ptr<Chain> &chain);
+    void setStatus(const QString &text);
+    QJsonDocument parseReply(const QByteArray &body);
+    void processSearchResult(const QJsonDocument &document);
+    void processFetchResult(const QJsonDocument &document);
+    static Repository::ExamplePtr downloadExample(const std::shared_ptr<Shared> &shared,
+                                                  const Repository::ExamplePtr &example);
+    void requestImage(const Repository::ExamplePtr &example, const std::shared_ptr<Chain> &chain);
+    void onAboutToQuit();
+
     QUrl m_apiUrl;
     QString m_group;
     quint64 m_groupId = 0;
+    // What the download chains on the pool threads share with the client; it outlives the
+    // client, so a chain can find out that its client is gone.
+    const std::shared_ptr<Shared> m_shared;
 };
 
 } // namespace Tidepool::Internal

@@ -1,0 +1,544 @@
+#include "apiclient.h"
+
+#include "plugin/logging.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSslSocket>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+
+namespace Tidepool::Internal {
+
+using ExamplePtr = Repository::ExamplePtr;
+
+// Every request ends, even when the server stops sending: Qt aborts a transfer after this long
+// without any data arriving. 30 s is generous for a JSON answer or an avatar of a few kilobytes;
+// an archive gets 60 s, because a large project may pause while the server packs it. Both can be
+// set for tests, and TIDEPOOL_TRANSFER_TIMEOUT_MS overrides both defaults.
+static constexpr int defaultRequestTimeoutMs = 30 * 1000;
+static constexpr int defaultArchiveTimeoutMs = 60 * 1000;
+
+// JSON answers and images are read whole into memory; no sane group listing or avatar comes near
+// 32 MiB. Archives are held in memory as well, so they are bounded too (1 GiB by default).
+static constexpr qint64 jsonSizeLimit = 32 * 1024 * 1024;
+static constexpr qint64 defaultArchiveSizeLimit = qint64(1024) * 1024 * 1024;
+
+static int timeoutFromEnvironment(int fallback)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue("TIDEPOOL_TRANSFER_TIMEOUT_MS", &ok);
+    return ok && value > 0 ? value : fallback;
+}
+
+static std::atomic<int> s_requestTimeoutMs{timeoutFromEnvironment(defaultRequestTimeoutMs)};
+static std::atomic<int> s_archiveTimeoutMs{timeoutFromEnvironment(defaultArchiveTimeoutMs)};
+static std::atomic<qint64> s_archiveSizeLimit{defaultArchiveSizeLimit};
+
+void ApiClient::setTransferTimeouts(int requestMs, int archiveMs)
+{
+    s_requestTimeoutMs = requestMs > 0 ? requestMs
+                                       : timeoutFromEnvironment(defaultRequestTimeoutMs);
+    s_archiveTimeoutMs = archiveMs > 0 ? archiveMs
+                                       : timeoutFromEnvironment(defaultArchiveTimeoutMs);
+}
+
+int ApiClient::requestTransferTimeout()
+{
+    return s_requestTimeoutMs;
+}
+
+int ApiClient::archiveTransferTimeout()
+{
+    return s_archiveTimeoutMs;
+}
+
+void ApiClient::setArchiveSizeLimit(qint64 bytes)
+{
+    s_archiveSizeLimit = bytes > 0 ? bytes : defaultArchiveSizeLimit;
+}
+
+qint64 ApiClient::archiveSizeLimit()
+{
+    return s_archiveSizeLimit;
+}
+
+// One example's download chain. Its pool thread waits in `loop` until a handler, the client's
+// destruction or the application's end ends the chain; once ended, nothing touches the loop.
+struct ApiClient::Chain
+{
+    QMutex mutex;
+    QEventLoop *loop = nullptr;
+    bool ended = false;
+
+    bool isEnded()
+    {
+        QMutexLocker locker(&mutex);
+        return ended;
+    }
+
+    void end()
+    {
+        QMutexLocker locker(&mutex);
+        if (ended)
+            return;
+        ended = true;
+        // The loop belongs to the pool thread: have it quit there.
+        if (loop)
+            QMetaObject::invokeMethod(loop, "quit", Qt::QueuedConnection);
+    }
+};
+
+// Shared between the client and its download chains. `client` is null once the client is being
+// destroyed; pool threads use the client only while holding `mutex` and seeing it non-null.
+struct ApiClient::Shared
+{
+    QMutex mutex;
+    ApiClient *client = nullptr;
+    bool quitting = false;
+    QList<std::shared_ptr<Chain>> chains;
+};
+
+// The outcome of one request, taken from the reply on the reply's own thread.
+struct ApiClient::Reply
+{
+    bool ok = false;
+    QString errorText;
+    QByteArray body;
+};
+
+ApiClient::ApiClient(const QUrl &url, QObject *parent)
+    : QObject(parent)
+    , m_shared(std::make_shared<Shared>())
+{
+    static const bool typesRegistered = [] {
+        qRegisterMetaType<ExamplePtr>("Repository::ExamplePtr");
+        qRegisterMetaType<Repository::Examples>("Repository::Examples");
+        qRegisterMetaType<ExamplePtr>("Tidepool::Internal::Repository::ExamplePtr");
+        qRegisterMetaType<Repository::Examples>("Tidepool::Internal::Repository::Examples");
+        return true;
+    }();
+    Q_UNUSED(typesRegistered)
+
+    m_shared->client = this;
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &ApiClient::onAboutToQuit);
+
+    // Query and fragment would end up in front of every endpoint: only scheme, user info, host
+    // and port make the API base URL.
+    m_apiUrl = url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment);
+    m_apiUrl.setPath(QStringLiteral("/api/v4"), QUrl::DecodedMode);
+    // Only the web schemes speak the API; "localhost:8080/group" parses with the scheme
+    // "localhost".
+    const QString scheme = m_apiUrl.scheme().toLower();
+    if (!m_apiUrl.isValid() || m_apiUrl.isLocalFile() || m_apiUrl.isRelative()
+        || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        qCDebug(apiLog) << "Provided repository url is not valid:" << url.toString();
+        return;
+    }
+
+    m_group = url.path(QUrl::FullyDecoded);
+    if (m_group.startsWith(QLatin1Char('/')))
+        m_group.remove(0, 1);
+    if (m_group.endsWith(QLatin1Char('/')))
+        m_group.chop(1);
+    if (m_group.isEmpty()) {
+        qCDebug(apiLog) << "Provided repository url has no group:" << url.toString();
+        return;
+    }
+
+    if (!QSslSocket::supportsSsl()) {
+        qCDebug(apiLog) << "Platform SSL support is not detected - connection to the "
+                           "repositories most likely will not be established!";
+    }
+
+    // Searched from the event loop, after the owner has connected its signals.
+    QMetaObject::invokeMethod(this, &ApiClient::findGroup, Qt::QueuedConnection);
+}
+
+ApiClient::~ApiClient()
+{
+    QList<std::shared_ptr<Chain>> chains;
+    {
+        QMutexLocker locker(&m_shared->mutex);
+        m_shared->client = nullptr;
+        chains = m_shared->chains;
+    }
+    // Their handlers die with this client: release the waiting pool threads.
+    for (const std::shared_ptr<Chain> &chain : std::as_const(chains))
+        chain->end();
+
+    // Requests made on this thread belong to this client; drop them before anything can report.
+    const auto managers = findChildren<QNetworkAccessManager *>(Qt::FindDirectChildrenOnly);
+    for (QNetworkAccessManager *manager : managers) {
+        manager->disconnect();
+        delete manager;
+    }
+}
+
+void ApiClient::onAboutToQuit()
+{
+    QList<std::shared_ptr<Chain>> chains;
+    {
+        QMutexLocker locker(&m_shared->mutex);
+        m_shared->quitting = true;
+        chains = m_shared->chains;
+    }
+    for (const std::shared_ptr<Chain> &chain : std::as_const(chains))
+        chain->end();
+}
+
+void ApiClient::setStatus(const QString &text)
+{
+    if (!text.isEmpty())
+        qCDebug(apiLog) << "Status:" << text;
+    emit statusChanged(text);
+}
+
+QNetworkAccessManager *ApiClient::request(const QUrl &url, const QByteArray &contentType,
+                                          Kind kind, const FinishedHandler &onFinished,
+                                          const ErrorHandler &onError,
+                                          const std::shared_ptr<Chain> &chain)
+{
+    qCDebug(apiLog) << "Requesting:" << url.toString();
+
+    const bool archive = kind == Kind::Archive;
+    const int timeoutMs = archive ? archiveTransferTimeout() : requestTransferTimeout();
+    const qint64 sizeLimit = archive ? archiveSizeLimit() : jsonSizeLimit;
+
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+    request.setTransferTimeout(timeoutMs);
+
+    // A manager made on this client's thread is its child, so it goes with the client. One made
+    // on a pool thread is owned by that thread's download chain, which deletes it (and its reply)
+    // before it returns; its outcome reaches the client as a copied value.
+    const bool onClientThread = QThread::currentThread() == thread();
+    auto manager = new QNetworkAccessManager(onClientThread ? this : nullptr);
+    QNetworkReply *reply = manager->get(request);
+
+    // Stop as soon as the announced or the received size passes the limit. A body that arrives
+    // in one piece is only seen once the reply has finished: takeReply checks that one.
+    const QString tooLarge = tr("The reply exceeds the size limit of %1 bytes").arg(sizeLimit);
+    auto abortReason = std::make_shared<QString>();
+    const auto checkSize = [reply, sizeLimit, abortReason, tooLarge](qint64 received,
+                                                                     qint64 total) {
+        if (!abortReason->isEmpty() || reply->isFinished()
+            || (received <= sizeLimit && total <= sizeLimit)) {
+            return;
+        }
+        *abortReason = tooLarge;
+        reply->abort();
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, checkSize] {
+        bool known = false;
+        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        if (known)
+            checkSize(0, length);
+    });
+    connect(reply, &QNetworkReply::downloadProgress, reply, checkSize);
+
+    const auto takeReply = [abortReason, timeoutMs, sizeLimit, tooLarge](QNetworkReply *finished) {
+        Reply result;
+        const int status = finished->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        result.ok = finished->error() == QNetworkReply::NoError && status >= 200 && status <= 299;
+        if (result.ok && finished->bytesAvailable() > sizeLimit) {
+            result.ok = false;
+            result.errorText = tooLarge;
+        } else if (result.ok)
+            result.body = finished->readAll();
+        else if (!abortReason->isEmpty())
+            result.errorText = *abortReason;
+        else if (finished->error() == QNetworkReply::OperationCanceledError)
+            // Nothing but the transfer timeout cancels a reply that is still connected.
+            result.errorText = tr("No data received for %1 ms").arg(timeoutMs);
+        else
+            result.errorText = finished->errorString();
+        finished->close();
+        return result;
+    };
+
+    if (onClientThread) {
+        connect(manager, &QNetworkAccessManager::finished, manager,
+                [this, manager, takeReply, onFinished, onError, chain](QNetworkReply *finished) {
+                    const Reply result = takeReply(finished);
+                    finished->deleteLater();
+                    manager->deleteLater();
+                    handleReply(result, onFinished, onError, chain);
+                });
+    } else {
+        const std::shared_ptr<Shared> shared = m_shared;
+        connect(manager, &QNetworkAccessManager::finished, manager,
+                [shared, takeReply, onFinished, onError, chain](QNetworkReply *finished) {
+                    const Reply result = takeReply(finished);
+                    QMutexLocker locker(&shared->mutex);
+                    ApiClient *client = shared->client;
+                    if (!client)
+                        return;
+                    // Posted to the client: dropped if the client is deleted before it runs.
+                    QMetaObject::invokeMethod(
+                        client,
+                        [client, result, onFinished, onError, chain] {
+                            client->handleReply(result, onFinished, onError, chain);
+                        },
+                        Qt::QueuedConnection);
+                });
+    }
+    return manager;
+}
+
+void ApiClient::handleReply(const Reply &reply, const FinishedHandler &onFinished,
+                            const ErrorHandler &onError, const std::shared_ptr<Chain> &chain)
+{
+    // A download chain that has ended is abandoned: its remaining replies report nothing.
+    if (chain && chain->isEnded())
+        return;
+    if (reply.ok) {
+        onFinished(reply.body);
+    } else {
+        setStatus(tr("Network error: %1").arg(reply.errorText));
+        onError();
+    }
+}
+
+QJsonDocument ApiClient::parseReply(const QByteArray &body)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError) {
+        qCDebug(apiLog) << "Json response:" << body;
+        qCDebug(apiLog) << "Json parse error: " << error.errorString();
+    }
+    return document;
+}
+
+void ApiClient::findGroup()
+{
+    setStatus(tr("Searching examples"));
+    const QUrl url(m_apiUrl.toString() + QStringLiteral("/groups?search=\"%1\"").arg(m_group),
+                   QUrl::TolerantMode);
+    request(
+        url, "application/json", Kind::Json,
+        [this](const QByteArray &body) { processSearchResult(parseReply(body)); }, [] {});
+}
+
+void ApiClient::processSearchResult(const QJsonDocument &document)
+{
+    setStatus(QString());
+    if (document.isNull()) {
+        setStatus(tr("Search error: request return null object"));
+        return;
+    }
+
+    QJsonObject group;
+    if (document.isArray()) {
+        const QJsonArray results = document.array();
+        if (!results.isEmpty())
+            group = results.first().toObject();
+        if (results.size() > 1) {
+            // The search matches substrings of paths and names, so the first hit may be another
+            // group ("demo" finds "demo-archive"): prefer the group with exactly this path.
+            const auto match = std::find_if(results.begin(), results.end(),
+                                            [this](const QJsonValue &result) {
+                return result.toObject().value(QLatin1String("full_path")).toString()
+                           .compare(m_group, Qt::CaseInsensitive) == 0;
+            });
+            if (match != results.end()) {
+                group = (*match).toObject();
+                qCDebug(apiLog) << "Search request return more than 1 object - taking the one "
+                                   "with full_path:" << m_group;
+            } else {
+                qCDebug(apiLog) << "Search request return more than 1 object - taking first";
+            }
+        }
+    } else {
+        group = document.object();
+    }
+
+    if (!group.contains(QLatin1String("id"))) {
+        setStatus(tr("Search error: request return wrong data - no id field"));
+        return;
+    }
+
+    m_groupId = quint64(qint64(group.value(QLatin1String("id")).toInt()));
+    if (m_groupId != 0) {
+        setStatus(tr("API client is ready"));
+        emit ready();
+    }
+}
+
+void ApiClient::fetch()
+{
+    if (m_groupId == 0) {
+        setStatus(tr("Repository error: group id not found - unable to fetch examples"));
+        return;
+    }
+
+    setStatus(tr("Fetch examples"));
+    const QUrl url(m_apiUrl.toString() + QStringLiteral("/groups/%1").arg(m_groupId),
+                   QUrl::TolerantMode);
+    request(
+        url, "application/json", Kind::Json,
+        [this](const QByteArray &body) { processFetchResult(parseReply(body)); }, [] {});
+}
+
+void ApiClient::processFetchResult(const QJsonDocument &document)
+{
+    setStatus(QString());
+    if (document.isNull()) {
+        setStatus(tr("Fetch error: request return null object"));
+        return;
+    }
+
+    QJsonObject group;
+    if (document.isArray()) {
+        const QJsonArray results = document.array();
+        if (results.size() > 1)
+            qCDebug(apiLog) << "Fetch request return more than 1 object - taking first";
+        if (!results.isEmpty())
+            group = results.first().toObject();
+    } else {
+        group = document.object();
+    }
+
+    if (!group.contains(QLatin1String("projects"))) {
+        setStatus(tr("Fetch error: request return wrong data - no projects field"));
+        return;
+    }
+
+    Repository::Examples examples;
+    const QJsonArray projects = group.value(QLatin1String("projects")).toArray();
+    for (const QJsonValue &project : projects) {
+        const auto example = ExamplePtr::create(project.toObject());
+        if (example->isValid())
+            examples.append(example);
+    }
+    emit fetched(examples);
+}
+
+void ApiClient::download(const Repository::Examples &examples)
+{
+    const std::shared_ptr<Shared> shared = m_shared;
+    const std::function<ExamplePtr(const ExamplePtr &)> chain =
+        [shared](const ExamplePtr &example) { return downloadExample(shared, example); };
+    // Nobody waits for the batch: each example announces itself through downloaded().
+    QFuture<ExamplePtr> future = QtConcurrent::mapped(QThreadPool::globalInstance(), examples,
+                                                      chain);
+    Q_UNUSED(future)
+}
+
+// The archive is named by the project id, a JSON number: truncated, and kept within range.
+static qint64 projectId(const ExamplePtr &example)
+{
+    const double id = example->json().value(QLatin1String("id")).toDouble();
+    if (std::isnan(id))
+        return 0;
+    constexpr double high = 9.2e18; // just below the largest qint64
+    return qint64(std::clamp(id, -high, high));
+}
+
+ExamplePtr ApiClient::downloadExample(const std::shared_ptr<Shared> &shared,
+                                      const ExamplePtr &example)
+{
+    QEventLoop loop;
+    const auto chain = std::make_shared<Chain>();
+    QNetworkAccessManager *manager = nullptr;
+    {
+        QMutexLocker locker(&shared->mutex);
+        ApiClient *client = shared->client;
+        if (!client || shared->quitting)
+            return example;
+        {
+            QMutexLocker chainLocker(&chain->mutex);
+            chain->loop = &loop;
+        }
+        shared->chains.append(chain);
+
+        client->setStatus(tr("Downloading example: %1").arg(example->name()));
+        const QUrl url(client->m_apiUrl.toString()
+                           + QStringLiteral("/projects/%1/repository/archive%2")
+                                 .arg(projectId(example))
+                                 .arg(QLatin1String(".tar.gz")),
+                       QUrl::TolerantMode);
+        manager = client->request(
+            url, "application/zip", Kind::Archive,
+            [client, example, chain](const QByteArray &body) {
+                example->setData(body);
+                client->requestImage(example, chain);
+            },
+            [chain] { chain->end(); }, chain);
+    }
+
+    {
+        QMutexLocker locker(&chain->mutex);
+        if (chain->ended)
+            chain->loop = nullptr;
+    }
+    if (!chain->isEnded())
+        loop.exec();
+
+    {
+        QMutexLocker locker(&chain->mutex);
+        chain->ended = true;
+        chain->loop = nullptr;
+    }
+    {
+        QMutexLocker locker(&shared->mutex);
+        shared->chains.removeOne(chain);
+    }
+
+    // The manager and its reply live on this thread, whose loop is over: delete them here, and
+    // whatever they left for deferred deletion too.
+    if (manager) {
+        manager->disconnect();
+        delete manager;
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return example;
+}
+
+void ApiClient::requestImage(const ExamplePtr &example, const std::shared_ptr<Chain> &chain)
+{
+    const QString avatarUrl = example->json().value(QLatin1String("avatar_url")).toString();
+    const auto imageError = [this, example, chain, avatarUrl] {
+        emit downloaded(example);
+        setStatus(tr("Unable to download image: %1").arg(avatarUrl));
+        chain->end();
+    };
+
+    // The server chooses this address: follow it only over the network.
+    const QUrl url(avatarUrl, QUrl::TolerantMode);
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        setStatus(tr("Network error: %1")
+                      .arg(tr("Protocol \"%1\" is not supported for images").arg(url.scheme())));
+        imageError();
+        return;
+    }
+
+    request(
+        url, "image/png", Kind::Image,
+        [this, example, chain](const QByteArray &body) {
+            example->setImage(body);
+            emit downloaded(example);
+            setStatus(QString());
+            chain->end();
+        },
+        imageError, chain);
+}
+
+} // namespace Tidepool::Internal

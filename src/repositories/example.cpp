@@ -1,0 +1,85 @@
+#include "example.h"
+
+#include "plugin/settings.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QMutexLocker>
+
+namespace Tidepool::Internal {
+
+Example::Example(const QJsonObject &json)
+    : m_json(json)
+{}
+
+QString Example::name() const
+{
+    return m_json.value(QLatin1String("name")).toString();
+}
+
+bool Example::isValid() const
+{
+    if (m_json.value(QLatin1String("id")).toDouble() == 0)
+        return false;
+    if (name().isEmpty())
+        return false;
+    if (m_json.value(QLatin1String("web_url")).toString().isEmpty())
+        return false;
+    // The path names the example's folder on disk, which is later replaced and removed
+    // recursively: it has to be one plain folder name inside the repository folder.
+    return isSafeFolderName(m_json.value(QLatin1String("path")).toString());
+}
+
+QDateTime Example::lastActivity() const
+{
+    return QDateTime::fromString(m_json.value(QLatin1String("last_activity_at")).toString(),
+                                 Qt::ISODate);
+}
+
+QStringList Example::tags() const
+{
+    QStringList result;
+    const QJsonArray tagList = m_json.value(QLatin1String("tag_list")).toArray();
+    for (const QJsonValue &tag : tagList)
+        result.append(tag.toString());
+    if (result.isEmpty())
+        result = {QStringLiteral("Qt"), QCoreApplication::translate("QObject", "example")};
+    return result;
+}
+
+QByteArray Example::data() const
+{
+    QMutexLocker locker(&m_dataMutex);
+    return m_data;
+}
+
+void Example::setData(const QByteArray &bytes)
+{
+    QMutexLocker locker(&m_dataMutex);
+    m_data = bytes;
+}
+
+QImage Example::image() const
+{
+    QMutexLocker locker(&m_imageMutex);
+    return m_image;
+}
+
+void Example::setImage(const QByteArray &bytes)
+{
+    // Decode and scale before locking, so that readers never wait for the decoder.
+    QImage image = QImage::fromData(bytes);
+    if (!image.isNull()) {
+        image = image.scaled(128, 128, Qt::KeepAspectRatio, Qt::FastTransformation);
+        // The record is no QObject: its texts use the generic context.
+        image.setText(QCoreApplication::translate("QObject", "Description"),
+                      QCoreApplication::translate(
+                          "QObject",
+                          "This file is used by SDK to show image for example inside "
+                          "Welcome screen.\nIt is not the part of the example."));
+    }
+    QMutexLocker locker(&m_imageMutex);
+    m_image = image;
+}
+
+} // namespace Tidepool::Internal
