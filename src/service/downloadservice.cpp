@@ -152,8 +152,12 @@ void DownloadService::onFetched()
         return;
     }
 
+    // The removals as stored now, for the same reason: an example the user removed on the options
+    // page since the service started must not come back.
+    Settings stored;
+    stored.load(Core::ICore::settings());
     QSet<QString> removed;
-    for (const RepositorySettings &settings : std::as_const(m_settings.repositories)) {
+    for (const RepositorySettings &settings : std::as_const(stored.repositories)) {
         if (settings.url == url) {
             removed = settings.removedExamples;
             break;

@@ -728,10 +728,10 @@ void tst_DownloadService::dateSaveKeepsOtherSaves()
     qint64 group = 0;
     const QUrl url = addGroup(&group);
     QVERIFY(addProject(group, project(QStringLiteral("alpha"))));
+    QVERIFY(addProject(group, project(QStringLiteral("beta"))));
     configure(url);
 
     DownloadService service;
-    QSignalSpy updated(&service, &DownloadService::updated);
     QSignalSpy installed(Core::HelpManager::Signals::instance(),
                          &Core::HelpManager::Signals::documentationChanged);
 
@@ -745,6 +745,7 @@ void tst_DownloadService::dateSaveKeepsOtherSaves()
     page.save(Core::ICore::settings());
 
     QVERIFY(install(installed, 1));
+    QCOMPARE(archiveRequests(), QSet<QString>{"alpha"});
     Settings stored;
     stored.load(Core::ICore::settings());
     QCOMPARE(stored.updatesCheckedDate.value(repositoryName), QDate::currentDate());
