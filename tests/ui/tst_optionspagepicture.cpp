@@ -47,8 +47,11 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setFont(QFont("DejaVu Sans", 9));
 
+    const QString outputFolder = qEnvironmentVariableIsEmpty("TIDEPOOL_TEST_DATA")
+                                     ? dataHome.path()
+                                     : qEnvironmentVariable("TIDEPOOL_TEST_DATA");
     const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                    : qEnvironmentVariable("TIDEPOOL_TEST_DATA") + "/options-page.png";
+                                    : outputFolder + "/options-page.png";
 
     QTemporaryDir settingsDir;
     HostStandIn::setSettingsPath(settingsDir.path());
@@ -67,13 +70,14 @@ int main(int argc, char *argv[])
 
     QUrl url = server.baseUrl();
     url.setPath("/veyra-examples");
-    saveSettings({{"Veyra Examples", url}, {"Community", QUrl("https://gitlab.example/community")}}, 7);
-    {
-        TidepoolPluginPrivate plugin;
-    }
-    QSignalSpy listed(downloadService(), &DownloadService::updated);
-    if (!listed.wait(15000))
+    const QList<RepositoryEntry> repositories{{"Veyra Examples", url},
+                                              {"Community", QUrl("https://gitlab.example/community")}};
+    // The service starts with automatic updates off, so that it only lists the examples; the
+    // page then shows the interval a user would have.
+    saveSettings(repositories, 0);
+    if (!startService(1))
         return fail("The repository was not listed");
+    saveSettings(repositories, 7);
 
     for (const QString &path : examples) {
         if (path != "notifications" && !installManifest("Veyra Examples", path, now.addDays(-7)))
@@ -87,10 +91,11 @@ int main(int argc, char *argv[])
         widget.show();
         if (!QTest::qWaitForWindowExposed(&widget))
             return fail("The page was not shown");
+        auto combo = widget.findChild<QComboBox *>("repositoryComboBox");
+        combo->setCurrentIndex(combo->findText("Veyra Examples"));
         auto list = widget.findChild<QListWidget *>("examplesListWidget");
         if (list->count() != 5)
             return fail("The page does not list the installed examples");
-        list->setCurrentRow(1);
         const QImage picture = widget.grab().toImage();
         if (!containsColour(picture, QColor(0xe2, 0xb2, 0xb6)))
             result = fail("The picture shows no example marked \"Update available\"");
