@@ -10,17 +10,17 @@
 
 #include <functional>
 
+#include "httpconnection.h"
+
 QT_BEGIN_NAMESPACE
-class QHttpServer;
-class QHttpServerRequest;
-class QHttpServerResponder;
+class QTcpServer;
 class QTcpSocket;
 QT_END_NAMESPACE
 
 namespace LocalGitLab {
 
-// The part of the server that lives on the server's thread: QHttpServer parses and routes, the
-// answers are written straight to the sockets so that faults can cut them wherever they like.
+// The part of the server that lives on the server's thread: it accepts connections, routes their
+// requests and writes the answers, which faults may delay, cut, slow down or replace.
 class HttpWorker final : public QObject
 {
     Q_OBJECT
@@ -39,6 +39,7 @@ public:
         QList<std::pair<QByteArray, QByteArray>> headers;
         QByteArray body;
         bool chunked = false; // streamed without a length, as archives are
+        bool close = false;   // the connection ends with this answer
     };
 
 private:
@@ -49,24 +50,24 @@ private:
         QUrl url;       // absolute, as the client addressed it
         QUrl base;      // scheme, host and port of url
         QUrlQuery query;
-        QString target; // path and query as received
+        QString target; // path and query as sent
         bool isGet = false;
     };
     using Reply = std::function<void(const Response &)>;
 
-    void handle(Route route, const QStringList &args, const QHttpServerRequest &raw,
-                QHttpServerResponder &&responder);
-    void act(const Request &request, const Fault &fault, const QPointer<QTcpSocket> &socket);
+    void handle(HttpConnection *connection, const HttpRequest &raw);
+    void act(const Request &request, const Fault &fault, const QPointer<HttpConnection> &connection);
     void produce(const Request &request, const Reply &reply);
     void produceArchive(const Request &request, const Reply &reply);
     void finishBuild(const QByteArray &cacheKey, const QByteArray &bytes, const QString &error);
 
-    static void send(const QPointer<QTcpSocket> &socket, Response response, const Fault &fault);
+    static void send(const QPointer<HttpConnection> &connection, Response response, const Fault &fault);
     static void resetConnection(QTcpSocket *socket);
 
     Catalogue *m_catalogue;
     Traffic *m_traffic;
-    QHttpServer *m_server = nullptr;
+    QTcpServer *m_tcp = nullptr;
+    QList<HttpConnection *> m_connections;
     QThreadPool m_builders;
     struct Waiting
     {
