@@ -711,7 +711,8 @@ void tst_DownloadService::restartsClientsUntilReady()
     missing.setPath(QStringLiteral("/no-such-group"));
     const QUrl good = addGroup();
     Settings settings;
-    settings.serviceRestartTimeoutSeconds = 1;
+    // Long enough for the good client to find its group before the first tick.
+    settings.serviceRestartTimeoutSeconds = 2;
     settings.repositories.insert(QStringLiteral("Missing"), RepositorySettings{missing, {}, {}, {}, {}});
     settings.repositories.insert(QStringLiteral("Good"), RepositorySettings{good, {}, {}, {}, {}});
     settings.save(Core::ICore::settings());
@@ -719,7 +720,7 @@ void tst_DownloadService::restartsClientsUntilReady()
     DownloadService service;
     QSignalSpy status(&service, &DownloadService::statusChanged);
     const QString restart = QStringLiteral("API client is not ready - restarting (%1)");
-    QTRY_VERIFY_WITH_TIMEOUT(statuses(status).count(restart.arg(missing.toString())) >= 2, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(statuses(status).count(restart.arg(missing.toString())) >= 2, 15000);
     QVERIFY(!statuses(status).contains(restart.arg(good.toString())));
 }
 
