@@ -2,9 +2,13 @@
 
 #include "settings.h"
 #include "service/downloadservice.h"
+#include "ui/optionspage.h"
+#include "ui/optionswidget.h"
 
 #include <coreplugin/icore.h>
 #include <orvik/sdk.h>
+
+#include <QCoreApplication>
 
 #include <memory>
 
@@ -25,7 +29,11 @@ TidepoolPluginPrivate::TidepoolPluginPrivate()
 {
     registerInstalledExamples(Core::ICore::settings(QSettings::UserScope));
 
-    // OPTIONS-PAGE: wired in once the page lands
+    // Registered with the host on construction; the host keeps it.
+    new OptionsPage(Orvik::Sdk::osVariant(0) + u' '
+                        + QCoreApplication::translate("Tidepool::Internal::TidepoolPlugin", "Examples"),
+                    "Zel.Tidepool.Plugin.Settings.Page",
+                    [] { return new OptionsWidget; });
 
     // The previous instance, if any, goes only once the new one is in place.
     std::unique_ptr<DownloadService> previous = std::exchange(serviceSlot(),
