@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Utils;
@@ -234,6 +235,8 @@ void tst_Unarchiver::refusesHostileArchive_data()
     QTest::newRow("hard link through a symlink")
         << Entries{ArchiveEntry::dir("real/"), ArchiveEntry::file("real/f.txt", "x"),
                    ArchiveEntry::symlink("alias", "real"), ArchiveEntry::hardlink("copy.txt", "alias/f.txt")};
+    QTest::newRow("path too long")
+        << Entries{ArchiveEntry::file(QByteArray(40, 'd').append('/').repeated(110) + "evil.txt", "x")};
     QTest::newRow("character device") << Entries{ArchiveEntry::special(ArchiveEntry::CharDevice, "null")};
     QTest::newRow("block device") << Entries{ArchiveEntry::special(ArchiveEntry::BlockDevice, "loop0")};
     QTest::newRow("fifo") << Entries{ArchiveEntry::special(ArchiveEntry::Fifo, "pipe")};
@@ -375,13 +378,22 @@ void tst_Unarchiver::makesUnpackedFilesWritableByOwner()
 {
     QVERIFY(writeArchive(archivePath(), {ArchiveEntry::dir("top/"),
                                          ArchiveEntry::file("top/readonly.txt", "r", 0444),
-                                         ArchiveEntry::file("top/setuid", "s", 04755)}));
+                                         ArchiveEntry::file("top/setuid", "s", 04755),
+                                         ArchiveEntry::file("top/open.txt", "o", 0666)}));
     const Result result = unpack(archivePath(), destPath());
     QVERIFY(result.finished);
     QCOMPARE(result.result, DoneResult::Success);
     const QFileInfo readOnly(destPath() + "/top/readonly.txt");
     QVERIFY(readOnly.permission(QFile::WriteOwner));
     QVERIFY(readOnly.permission(QFile::ReadOwner));
+    const QFileInfo setuid(destPath() + "/top/setuid");
+    QVERIFY(setuid.permission(QFile::ExeOwner));
+    QCOMPARE(::access(QFile::encodeName(setuid.filePath()).constData(), X_OK), 0);
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(setuid.filePath()).constData(), &st), 0);
+    QCOMPARE(st.st_mode & (S_ISUID | S_ISGID | S_ISVTX), mode_t(0));
+    QVERIFY(!QFileInfo(destPath() + "/top/open.txt").permission(QFile::WriteOther));
+    QVERIFY(!QFileInfo(destPath() + "/top/open.txt").permission(QFile::WriteGroup));
     // The folder can be removed again by the user who unpacked it.
     QVERIFY(QDir(destPath() + "/top").removeRecursively());
 }

@@ -35,6 +35,7 @@ using ReadArchive = std::unique_ptr<archive, ReadArchiveDeleter>;
 using WriteArchive = std::unique_ptr<archive, WriteArchiveDeleter>;
 
 constexpr size_t readBlockSize = 64 * 1024;
+constexpr qsizetype maxPathLength = 4000;
 
 ReadArchive openArchive(const QString &sourceFile, ArchiveKind kind)
 {
@@ -269,9 +270,10 @@ bool ArchiveExtractor::extractArchive()
         const EntryPath entryPath = splitEntryPath(path);
         if (!entryPath.error.isEmpty())
             return refuse(entryPath.error);
-        m_output(name + QLatin1Char('\n'));
-        if (entryPath.components.isEmpty())
+        if (entryPath.components.isEmpty()) {
+            m_output(name + QLatin1Char('\n'));
             continue; // "./" and the like: the destination itself
+        }
 
         const char *hardlink = archive_entry_hardlink(entry);
         const mode_t type = archive_entry_filetype(entry);
@@ -297,6 +299,10 @@ bool ArchiveExtractor::extractArchive()
         if (!parentError.isEmpty())
             return refuse(parentError);
         const QByteArray destPath = joinedPath(root, entryPath.components);
+        // libarchive changes the process's working folder for names longer than that, which
+        // would pull the ground from under every other thread.
+        if (destPath.size() >= maxPathLength)
+            return refuse(tr("the path is too long"));
         const Existing existing = lstatKind(destPath);
         if (existing == Existing::Symlink)
             return refuse(tr("the path leads through a symbolic link"));
@@ -307,12 +313,15 @@ bool ArchiveExtractor::extractArchive()
         if (size > 0 && size > m_request.maxTotalBytes - totalBytes)
             return fail(tr("The archive unpacks to more than %1 bytes.").arg(m_request.maxTotalBytes));
 
-        // Owner may always read and write what it unpacked; set-id and sticky bits are dropped.
+        // The owner may always read and write what was unpacked; nobody else may write it, and
+        // set-id and sticky bits are dropped. The umask applies on top.
         if (!hardlink && type == AE_IFDIR)
-            archive_entry_set_perm(entry, (archive_entry_perm(entry) & 0777) | 0700);
+            archive_entry_set_perm(entry, (archive_entry_perm(entry) & 0755) | 0700);
         else if (!hardlink && type == AE_IFREG)
-            archive_entry_set_perm(entry, (archive_entry_perm(entry) & 0777) | 0600);
+            archive_entry_set_perm(entry, (archive_entry_perm(entry) & 0755) | 0600);
         archive_entry_set_pathname(entry, destPath.constData());
+
+        m_output(name + QLatin1Char('\n'));
 
         if (archive_write_header(writer.get(), entry) < ARCHIVE_WARN)
             return refuse(QString::fromLocal8Bit(archive_error_string(writer.get())));
