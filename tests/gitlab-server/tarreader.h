@@ -35,6 +35,7 @@ struct TarEntry
     char type = '0';
     int mode = 0;
     QByteArray data;
+    QByteArray linkTarget;
 };
 
 inline quint64 tarNumber(const QByteArray &block, int offset, int width)
@@ -69,6 +70,7 @@ inline QList<TarEntry> tarEntries(const QByteArray &tar)
             entry.name = prefix + '/' + entry.name;
         entry.type = block.at(156);
         entry.mode = int(tarNumber(block, 100, 8));
+        entry.linkTarget = tarText(block, 157, 100);
         const qsizetype size = qsizetype(tarNumber(block, 124, 12));
         entry.data = tar.mid(offset + 512, size);
         offset += 512 + (size + 511) / 512 * 512;

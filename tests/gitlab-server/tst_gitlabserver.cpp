@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QUrlQuery>
 
+#include <unistd.h>
+
 using namespace LocalGitLab;
 
 Q_DECLARE_METATYPE(LocalGitLab::Fault)
@@ -111,7 +113,7 @@ void tst_GitLabServer::initTestCase()
                     {"hello.pro", "SOURCES = src/main.cpp\n"},
                     {"src/main.cpp", "int main() { return 0; }\n"},
                     {"scripts/run.sh", "#!/bin/sh\n"}};
-    ProjectSpec hello;
+    ProjectData hello;
     hello.path = "hello";
     hello.name = "Hello World";
     hello.description = "Says hello";
@@ -124,11 +126,11 @@ void tst_GitLabServer::initTestCase()
     m_hello = m_server.addProject(m_examples, hello);
     QVERIFY(m_hello != 0);
 
-    ProjectSpec world;
+    ProjectData world;
     world.path = "world";
     world.files = {{"a.txt", "a"}};
     m_world = m_server.addProject(m_examples, world);
-    ProjectSpec empty;
+    ProjectData empty;
     empty.path = "empty";
     m_empty = m_server.addProject(m_examples, empty);
     QVERIFY(m_world != 0 && m_empty != 0);
@@ -136,7 +138,7 @@ void tst_GitLabServer::initTestCase()
 
     m_big = m_server.addGroup("big", "Big");
     for (int i = 0; i < 120; ++i) {
-        ProjectSpec p;
+        ProjectData p;
         p.path = QStringLiteral("p%1").arg(i, 3, 10, QLatin1Char('0'));
         p.files = {{"main.cpp", p.path.toUtf8()}};
         QVERIFY(m_server.addProject(m_big, p) != 0);
@@ -168,6 +170,7 @@ void tst_GitLabServer::search_data()
     QTest::newRow("nested full path") << "search=%22qt-examples%2Fadvanced%22" << QStringList{"qt-examples/advanced"};
     QTest::newRow("quoted phrase in name") << "search=%22Veyra%20Samples%22" << QStringList{"veyra-samples"};
     QTest::newRow("words in any order") << "search=Samples%20Veyra" << QStringList{"veyra-samples"};
+    QTest::newRow("plus is a blank") << "search=Samples+Veyra" << QStringList{"veyra-samples"};
     QTest::newRow("quoted phrase out of order") << "search=%22Samples%20Veyra%22" << QStringList{};
     QTest::newRow("short bare query matches exactly") << "search=ab" << QStringList{"ab"};
     QTest::newRow("short quoted query keeps its quotes") << "search=%22ab%22" << QStringList{};
@@ -451,7 +454,7 @@ void tst_GitLabServer::archiveBuiltOnceForParallelRequests()
         }
         files.insert(QStringLiteral("data/blob%1.bin").arg(f), data);
     }
-    ProjectSpec large;
+    ProjectData large;
     large.path = "large";
     large.files = files;
     const qint64 id = m_server.addProject(m_examples, large);
@@ -805,6 +808,7 @@ void tst_GitLabServer::catalogueFolder()
                                  "default_branch": "develop", "avatar": "clock.png"})");
     write("demo/clock.png", m_logo);
     write("demo/notes/readme.txt", "plain\n");
+    QCOMPARE(::symlink("clock.pro", QFile::encodeName(dir.filePath("demo/clock/link.pro")).constData()), 0);
     write("other/plain/file.txt", "x\n");
     const QDateTime newest(QDate(2023, 3, 4), QTime(5, 6, 7), Qt::UTC);
     {
@@ -844,10 +848,14 @@ void tst_GitLabServer::catalogueFolder()
     const QString top = server.archiveFolderName(17);
     QVERIFY(top.startsWith("clock-develop-"));
     QMap<QByteArray, int> modes;
+    QMap<QByteArray, QByteArray> links;
     for (const TarEntry &entry : tarEntries(gunzip(archive.body))) {
         if (entry.type == '0')
             modes.insert(entry.name.mid(top.size() + 1), entry.mode);
+        if (entry.type == '2')
+            links.insert(entry.name.mid(top.size() + 1), entry.linkTarget);
     }
+    QCOMPARE(links, (QMap<QByteArray, QByteArray>{{"link.pro", "clock.pro"}}));
     QCOMPARE(modes, (QMap<QByteArray, int>{{".hidden", 0664}, {"clock.pro", 0664}, {"tools/build.sh", 0775}}));
 
     // The same folder gives the same ids the next time.

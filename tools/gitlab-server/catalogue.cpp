@@ -96,7 +96,7 @@ bool Catalogue::loadFolder(const QString &rootDir, QString *errorMessage)
                 *errorMessage = QStringLiteral("Group \"%1\": its id %2 is taken").arg(group.path).arg(group.id);
             return false;
         }
-        for (const ProjectSpec &project : group.projects) {
+        for (const ProjectData &project : group.projects) {
             if (addProject(groupId, project) == 0) {
                 if (errorMessage) {
                     *errorMessage = QStringLiteral("Project \"%1/%2\": its id %3 is taken")
@@ -162,33 +162,33 @@ void Catalogue::refreshVersion(ProjectRecord &project)
     project.sha = QString::fromLatin1(hash.result().toHex());
 }
 
-qint64 Catalogue::addProject(qint64 groupId, const ProjectSpec &spec)
+qint64 Catalogue::addProject(qint64 groupId, const ProjectData &data)
 {
     QMutexLocker lock(&m_mutex);
-    if (!m_groups.contains(groupId) || spec.path.isEmpty())
+    if (!m_groups.contains(groupId) || data.path.isEmpty())
         return 0;
     for (const ProjectRecord &other : std::as_const(m_projects)) {
-        if (other.groupId == groupId && other.path.compare(spec.path, Qt::CaseInsensitive) == 0)
+        if (other.groupId == groupId && other.path.compare(data.path, Qt::CaseInsensitive) == 0)
             return 0;
     }
     ProjectRecord p;
-    p.id = freeProjectIdLocked(spec.id);
+    p.id = freeProjectIdLocked(data.id);
     if (p.id == 0)
         return 0;
     p.groupId = groupId;
-    p.path = spec.path;
-    p.name = spec.name.isEmpty() ? spec.path : spec.name;
-    p.description = spec.description;
-    p.topics = spec.topics;
+    p.path = data.path;
+    p.name = data.name.isEmpty() ? data.path : data.name;
+    p.description = data.description;
+    p.topics = data.topics;
     p.createdAt = now();
-    p.defaultBranch = spec.defaultBranch.isEmpty() ? QStringLiteral("main") : spec.defaultBranch;
-    p.files = spec.files;
-    p.fileTimes = spec.fileTimes;
-    p.executables = spec.executables;
-    p.symlinks = spec.symlinks;
-    p.avatar = spec.avatar;
-    p.avatarFileName = spec.avatarFileName;
-    p.lastActivity = spec.lastActivity.isValid() ? spec.lastActivity : newestTime(spec.fileTimes);
+    p.defaultBranch = data.defaultBranch.isEmpty() ? QStringLiteral("main") : data.defaultBranch;
+    p.files = data.files;
+    p.fileTimes = data.fileTimes;
+    p.executables = data.executables;
+    p.symlinks = data.symlinks;
+    p.avatar = data.avatar;
+    p.avatarFileName = data.avatarFileName;
+    p.lastActivity = data.lastActivity.isValid() ? data.lastActivity : newestTime(data.fileTimes);
     if (!p.lastActivity.isValid())
         p.lastActivity = p.createdAt;
     refreshVersion(p);

@@ -77,7 +77,7 @@ public:
     bool loadFolder(const QString &rootDir, QString *errorMessage);
 
     qint64 addGroup(const QString &fullPath, const QString &name, qint64 id, const QString &description);
-    qint64 addProject(qint64 groupId, const ProjectSpec &spec);
+    qint64 addProject(qint64 groupId, const ProjectData &data);
     bool removeProject(qint64 projectId);
     void setProjectFiles(qint64 projectId, const QMap<QString, QByteArray> &files,
                          const QDateTime &lastActivity, const QMap<QString, QDateTime> &fileTimes);

@@ -54,7 +54,7 @@ static QString readLinkTarget(const QString &fileName)
     return length < 0 ? QString() : QFile::decodeName(buffer.left(length));
 }
 
-static bool readProjectTree(const QString &dir, ProjectSpec *project, QString *errorMessage)
+static bool readProjectTree(const QString &dir, ProjectData *project, QString *errorMessage)
 {
     QStringList pending{dir};
     const QDir root(dir);
@@ -90,7 +90,7 @@ static bool readProjectTree(const QString &dir, ProjectSpec *project, QString *e
 }
 
 static bool readProject(const QDir &groupDir, const QString &groupPath, const QString &projectPath,
-                        ProjectSpec *project, QString *errorMessage)
+                        ProjectData *project, QString *errorMessage)
 {
     project->path = projectPath;
     project->name = projectPath;
@@ -148,7 +148,7 @@ bool readCatalogueFolder(const QString &rootDir, QList<FolderGroup> *groups, QSt
 
         const QStringList projectPaths = groupDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
         for (const QString &projectPath : projectPaths) {
-            ProjectSpec project;
+            ProjectData project;
             if (!readProject(groupDir, groupPath, projectPath, &project, errorMessage))
                 return false;
             group.projects.append(project);

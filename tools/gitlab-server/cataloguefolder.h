@@ -10,7 +10,7 @@ struct FolderGroup
     QString path;
     QString name;
     QString description;
-    QList<ProjectSpec> projects;
+    QList<ProjectData> projects;
 };
 
 // Reads a catalogue folder (the format is described in README.md). Returns false and explains

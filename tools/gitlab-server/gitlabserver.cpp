@@ -146,7 +146,7 @@ qint64 Server::addGroup(const QString &fullPath, const QString &name, qint64 id,
     return d->catalogue.addGroup(fullPath, name, id, description);
 }
 
-qint64 Server::addProject(qint64 groupId, const ProjectSpec &project)
+qint64 Server::addProject(qint64 groupId, const ProjectData &project)
 {
     return d->catalogue.addProject(groupId, project);
 }

@@ -72,7 +72,7 @@ struct Fault
 };
 
 // One example project, as tests hand it to addProject().
-struct ProjectSpec
+struct ProjectData
 {
     qint64 id = 0; // 0: the server picks a free id
     QString path;
@@ -109,7 +109,7 @@ public:
     bool loadCatalogue(const QString &rootDir, QString *errorMessage = nullptr);
     qint64 addGroup(const QString &fullPath, const QString &name = {}, qint64 id = 0,
                     const QString &description = {});
-    qint64 addProject(qint64 groupId, const ProjectSpec &project); // 0 on failure
+    qint64 addProject(qint64 groupId, const ProjectData &project); // 0 on failure
     bool removeProject(qint64 projectId);
     void setProjectFiles(qint64 projectId, const QMap<QString, QByteArray> &files,
                          const QDateTime &lastActivity = {},

@@ -143,6 +143,14 @@ QString decoded(const QString &argument)
     return QUrl::fromPercentEncoding(argument.toUtf8());
 }
 
+// A query parameter as Rack reads it: '+' is a blank, then percent-decoding.
+QString parameter(const QUrlQuery &query, const QString &key)
+{
+    QString value = query.queryItemValue(key, QUrl::FullyEncoded);
+    value.replace(QLatin1Char('+'), QLatin1Char(' '));
+    return decoded(value);
+}
+
 } // namespace
 
 HttpWorker::HttpWorker(Catalogue *catalogue, Traffic *traffic)
@@ -320,8 +328,7 @@ void HttpWorker::produce(const Request &request, const Reply &reply)
     const QUrl &base = request.base;
     switch (request.route) {
     case Route::Search:
-        reply(paginated(m_catalogue->searchGroups(request.query.queryItemValue(QStringLiteral("search"),
-                                                                               QUrl::FullyDecoded), base),
+        reply(paginated(m_catalogue->searchGroups(parameter(request.query, QStringLiteral("search")), base),
                         request.url, request.query));
         return;
     case Route::Group: {
@@ -393,7 +400,7 @@ void HttpWorker::produceArchive(const Request &request, const Reply &reply)
         reply(jsonResponse(Entities::unknownRouteBody(), 404));
         return;
     }
-    const QString ref = request.query.queryItemValue(QStringLiteral("sha"), QUrl::FullyDecoded);
+    const QString ref = parameter(request.query, QStringLiteral("sha"));
     ArchiveRequest archive = m_catalogue->archive(request.args.value(0), ref, format->second);
     switch (archive.outcome) {
     case ArchiveRequest::ProjectNotFound:

@@ -37,16 +37,16 @@ static bool parseRoute(const QString &text, Route *route)
 // ROUTE:KIND[:ARG][@TIMES], e.g. "archive:status:500@2", "search:delay:3000", "avatar:html".
 static bool parseFault(const QString &text, Route *route, Fault *fault, int *times)
 {
-    QString spec = text;
+    QString rest = text;
     *times = -1;
-    if (const qsizetype at = spec.lastIndexOf(QLatin1Char('@')); at >= 0) {
+    if (const qsizetype at = rest.lastIndexOf(QLatin1Char('@')); at >= 0) {
         bool ok = false;
-        *times = spec.mid(at + 1).toInt(&ok);
+        *times = rest.mid(at + 1).toInt(&ok);
         if (!ok || *times <= 0)
             return false;
-        spec.truncate(at);
+        rest.truncate(at);
     }
-    const QStringList parts = spec.split(QLatin1Char(':'));
+    const QStringList parts = rest.split(QLatin1Char(':'));
     if (parts.size() < 2 || !parseRoute(parts.at(0), route))
         return false;
     const QString kind = parts.at(1);
@@ -101,7 +101,7 @@ int main(int argc, char *argv[])
         QStringLiteral("Inject a fault: ROUTE:KIND[:ARG][@TIMES]. Routes: any, search, group, projects, "
                        "archive, avatar, other. Kinds: status:CODE, delay:MS, hang, hang-mid-body, reset, "
                        "truncate, corrupt, invalid-json, html, redirect:URL, redirect-loop, slow:BYTES_PER_S."),
-        QStringLiteral("SPEC"));
+        QStringLiteral("FAULT"));
     parser.addOptions({rootOption, portOption, hostOption, faultOption});
     parser.process(app);
 
@@ -113,12 +113,12 @@ int main(int argc, char *argv[])
             return 1;
         }
     }
-    for (const QString &spec : parser.values(faultOption)) {
+    for (const QString &text : parser.values(faultOption)) {
         Route route = Route::Any;
         Fault fault;
         int times = -1;
-        if (!parseFault(spec, &route, &fault, &times)) {
-            std::fprintf(stderr, "gitlab-server: bad --fault \"%s\"\n", qPrintable(spec));
+        if (!parseFault(text, &route, &fault, &times)) {
+            std::fprintf(stderr, "gitlab-server: bad --fault \"%s\"\n", qPrintable(text));
             return 1;
         }
         server.addFault(route, fault, times);
