@@ -10,7 +10,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QSemaphore>
 #include <QThread>
+#include <QThreadPool>
 
 #include <memory>
 
@@ -49,6 +51,7 @@ private slots:
     void failsWithoutSourceOrDestination_data();
     void failsWithoutSourceOrDestination();
     void signalsArriveOnOwnerThread();
+    void runsWhileTheGlobalPoolIsBusy();
     void deletingWhileRunningIsSafe_data();
     void deletingWhileRunningIsSafe();
 
@@ -478,6 +481,22 @@ void tst_Unarchiver::signalsArriveOnOwnerThread()
     unarchiver.start();
     QVERIFY(done.wait());
     QCOMPARE(threads, QList<QThread *>(3, QThread::currentThread()));
+}
+
+void tst_Unarchiver::runsWhileTheGlobalPoolIsBusy()
+{
+    // Download chains block the global pool's threads; unpacking must not queue behind them.
+    QThreadPool *global = QThreadPool::globalInstance();
+    QSemaphore release;
+    const int blockers = global->maxThreadCount();
+    for (int i = 0; i < blockers; ++i)
+        global->start([&release] { release.acquire(); });
+    QVERIFY(writeArchive(archivePath(), {ArchiveEntry::dir("top/"), ArchiveEntry::file("top/a", "a")}));
+    const Result result = unpack(archivePath(), destPath());
+    release.release(blockers);
+    global->waitForDone();
+    QVERIFY(result.finished);
+    QCOMPARE(result.result, DoneResult::Success);
 }
 
 void tst_Unarchiver::deletingWhileRunningIsSafe_data()

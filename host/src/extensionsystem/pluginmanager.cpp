@@ -11,7 +11,6 @@
 
 #include <QDir>
 #include <QEventLoop>
-#include <QJsonArray>
 #include <QLibrary>
 #include <QLoggingCategory>
 #include <QPointer>
@@ -37,7 +36,6 @@ public:
     void clear();
     void addBuiltIns();
     PluginSpec *readSpec(const QString &filePath);
-    bool readMetaData(PluginSpec *spec, const QJsonObject &metaData);
     void resolveDependencies();
     QList<PluginSpec *> loadOrder();
     void setError(PluginSpec *spec, const QString &reason);
@@ -93,102 +91,6 @@ void PluginManagerPrivate::setError(PluginSpec *spec, const QString &reason)
     qCWarning(pluginLog).noquote() << spec->d->errorString;
 }
 
-static QString stringOrJoinedArray(const QJsonValue &value)
-{
-    if (value.isArray()) {
-        QStringList lines;
-        const QJsonArray array = value.toArray();
-        for (const QJsonValue &line : array)
-            lines.append(line.toString());
-        return lines.join(QLatin1Char('\n'));
-    }
-    return value.toString();
-}
-
-bool PluginManagerPrivate::readMetaData(PluginSpec *spec, const QJsonObject &metaData)
-{
-    const auto fail = [this, spec](const QString &reason) {
-        setError(spec, PluginManager::tr("Invalid metadata: %1").arg(reason));
-        return false;
-    };
-
-    PluginSpecPrivate *p = spec->d;
-    p->metaData = metaData;
-
-    const QJsonValue name = metaData.value(QLatin1String("Name"));
-    const QJsonValue id = metaData.value(QLatin1String("Id"));
-    if (!id.isUndefined() && !id.isString())
-        return fail(PluginManager::tr("\"Id\" is not a string."));
-    if (!name.isUndefined() && !name.isString())
-        return fail(PluginManager::tr("\"Name\" is not a string."));
-    p->id = id.toString();
-    p->name = name.toString();
-    if (p->id.isEmpty())
-        p->id = p->name.toLower();
-    if (p->id.isEmpty())
-        return fail(PluginManager::tr("\"Id\" is missing."));
-    if (p->id != p->id.toLower())
-        return fail(PluginManager::tr("\"Id\" \"%1\" is not lowercase.").arg(p->id));
-    if (p->name.isEmpty())
-        p->name = p->id;
-    p->displayName = metaData.value(QLatin1String("DisplayName")).toString();
-
-    const QJsonValue version = metaData.value(QLatin1String("Version"));
-    if (!version.isString() || !PluginSpec::isValidVersion(version.toString()))
-        return fail(PluginManager::tr("\"Version\" is missing or not a version."));
-    p->version = version.toString();
-
-    const QJsonValue compatVersion = metaData.value(QLatin1String("CompatVersion"));
-    if (compatVersion.isUndefined()) {
-        p->compatVersion = p->version;
-    } else if (!compatVersion.isString() || !PluginSpec::isValidVersion(compatVersion.toString())) {
-        return fail(PluginManager::tr("\"CompatVersion\" is not a version."));
-    } else {
-        p->compatVersion = compatVersion.toString();
-    }
-    if (PluginSpec::versionCompare(p->compatVersion, p->version) > 0)
-        return fail(PluginManager::tr("\"CompatVersion\" is newer than \"Version\"."));
-
-    p->vendor = metaData.value(QLatin1String("Vendor")).toString();
-    if (p->vendor.isEmpty())
-        p->vendor = metaData.value(QLatin1String("VendorId")).toString();
-    p->description = stringOrJoinedArray(metaData.value(QLatin1String("Description")));
-
-    const QJsonValue dependencies = metaData.value(QLatin1String("Dependencies"));
-    if (!dependencies.isUndefined() && !dependencies.isArray())
-        return fail(PluginManager::tr("\"Dependencies\" is not an array."));
-    const QJsonArray dependencyArray = dependencies.toArray();
-    for (const QJsonValue &value : dependencyArray) {
-        if (!value.isObject())
-            return fail(PluginManager::tr("A dependency is not an object."));
-        const QJsonObject object = value.toObject();
-        PluginDependency dependency;
-        // Older metadata names the dependency with "Name".
-        dependency.id = object.value(QLatin1String("Id")).toString(
-            object.value(QLatin1String("Name")).toString().toLower());
-        dependency.version = object.value(QLatin1String("Version")).toString();
-        if (dependency.id.isEmpty())
-            return fail(PluginManager::tr("A dependency has no \"Id\"."));
-        if (!PluginSpec::isValidVersion(dependency.version)) {
-            return fail(PluginManager::tr("The dependency \"%1\" has no valid \"Version\".")
-                            .arg(dependency.id));
-        }
-        const QString type = object.value(QLatin1String("Type")).toString(QStringLiteral("required"));
-        if (type == QLatin1String("required")) {
-            dependency.type = PluginDependency::Required;
-        } else if (type == QLatin1String("optional")) {
-            dependency.type = PluginDependency::Optional;
-        } else if (type == QLatin1String("test")) {
-            dependency.type = PluginDependency::Test;
-        } else {
-            return fail(PluginManager::tr("The dependency \"%1\" has an unknown \"Type\" \"%2\".")
-                            .arg(dependency.id, type));
-        }
-        p->dependencies.append(dependency);
-    }
-    return true;
-}
-
 PluginSpec *PluginManagerPrivate::readSpec(const QString &filePath)
 {
     auto spec = new PluginSpec;
@@ -211,8 +113,11 @@ PluginSpec *PluginManagerPrivate::readSpec(const QString &filePath)
         setError(spec, PluginManager::tr("Invalid metadata: there is no \"MetaData\" object."));
         return spec;
     }
-    if (readMetaData(spec, metaData.toObject()))
+    QString error;
+    if (readPluginMetaData(spec->d, metaData.toObject(), &error))
         spec->d->state = PluginSpec::Read;
+    else
+        setError(spec, PluginManager::tr("Invalid metadata: %1").arg(error));
     return spec;
 }
 
