@@ -92,6 +92,7 @@ private slots:
     void removeDeletesOnApplyOnce();
     void removeActsOnVisibleItemsOnly();
     void removeLeavesUnsafeFolderNames();
+    void queuedPairsCancel_data();
     void queuedPairsCancel();
     void switchingRepositoryKeepsQueues();
 
@@ -269,8 +270,11 @@ void tst_OptionsWidget::noRepositoryConfigured()
     messageBox("Examples Not Found")->close();
 
     m_page->apply();
-    // Showing the empty combo box's text looked a repository up: it must not have become one.
-    QVERIFY(storedSettings().repositories.isEmpty());
+    // Showing the empty combo box's text looked a repository up: it must not have become one
+    // (an entry without a name would be stored as "||").
+    QSettings raw(HostStandIn::settingsPath() + "/QtProject/QtCreator.ini", QSettings::IniFormat);
+    QCOMPARE(raw.value("Tidepool/UpdatesCheckTimeoutDays").toInt(), 3);
+    QCOMPARE(raw.value("Tidepool/Repositories").toStringList(), QStringList());
 }
 
 void tst_OptionsWidget::installedManifests_data()
@@ -324,11 +328,11 @@ void tst_OptionsWidget::installedManifests()
 void tst_OptionsWidget::updateStatus_data()
 {
     QTest::addColumn<QString>("installed");
-    QTest::addColumn<QList<LocalGitLab::ProjectSpec>>("online");
+    QTest::addColumn<QList<LocalGitLab::ProjectData>>("online");
     QTest::addColumn<qint64>("manifestAgeMs"); // manifest time = baseTime - age
     QTest::addColumn<bool>("update");
 
-    using Projects = QList<LocalGitLab::ProjectSpec>;
+    using Projects = QList<LocalGitLab::ProjectData>;
     QTest::newRow("newer online") << "alpha" << Projects{project("alpha", baseTime)} << 3600'000ll << true;
     QTest::newRow("older online") << "alpha" << Projects{project("alpha", baseTime)} << -3600'000ll << false;
     QTest::newRow("same time") << "alpha" << Projects{project("alpha", baseTime)} << 0ll << false;
@@ -343,14 +347,14 @@ void tst_OptionsWidget::updateStatus_data()
 void tst_OptionsWidget::updateStatus()
 {
     QFETCH(QString, installed);
-    QFETCH(QList<LocalGitLab::ProjectSpec>, online);
+    QFETCH(QList<LocalGitLab::ProjectData>, online);
     QFETCH(qint64, manifestAgeMs);
     QFETCH(bool, update);
 
     const QString group = QString("status%1").arg(++m_groups);
     const qint64 groupId = addGroup(group);
-    for (const LocalGitLab::ProjectSpec &spec : std::as_const(online))
-        QVERIFY(m_server.addProject(groupId, spec));
+    for (const LocalGitLab::ProjectData &data : std::as_const(online))
+        QVERIFY(m_server.addProject(groupId, data));
     saveSettings({{"Demo", groupUrl(group)}}, 0);
     QVERIFY(startService(1));
     QCOMPARE(downloadService()->examples("Demo").size(), online.size());
@@ -621,8 +625,19 @@ void tst_OptionsWidget::removeLeavesUnsafeFolderNames()
     QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>{"alpha"});
 }
 
+void tst_OptionsWidget::queuedPairsCancel_data()
+{
+    QTest::addColumn<QStringList>("steps"); // "remove:<path>" or "add:<path>", in order
+
+    // Either way the example is left as it was: alpha installed, beta not.
+    QTest::newRow("removed, then added back") << QStringList{"remove:alpha", "add:alpha"};
+    QTest::newRow("added, then removed again") << QStringList{"add:beta", "remove:beta"};
+}
+
 void tst_OptionsWidget::queuedPairsCancel()
 {
+    QFETCH(QStringList, steps);
+
     const QString group = QString("pairs%1").arg(++m_groups);
     const qint64 groupId = addGroup(group);
     QVERIFY(m_server.addProject(groupId, project("alpha", baseTime)));
@@ -633,15 +648,16 @@ void tst_OptionsWidget::queuedPairsCancel()
     QVERIFY(showPage());
     auto list = child<QListWidget>("examplesListWidget");
 
-    // Removing an installed example and adding it back leaves it installed.
-    ctrlClick(list, {"alpha"});
-    QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton);
-    QVERIFY(addThroughDialog({"alpha"}));
-    // Adding an example and removing it again leaves it uninstalled.
-    QVERIFY(addThroughDialog({"beta"}));
-    list->clearSelection();
-    ctrlClick(list, {"beta"});
-    QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton);
+    for (const QString &step : std::as_const(steps)) {
+        const QString path = step.section(':', 1);
+        if (step.startsWith("add:")) {
+            QVERIFY(addThroughDialog({path}));
+        } else {
+            list->clearSelection();
+            ctrlClick(list, {path});
+            QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton);
+        }
+    }
     QCOMPARE(texts(list), QStringList{"alpha"});
 
     QSignalSpy changed(Core::HelpManager::Signals::instance(),

@@ -32,21 +32,21 @@ inline const char manifestName[] = "examples-manifest.xml";
 
 // A project of the local group: just enough of a CMake project for the installer to find its
 // project file and the file to open.
-inline LocalGitLab::ProjectSpec project(const QString &path, const QDateTime &lastActivity,
+inline LocalGitLab::ProjectData project(const QString &path, const QDateTime &lastActivity,
                                         const QString &description = {})
 {
-    LocalGitLab::ProjectSpec spec;
-    spec.path = path;
-    spec.name = path;
-    spec.description = description;
-    spec.lastActivity = lastActivity;
-    spec.files.insert("CMakeLists.txt",
+    LocalGitLab::ProjectData data;
+    data.path = path;
+    data.name = path;
+    data.description = description;
+    data.lastActivity = lastActivity;
+    data.files.insert("CMakeLists.txt",
                       QStringLiteral("cmake_minimum_required(VERSION 3.16)\nproject(%1 CXX)\n"
                                      "add_executable(%1 main.cpp)\n")
                           .arg(QString(path).replace(u'-', u'_'))
                           .toUtf8());
-    spec.files.insert("main.cpp", "int main() { return 0; }\n");
-    return spec;
+    data.files.insert("main.cpp", "int main() { return 0; }\n");
+    return data;
 }
 
 inline QString repositoryFolder(const QString &name)
