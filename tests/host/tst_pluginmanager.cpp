@@ -22,6 +22,7 @@ private slots:
     void cleanup();
 
     void loadsPluginsInDependencyOrder();
+    void waitsForAsynchronousShutdown();
     void refusesBrokenPluginsAndGoesOn_data();
     void refusesBrokenPluginsAndGoesOn();
     void providesTheHostPlugins();
@@ -92,6 +93,25 @@ void tst_PluginManager::loadsPluginsInDependencyOrder()
                                    "alpha:deleted", "beta:deleted"}));
     QCOMPARE(PluginManager::specById("alpha")->state(), PluginSpec::Deleted);
     QVERIFY(!PluginManager::specById("alpha")->plugin());
+}
+
+void tst_PluginManager::waitsForAsynchronousShutdown()
+{
+    PluginManager::setPluginPaths({QStringLiteral(HOST_GOOD_PLUGINS)});
+    PluginManager::loadPlugins();
+    QCOMPARE(PluginManager::specById("alpha")->state(), PluginSpec::Running);
+
+    QCoreApplication::instance()->setProperty("asyncShutdown", QStringList({"alpha", "beta"}));
+    QCoreApplication::instance()->setProperty("pluginCalls", QStringList());
+    PluginManager::shutdown();
+    QCoreApplication::instance()->setProperty("asyncShutdown", QVariant());
+
+    // No plugin is deleted before every plugin has finished shutting down.
+    const QStringList recorded = calls();
+    QCOMPARE(recorded.mid(0, 2), QStringList({"alpha:aboutToShutdown", "beta:aboutToShutdown"}));
+    QCOMPARE(recorded.mid(4), QStringList({"alpha:deleted", "beta:deleted"}));
+    QVERIFY(recorded.contains("alpha:asynchronousShutdownFinished"));
+    QVERIFY(recorded.contains("beta:asynchronousShutdownFinished"));
 }
 
 void tst_PluginManager::refusesBrokenPluginsAndGoesOn_data()

@@ -3,6 +3,7 @@
 #include <extensionsystem/iplugin.h>
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <QVariant>
 
 // The test plugins write what happens to them into a property of the application object, which
@@ -38,10 +39,19 @@ public:
         recordCall(m_id, "delayedInitialize");
         return true;
     }
+    // Plugins named in the application's "asyncShutdown" property finish shutting down a little
+    // later, from the event loop.
     ShutdownFlag aboutToShutdown() override
     {
         recordCall(m_id, "aboutToShutdown");
-        return SynchronousShutdown;
+        const QStringList async = QCoreApplication::instance()->property("asyncShutdown").toStringList();
+        if (!async.contains(m_id))
+            return SynchronousShutdown;
+        QTimer::singleShot(20, this, [this] {
+            recordCall(m_id, "asynchronousShutdownFinished");
+            emit asynchronousShutdownFinished();
+        });
+        return AsynchronousShutdown;
     }
 
 private:
