@@ -75,8 +75,9 @@ DownloadService::DownloadService(QObject *parent)
         connect(repository.get(), &Repository::fetched, this, &DownloadService::onFetched);
     }
 
-    connect(&m_restartTimer, &QTimer::timeout, &m_restartTimer, [this] { checkRepositories(); },
-            Qt::DirectConnection);
+    connect(
+        &m_restartTimer, &QTimer::timeout, &m_restartTimer, [this] { checkRepositories(); },
+        Qt::DirectConnection);
     m_restartTimer.start(restartInterval(m_settings.serviceRestartTimeoutSeconds));
 }
 
@@ -131,8 +132,10 @@ void DownloadService::onFetched()
     const QDate lastCheck = m_settings.updatesCheckedDate.value(name);
     const QDate today = QDate::currentDate();
     // A date in the future counts as recent too.
-    if (lastCheck.isValid() && lastCheck.daysTo(today) <= qint64(m_settings.updatesCheckTimeoutDays))
+    if (lastCheck.isValid() &&
+        lastCheck.daysTo(today) <= qint64(m_settings.updatesCheckTimeoutDays)) {
         return;
+    }
 
     const Repository::Examples examples = repository->examples();
     if (serviceLog().isDebugEnabled()) {
@@ -172,9 +175,9 @@ void DownloadService::onFetched()
         if (!skip) {
             // Unchanged since the day of the last check and still on disk.
             const QDateTime lastActivity = example->lastActivity();
-            skip = lastActivity.isValid() && lastCheckStart.isValid()
-                   && lastActivity.secsTo(lastCheckStart) > 0
-                   && QFileInfo(examplePath(name, path)).isDir();
+            skip = lastActivity.isValid() && lastCheckStart.isValid() &&
+                   lastActivity.secsTo(lastCheckStart) > 0 &&
+                   QFileInfo(examplePath(name, path)).isDir();
         }
         if (skip)
             qCDebug(serviceLog) << "Skip example:" << nameOf(example);
@@ -207,16 +210,16 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
 
     const QString path = pathOf(example);
     if (!isSafeFolderName(path)) {
-        setStatus(tr("Skip saving example %1 - unusable folder name: %2")
-                      .arg(example->name(), path));
+        setStatus(
+            tr("Skip saving example %1 - unusable folder name: %2").arg(example->name(), path));
         return;
     }
 
     setStatus(tr("Unpacking example: %1").arg(example->name()));
 
-    QTemporaryFile archiveFile(QStringLiteral("%1%2%3-XXXXXX%4")
-                                   .arg(QDir::tempPath(), QDir::separator(), path,
-                                        QStringLiteral(".tar.gz")));
+    QTemporaryFile archiveFile(
+        QStringLiteral("%1%2%3-XXXXXX%4")
+            .arg(QDir::tempPath(), QDir::separator(), path, QStringLiteral(".tar.gz")));
     if (archiveFile.open()) {
         const QByteArray bytes = example->data();
         const bool saved = archiveFile.write(bytes) == bytes.size() && archiveFile.flush();
@@ -241,9 +244,8 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
     unarchiver->setProperty(archiveProperty, archive.toFSPathString());
     archiveFile.setAutoRemove(false);
 
-    connect(unarchiver, &Utils::Unarchiver::outputReceived, this, [](const QString &output) {
-        qCDebug(archiveLog) << "Unpacking output:" << output;
-    });
+    connect(unarchiver, &Utils::Unarchiver::outputReceived, this,
+            [](const QString &output) { qCDebug(archiveLog) << "Unpacking output:" << output; });
     connect(unarchiver, &Utils::Unarchiver::done, this,
             [this, unarchiver, name, archive, example](Tasking::DoneResult result) {
                 QFile::remove(archive.toFSPathString());
@@ -280,8 +282,8 @@ void DownloadService::registerExample(const QString &repositoryName,
     const auto newest = std::find_if(folders.crbegin(), folders.crend(),
                                      [&path](const QString &folder) { return folder != path; });
     if (newest == folders.crend()) {
-        const bool wasInstalled = QFileInfo::exists(exampleFolder + QDir::separator()
-                                                    + QLatin1String(manifestFileName));
+        const bool wasInstalled =
+            QFileInfo::exists(exampleFolder + QDir::separator() + QLatin1String(manifestFileName));
         if (!writeManifest(repositoryName, example)) {
             if (!wasInstalled)
                 QDir(exampleFolder).removeRecursively();
@@ -336,28 +338,27 @@ void DownloadService::registerExample(const QString &repositoryName,
 QStringList DownloadService::exampleFolders(const QString &repositoryName, const QString &path,
                                             const Repository::Examples &examples) const
 {
-    const QStringList names = QDir(examplePath(repositoryName, QString()))
-                                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot,
-                                             QDir::Time | QDir::Reversed);
+    const QStringList names =
+        QDir(examplePath(repositoryName, QString()))
+            .entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Time | QDir::Reversed);
     QStringList folders;
     for (const QString &name : names) {
         if (!name.startsWith(path))
             continue;
         // The folders of an example whose path merely begins with this one's (demo2 beside
         // demo) belong to that example.
-        const bool belongsToOther = std::any_of(examples.cbegin(), examples.cend(),
-                                                [&](const Repository::ExamplePtr &other) {
-                                                    const QString otherPath = pathOf(other);
-                                                    return otherPath.size() > path.size()
-                                                           && name.startsWith(otherPath);
-                                                });
+        const bool belongsToOther = std::any_of(
+            examples.cbegin(), examples.cend(), [&](const Repository::ExamplePtr &other) {
+                const QString otherPath = pathOf(other);
+                return otherPath.size() > path.size() && name.startsWith(otherPath);
+            });
         if (belongsToOther)
             continue;
         // Nor is an installed example of another name ever taken for a copy of this one, even
         // when it is no longer listed online.
-        if (name != path
-            && QFileInfo::exists(examplePath(repositoryName, name) + QDir::separator()
-                                 + QLatin1String(manifestFileName))) {
+        if (name != path &&
+            QFileInfo::exists(examplePath(repositoryName, name) + QDir::separator() +
+                              QLatin1String(manifestFileName))) {
             continue;
         }
         folders.append(name);
@@ -400,8 +401,8 @@ bool DownloadService::writeManifest(const QString &repositoryName,
     if (manifest.isEmpty())
         return false;
 
-    const QString manifestPath = QStringLiteral("%1%2%3").arg(folder, QDir::separator(),
-                                                              QLatin1String(manifestFileName));
+    const QString manifestPath =
+        QStringLiteral("%1%2%3").arg(folder, QDir::separator(), QLatin1String(manifestFileName));
     if (!saveManifest(manifestPath, manifest)) {
         qCDebug(serviceLog) << "Unable to save manifest:" << manifestPath;
         return false;
@@ -436,10 +437,9 @@ QSharedPointer<Repository> DownloadService::findRepository(const QString &name) 
     const QUrl url = m_settings.repositories.value(name).url;
     if (url.isEmpty())
         return {};
-    const auto it = std::find_if(m_repositories.cbegin(), m_repositories.cend(),
-                                 [&url](const QSharedPointer<Repository> &repository) {
-                                     return repository->url() == url;
-                                 });
+    const auto it = std::find_if(
+        m_repositories.cbegin(), m_repositories.cend(),
+        [&url](const QSharedPointer<Repository> &repository) { return repository->url() == url; });
     return it != m_repositories.cend() ? *it : QSharedPointer<Repository>();
 }
 

@@ -9,10 +9,9 @@ namespace Tidepool::Internal {
 
 QString findProjectFile(const QString &folder)
 {
-    const QStringList projectFiles = QDir(folder).entryList(
-        {QStringLiteral("*.pro"), QStringLiteral("CMakeLists.txt")},
-        QDir::Files | QDir::Readable,
-        QDir::Time);
+    const QStringList projectFiles =
+        QDir(folder).entryList({QStringLiteral("*.pro"), QStringLiteral("CMakeLists.txt")},
+                               QDir::Files | QDir::Readable, QDir::Time);
     return projectFiles.value(0);
 }
 
@@ -42,8 +41,8 @@ QString findFileContaining(const QString &root, const QString &nameFilter, const
 QString findFileToOpen(const QString &folder)
 {
     const QString root = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
-    QString result = findFileContaining(root, QStringLiteral("*.qml"),
-                                        QStringLiteral("ApplicationWindow"));
+    QString result =
+        findFileContaining(root, QStringLiteral("*.qml"), QStringLiteral("ApplicationWindow"));
     if (result.isNull())
         result = findFileContaining(root, QStringLiteral("*"), QStringLiteral(" main("));
     if (result.isNull())
@@ -58,11 +57,10 @@ QString findIcon(const QString &folder)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString candidate = it.next() + QDir::separator() + sizeFolder;
-        const QFileInfoList images = QDir(candidate).entryInfoList(
-            {QStringLiteral("*.png"), QStringLiteral("*.jpeg"), QStringLiteral("*.jpg"),
-             QStringLiteral("*.bmp")},
-            QDir::Files | QDir::Readable,
-            QDir::Size);
+        const QFileInfoList images =
+            QDir(candidate).entryInfoList({QStringLiteral("*.png"), QStringLiteral("*.jpeg"),
+                                           QStringLiteral("*.jpg"), QStringLiteral("*.bmp")},
+                                          QDir::Files | QDir::Readable, QDir::Size);
         if (!images.isEmpty())
             return images.first().canonicalFilePath();
     }

@@ -88,16 +88,16 @@ QByteArray pngBytes(int width, int height)
     return bytes;
 }
 
-LocalGitLab::ProjectSpec project(const QString &path, const QDateTime &lastActivity = {})
+LocalGitLab::ProjectData exampleProject(const QString &path, const QDateTime &lastActivity = {})
 {
-    LocalGitLab::ProjectSpec spec;
-    spec.path = path;
-    spec.name = QStringLiteral("Example %1").arg(path);
-    spec.description = QStringLiteral("About %1").arg(path);
-    spec.lastActivity = lastActivity;
-    spec.files = {{QStringLiteral("CMakeLists.txt"), "project(example)\n"},
-                  {QStringLiteral("src/main.cpp"), "int main(int argc, char *argv[]) {}\n"}};
-    return spec;
+    LocalGitLab::ProjectData result;
+    result.path = path;
+    result.name = QStringLiteral("Example %1").arg(path);
+    result.description = QStringLiteral("About %1").arg(path);
+    result.lastActivity = lastActivity;
+    result.files = {{QStringLiteral("CMakeLists.txt"), "project(example)\n"},
+                    {QStringLiteral("src/main.cpp"), "int main(int argc, char *argv[]) {}\n"}};
+    return result;
 }
 
 QString readFile(const QString &path)
@@ -151,7 +151,7 @@ private:
     QUrl addGroup(qint64 *groupId = nullptr);
     void configure(const QUrl &url, quint32 days = 1, int lastCheck = noDate,
                    const QSet<QString> &removed = {}, quint32 restartSeconds = 60);
-    qint64 addProject(qint64 group, const LocalGitLab::ProjectSpec &spec);
+    qint64 addProject(qint64 group, const LocalGitLab::ProjectData &project);
     bool install(QSignalSpy &installed, int count);
     QString examplePath(const QString &path) const;
     QSet<QString> archiveRequests() const;
@@ -192,7 +192,8 @@ void tst_DownloadService::initTestCase()
 
 void tst_DownloadService::init()
 {
-    m_settingsDir = std::make_unique<QTemporaryDir>(m_scratch.filePath(QStringLiteral("settings-XXXXXX")));
+    m_settingsDir =
+        std::make_unique<QTemporaryDir>(m_scratch.filePath(QStringLiteral("settings-XXXXXX")));
     HostStandIn::setSettingsPath(m_settingsDir->path());
     QDir(m_dataRoot).removeRecursively();
     m_server.clearFaults();
@@ -226,20 +227,21 @@ void tst_DownloadService::configure(const QUrl &url, quint32 days, int lastCheck
     if (url.isValid())
         settings.repositories.insert(repositoryName, RepositorySettings{url, removed, {}, {}, {}});
     if (lastCheck != noDate)
-        settings.updatesCheckedDate.insert(repositoryName, QDate::currentDate().addDays(-lastCheck));
+        settings.updatesCheckedDate.insert(repositoryName,
+                                           QDate::currentDate().addDays(-lastCheck));
     settings.save(Core::ICore::settings());
 }
 
 bool tst_DownloadService::install(QSignalSpy &installed, int count)
 {
-    return QTest::qWaitFor([&] { return installed.count() >= count; }, installTimeoutMs)
-           && installed.count() == count;
+    return QTest::qWaitFor([&] { return installed.count() >= count; }, installTimeoutMs) &&
+           installed.count() == count;
 }
 
-qint64 tst_DownloadService::addProject(qint64 group, const LocalGitLab::ProjectSpec &spec)
+qint64 tst_DownloadService::addProject(qint64 group, const LocalGitLab::ProjectData &project)
 {
-    const qint64 id = m_server.addProject(group, spec);
-    m_projectPaths.insert(id, spec.path);
+    const qint64 id = m_server.addProject(group, project);
+    m_projectPaths.insert(id, project.path);
     return id;
 }
 
@@ -274,18 +276,17 @@ using Offsets = QHash<QString, int>;
 void tst_DownloadService::updateCycle_data()
 {
     QTest::addColumn<quint32>("days");
-    QTest::addColumn<int>("lastCheck");        // days before today, or noDate
+    QTest::addColumn<int>("lastCheck"); // days before today, or noDate
     QTest::addColumn<QStringList>("removed");
     QTest::addColumn<QStringList>("installed"); // folders on disk before the cycle
     QTest::addColumn<Offsets>("activity");      // seconds after midnight of the last check day
     QTest::addColumn<bool>("configured");
     QTest::addColumn<QStringList>("downloaded");
-    QTest::addColumn<int>("storedDate");        // days before today, or noDate
+    QTest::addColumn<int>("storedDate"); // days before today, or noDate
 
     const QStringList all{"alpha", "beta", "gamma"};
-    QTest::newRow("updates switched off")
-        << 0u << noDate << QStringList() << QStringList() << Offsets() << true << QStringList()
-        << noDate;
+    QTest::newRow("updates switched off") << 0u << noDate << QStringList() << QStringList()
+                                          << Offsets() << true << QStringList() << noDate;
     QTest::newRow("checked yesterday")
         << 1u << 1 << QStringList() << QStringList() << Offsets() << true << QStringList() << 1;
     QTest::newRow("checked today")
@@ -315,9 +316,8 @@ void tst_DownloadService::updateCycle_data()
     QTest::newRow("longer interval passed")
         << 3u << 4 << QStringList() << QStringList{"alpha", "beta"} << Offsets() << true
         << QStringList{"gamma"} << 0;
-    QTest::newRow("url without a configured name")
-        << 1u << noDate << QStringList() << QStringList() << Offsets() << false << QStringList()
-        << 0;
+    QTest::newRow("url without a configured name") << 1u << noDate << QStringList() << QStringList()
+                                                   << Offsets() << false << QStringList() << 0;
 }
 
 void tst_DownloadService::updateCycle()
@@ -335,12 +335,14 @@ void tst_DownloadService::updateCycle()
     const QUrl url = addGroup(&group);
     const QDate checkDay = QDate::currentDate().addDays(lastCheck == noDate ? 0 : -lastCheck);
     for (const QString path : {"alpha", "beta", "gamma"}) {
-        const QDateTime lastActivity = activity.contains(path)
-                                           ? checkDay.startOfDay().addSecs(activity.value(path))
-                                           : QDateTime::currentDateTime().addDays(-10 - qMax(lastCheck, 0));
-        QVERIFY(addProject(group, project(path, lastActivity)));
+        const QDateTime lastActivity =
+            activity.contains(path)
+                ? checkDay.startOfDay().addSecs(activity.value(path))
+                : QDateTime::currentDateTime().addDays(-10 - qMax(lastCheck, 0));
+        QVERIFY(addProject(group, exampleProject(path, lastActivity)));
     }
-    configure(configured ? url : QUrl(), days, lastCheck, QSet<QString>(removed.cbegin(), removed.cend()));
+    configure(configured ? url : QUrl(), days, lastCheck,
+              QSet<QString>(removed.cbegin(), removed.cend()));
     for (const QString &path : installed)
         QVERIFY(QDir().mkpath(examplePath(path)));
 
@@ -371,11 +373,12 @@ void tst_DownloadService::updateCycle()
     if (storedDate == noDate)
         QVERIFY(!stored.updatesCheckedDate.contains(dateKey));
     else
-        QCOMPARE(stored.updatesCheckedDate.value(dateKey), QDate::currentDate().addDays(-storedDate));
+        QCOMPARE(stored.updatesCheckedDate.value(dateKey),
+                 QDate::currentDate().addDays(-storedDate));
     if (!configured) {
         QVERIFY(statuses(status).contains(
-            QStringLiteral("Skip downloading examples - unable to find repository for url: ")
-            + url.toString()));
+            QStringLiteral("Skip downloading examples - unable to find repository for url: ") +
+            url.toString()));
     }
 }
 
@@ -384,26 +387,27 @@ void tst_DownloadService::endToEnd()
     qint64 group = 0;
     const QUrl url = addGroup(&group);
 
-    LocalGitLab::ProjectSpec hello = project(QStringLiteral("hello"));
+    LocalGitLab::ProjectData hello = exampleProject(QStringLiteral("hello"));
     hello.description = QStringLiteral("<b>Hello</b> & \"welcome\" ]]> to the <![CDATA[ world");
     hello.topics = {QStringLiteral("qt"), QStringLiteral("demo")};
     hello.avatar = pngBytes(64, 32);
     hello.avatarFileName = QStringLiteral("hello.png");
 
-    LocalGitLab::ProjectSpec qml = project(QStringLiteral("qmlapp"));
+    LocalGitLab::ProjectData qml = exampleProject(QStringLiteral("qmlapp"));
     qml.files = {{QStringLiteral("qmlapp.pro"), "QT += quick\n"},
                  {QStringLiteral("main.cpp"), "int main(int argc, char **argv) {}\n"},
                  {QStringLiteral("qml/qmlapp.qml"), "ApplicationWindow {}\n"},
                  {QStringLiteral("icons/128x128/qmlapp.png"), pngBytes(128, 128)},
                  {QStringLiteral("icons/256x256/qmlapp.png"), pngBytes(256, 256)}};
 
-    LocalGitLab::ProjectSpec plain = project(QStringLiteral("plain"));
+    LocalGitLab::ProjectData plain = exampleProject(QStringLiteral("plain"));
     plain.files = {{QStringLiteral("CMakeLists.txt"), "project(plain)\n"}};
     plain.description.clear();
 
-    for (const LocalGitLab::ProjectSpec &spec :
-         {hello, qml, plain, project(QStringLiteral("demo")), project(QStringLiteral("demo2"))})
-        QVERIFY(addProject(group, spec));
+    for (const LocalGitLab::ProjectData &each :
+         {hello, qml, plain, exampleProject(QStringLiteral("demo")),
+          exampleProject(QStringLiteral("demo2"))})
+        QVERIFY(addProject(group, each));
     configure(url);
 
     DownloadService service;
@@ -414,8 +418,9 @@ void tst_DownloadService::endToEnd()
     QCOMPARE(updated.count(), 6);
 
     const QString repositoryFolder = examplePathTemplate.arg(repositoryName, QString());
-    QCOMPARE(QDir(repositoryFolder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             QStringList({"demo", "demo2", "hello", "plain", "qmlapp"}));
+    QCOMPARE(
+        QDir(repositoryFolder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList({"demo", "demo2", "hello", "plain", "qmlapp"}));
 
     struct Expected
     {
@@ -469,9 +474,9 @@ void tst_DownloadService::updateReplacesTheOlderFolder()
 {
     qint64 group = 0;
     const QUrl url = addGroup(&group);
-    LocalGitLab::ProjectSpec spec = project(QStringLiteral("demo"));
-    spec.files.insert(QStringLiteral("version.txt"), "1");
-    const qint64 id = addProject(group, spec);
+    LocalGitLab::ProjectData demo = exampleProject(QStringLiteral("demo"));
+    demo.files.insert(QStringLiteral("version.txt"), "1");
+    const qint64 id = addProject(group, demo);
     configure(url);
 
     DownloadService service;
@@ -483,16 +488,17 @@ void tst_DownloadService::updateReplacesTheOlderFolder()
     // A leftover of an earlier, interrupted installation.
     QVERIFY(QDir().mkpath(examplePath("demo-main-0123456789")));
 
-    spec.files.remove(QStringLiteral("version.txt"));
-    spec.files.insert(QStringLiteral("version2.txt"), "2");
-    m_server.setProjectFiles(id, spec.files, QDateTime::currentDateTime());
+    demo.files.remove(QStringLiteral("version.txt"));
+    demo.files.insert(QStringLiteral("version2.txt"), "2");
+    m_server.setProjectFiles(id, demo.files, QDateTime::currentDateTime());
     QTest::qWait(1100); // a modification time of its own for the new manifest
     service.download(repositoryName, {QStringLiteral("demo")});
     QVERIFY(install(installed, 2));
 
     const QString repositoryFolder = examplePathTemplate.arg(repositoryName, QString());
-    QCOMPARE(QDir(repositoryFolder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             QStringList{"demo"});
+    QCOMPARE(
+        QDir(repositoryFolder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList{"demo"});
     QVERIFY(!QFile::exists(examplePath("demo") + QStringLiteral("/version.txt")));
     QCOMPARE(readFile(examplePath("demo") + QStringLiteral("/version2.txt")), QStringLiteral("2"));
     QVERIFY(QFileInfo(manifest).lastModified() > firstWrite);
@@ -502,8 +508,8 @@ void tst_DownloadService::siblingsLeaveEachOtherAlone()
 {
     qint64 group = 0;
     const QUrl url = addGroup(&group);
-    QVERIFY(addProject(group, project(QStringLiteral("demo"))));
-    QVERIFY(addProject(group, project(QStringLiteral("demo2"))));
+    QVERIFY(addProject(group, exampleProject(QStringLiteral("demo"))));
+    QVERIFY(addProject(group, exampleProject(QStringLiteral("demo2"))));
     configure(url);
 
     DownloadService service;
@@ -533,8 +539,9 @@ void tst_DownloadService::topFolderNotNamedAfterThePath()
 {
     qint64 group = 0;
     const QUrl url = addGroup(&group);
-    const qint64 id = addProject(group, project(QStringLiteral("demo")));
-    m_server.setArchiveOverride(id, tarGz({{Entry::File, "elsewhere/CMakeLists.txt", "project(x)"}}));
+    const qint64 id = addProject(group, exampleProject(QStringLiteral("demo")));
+    m_server.setArchiveOverride(id,
+                                tarGz({{Entry::File, "elsewhere/CMakeLists.txt", "project(x)"}}));
     configure(url);
 
     DownloadService service;
@@ -552,8 +559,8 @@ void tst_DownloadService::projectFileOnlyInSubfolder()
 {
     qint64 group = 0;
     const QUrl url = addGroup(&group);
-    LocalGitLab::ProjectSpec good = project(QStringLiteral("demo"));
-    LocalGitLab::ProjectSpec broken = project(QStringLiteral("nested"));
+    LocalGitLab::ProjectData good = exampleProject(QStringLiteral("demo"));
+    LocalGitLab::ProjectData broken = exampleProject(QStringLiteral("nested"));
     broken.files = {{QStringLiteral("app/CMakeLists.txt"), "project(app)\n"}};
     const qint64 goodId = addProject(group, good);
     QVERIFY(addProject(group, broken));
@@ -567,8 +574,9 @@ void tst_DownloadService::projectFileOnlyInSubfolder()
     QVERIFY(statuses(status).contains("There was an error while creating example mainfest"));
     // A failed first installation leaves nothing behind.
     const QString repositoryFolder = examplePathTemplate.arg(repositoryName, QString());
-    QCOMPARE(QDir(repositoryFolder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             QStringList{"demo"});
+    QCOMPARE(
+        QDir(repositoryFolder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList{"demo"});
 
     // A broken update keeps the copy installed before, manifest included.
     const QString manifest = examplePath("demo") + QStringLiteral("/examples-manifest.xml");
@@ -579,8 +587,9 @@ void tst_DownloadService::projectFileOnlyInSubfolder()
     service.download(repositoryName, {QStringLiteral("demo")});
     QVERIFY(install(installed, 3));
     QVERIFY(statuses(status).contains("There was an error while creating example mainfest"));
-    QCOMPARE(QDir(repositoryFolder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             QStringList{"demo"});
+    QCOMPARE(
+        QDir(repositoryFolder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList{"demo"});
     QCOMPARE(tree(examplePath("demo")), installedTree);
     QCOMPARE(readFile(manifest), before);
 }
@@ -600,7 +609,7 @@ void tst_DownloadService::notAnArchive()
 {
     qint64 group = 0;
     const QUrl url = addGroup(&group);
-    const qint64 id = addProject(group, project(QStringLiteral("demo")));
+    const qint64 id = addProject(group, exampleProject(QStringLiteral("demo")));
     m_server.setArchiveOverride(id, QByteArray("<html>Sign in to continue</html>\n").repeated(20));
     configure(url);
 
@@ -626,16 +635,19 @@ void tst_DownloadService::hostileArchive_data()
         << QList<Entry>{project, {Entry::File, absolute, "x"}} << QFile::decodeName(absolute);
     const QByteArray outsideFolder = QFile::encodeName(m_outside + QStringLiteral("/outside"));
     QTest::newRow("symbolic link out of the folder")
-        << QList<Entry>{project, {Entry::Symlink, "demo-main/escape", outsideFolder},
+        << QList<Entry>{project,
+                        {Entry::Symlink, "demo-main/escape", outsideFolder},
                         {Entry::File, "demo-main/escape/evil.txt", "x"}}
         << QFile::decodeName(outsideFolder) + QStringLiteral("/evil.txt");
     QTest::newRow("relative link out of the folder")
-        << QList<Entry>{project, {Entry::Symlink, "demo-main/up", "../../../../.."},
+        << QList<Entry>{project,
+                        {Entry::Symlink, "demo-main/up", "../../../../.."},
                         {Entry::File, "demo-main/up/evil.txt", "x"}}
         << QStringLiteral("demo-main/../../../../../evil.txt");
     const QByteArray victim = QFile::encodeName(m_outside + QStringLiteral("/victim.txt"));
     QTest::newRow("hard link to a file outside")
-        << QList<Entry>{project, {Entry::Hardlink, "demo-main/victim", victim},
+        << QList<Entry>{project,
+                        {Entry::Hardlink, "demo-main/victim", victim},
                         {Entry::File, "demo-main/victim", "overwritten"}}
         << QFile::decodeName(victim);
 }
@@ -653,7 +665,7 @@ void tst_DownloadService::hostileArchive()
 
     qint64 group = 0;
     const QUrl url = addGroup(&group);
-    const qint64 id = addProject(group, project(QStringLiteral("demo")));
+    const qint64 id = addProject(group, exampleProject(QStringLiteral("demo")));
     m_server.setArchiveOverride(id, tarGz(entries));
     configure(url);
 
@@ -668,8 +680,8 @@ void tst_DownloadService::hostileArchive()
     QCOMPARE(readFile(m_outside + QStringLiteral("/victim.txt")), QStringLiteral("untouched"));
     const QString repositoryFolder = examplePathTemplate.arg(repositoryName, QString());
     if (!target.endsWith(QLatin1String("victim.txt"))) {
-        const QString aim = QDir::isAbsolutePath(target) ? target
-                                                         : QDir::cleanPath(repositoryFolder + target);
+        const QString aim =
+            QDir::isAbsolutePath(target) ? target : QDir::cleanPath(repositoryFolder + target);
         QVERIFY2(!QFile::exists(aim), qPrintable(aim));
     }
     // Whatever was unpacked stays inside the repository folder, and nothing is registered.
@@ -686,8 +698,9 @@ void tst_DownloadService::unknownRepositoryName()
     DownloadService service;
     QSignalSpy status(&service, &DownloadService::statusChanged);
     service.download(QStringLiteral("Elsewhere"), {QStringLiteral("demo")});
-    QCOMPARE(statuses(status), QStringList{
-        "Skip downloading examples - unable to find repository for name: Elsewhere"});
+    QCOMPARE(
+        statuses(status),
+        QStringList{"Skip downloading examples - unable to find repository for name: Elsewhere"});
     QVERIFY(service.examples(QStringLiteral("Elsewhere")).isEmpty());
 }
 
@@ -713,7 +726,8 @@ void tst_DownloadService::restartsClientsUntilReady()
     Settings settings;
     // Long enough for the good client to find its group before the first tick.
     settings.serviceRestartTimeoutSeconds = 2;
-    settings.repositories.insert(QStringLiteral("Missing"), RepositorySettings{missing, {}, {}, {}, {}});
+    settings.repositories.insert(QStringLiteral("Missing"),
+                                 RepositorySettings{missing, {}, {}, {}, {}});
     settings.repositories.insert(QStringLiteral("Good"), RepositorySettings{good, {}, {}, {}, {}});
     settings.save(Core::ICore::settings());
 
@@ -728,8 +742,8 @@ void tst_DownloadService::dateSaveKeepsOtherSaves()
 {
     qint64 group = 0;
     const QUrl url = addGroup(&group);
-    QVERIFY(addProject(group, project(QStringLiteral("alpha"))));
-    QVERIFY(addProject(group, project(QStringLiteral("beta"))));
+    QVERIFY(addProject(group, exampleProject(QStringLiteral("alpha"))));
+    QVERIFY(addProject(group, exampleProject(QStringLiteral("beta"))));
     configure(url);
 
     DownloadService service;

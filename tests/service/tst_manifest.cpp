@@ -26,10 +26,12 @@ Parsed parse(const QByteArray &xml)
         const QString element = reader.name().toString();
         const QXmlStreamAttributes attributes = reader.attributes();
         if (element == QLatin1String("instructionals")) {
-            parsed.values[QStringLiteral("module")] = attributes.value(QLatin1String("module")).toString();
+            parsed.values[QStringLiteral("module")] =
+                attributes.value(QLatin1String("module")).toString();
         } else if (element == QLatin1String("example")) {
             for (const char *name : {"name", "projectPath", "imageUrl"})
-                parsed.values[QLatin1String(name)] = attributes.value(QLatin1String(name)).toString();
+                parsed.values[QLatin1String(name)] =
+                    attributes.value(QLatin1String(name)).toString();
         } else if (element != QLatin1String("examples")) {
             parsed.values[element] = reader.readElementText();
         }
@@ -39,8 +41,8 @@ Parsed parse(const QByteArray &xml)
     return parsed;
 }
 
-const QString forbidden = QString(QChar(0x1)) + QChar(0x8) + QChar(0xB) + QChar(0xC) + QChar(0x1F)
-                          + QChar(0xFFFE) + QChar(0xFFFF) + QChar(0xDFFF) + QChar(0xD800);
+const QString forbidden = QString(QChar(0x1)) + QChar(0x8) + QChar(0xB) + QChar(0xC) + QChar(0x1F) +
+                          QChar(0xFFFE) + QChar(0xFFFF) + QChar(0xDFFF) + QChar(0xD800);
 
 } // namespace
 
@@ -61,8 +63,8 @@ private slots:
 void tst_Manifest::templateIsKept()
 {
     QFile resource(QStringLiteral(":/examples-manifest.xml"));
-    const ManifestFields fields{"Demo repo", "Demo", "app.pro", "/x/example-icon.png",
-                                "About it", "Qt,demo", "/main.cpp"};
+    const ManifestFields fields{"Demo repo", "Demo",    "app.pro",  "/x/example-icon.png",
+                                "About it",  "Qt,demo", "/main.cpp"};
     const QByteArray xml = manifestXml(fields);
     // The resource is registered by the writer on first use.
     QVERIFY(resource.open(QIODevice::ReadOnly));
@@ -73,8 +75,8 @@ void tst_Manifest::templateIsKept()
     QVERIFY(xml.startsWith("<?xml version='1.0' encoding='utf-8'?>\n<!-- Generated file. This "
                            "file is used by SDK to show example inside Welcome screen. It is not "
                            "the part of the example. -->\n<instructionals module=\"Demo repo\">"));
-    const QDomElement example = document.documentElement().firstChildElement("examples")
-                                    .firstChildElement("example");
+    const QDomElement example =
+        document.documentElement().firstChildElement("examples").firstChildElement("example");
     QStringList children;
     for (QDomElement e = example.firstChildElement(); !e.isNull(); e = e.nextSiblingElement())
         children << e.tagName() + QLatin1Char('=') + e.text();
@@ -104,7 +106,8 @@ void tst_Manifest::description_data()
     row("blanks only", QStringLiteral("  \n "));
     row("beyond the basic plane", QStringLiteral("Fish \U0001F41F and \u00E9t\u00E9"));
     QTest::newRow("forbidden characters dropped")
-        << QStringLiteral("a") + forbidden + QStringLiteral("b]]") + QChar(0x1) + QStringLiteral(">c")
+        << QStringLiteral("a") + forbidden + QStringLiteral("b]]") + QChar(0x1) +
+               QStringLiteral(">c")
         << QStringLiteral("ab]]>c");
     QTest::newRow("unpaired surrogate at the end")
         << QStringLiteral("fish ") + QChar(0xD83D) << QStringLiteral("fish ");
@@ -136,19 +139,23 @@ void tst_Manifest::otherFields_data()
     QTest::addColumn<ManifestFields>("fields");
     QTest::addColumn<ManifestFields>("expected");
 
-    const ManifestFields plain{"Examples", "Hello World", "CMakeLists.txt",
-                               "/data/VeyraSDK/Examples/hello/example-icon.png", "",
-                               "Qt,example", "/qml/Main.qml"};
+    const ManifestFields plain{"Examples",
+                               "Hello World",
+                               "CMakeLists.txt",
+                               "/data/VeyraSDK/Examples/hello/example-icon.png",
+                               "",
+                               "Qt,example",
+                               "/qml/Main.qml"};
     QTest::newRow("plain") << plain << plain;
     const ManifestFields markup{"R&D \"<lab>\"", "a < b & c > 'd'", "a&b.pro", "x\"y.png", "",
-                                "<t>,&amp;", "/]]>/main.cpp"};
+                                "<t>,&amp;",     "/]]>/main.cpp"};
     QTest::newRow("markup characters") << markup << markup;
-    const ManifestFields whitespace{"tab\there", "line\nbreak", "cr\r.pro", " lead", "",
-                                    " a , b ", "/a\r\nb"};
+    const ManifestFields whitespace{"tab\there", "line\nbreak", "cr\r.pro", " lead",
+                                    "",          " a , b ",     "/a\r\nb"};
     QTest::newRow("whitespace") << whitespace << whitespace;
     ManifestFields hostile = plain;
-    for (QString *field : {&hostile.module, &hostile.name, &hostile.projectPath,
-                           &hostile.imageUrl, &hostile.tags, &hostile.fileToOpen})
+    for (QString *field : {&hostile.module, &hostile.name, &hostile.projectPath, &hostile.imageUrl,
+                           &hostile.tags, &hostile.fileToOpen})
         field->insert(1, forbidden);
     QTest::newRow("forbidden characters dropped") << hostile << plain;
 }

@@ -104,14 +104,11 @@ void tst_ProjectInspection::fileToOpen_data()
     QTest::newRow("main in any kind of file")
         << Files{{"README", "Start reading at int main(void)."}, {"app.pro", ""}} << "/README";
     QTest::newRow("blank before the parenthesis")
-        << Files{{"main.cpp", "int main (int argc, char **argv) {}"}, {"app.pro", ""}}
-        << "app.pro";
+        << Files{{"main.cpp", "int main (int argc, char **argv) {}"}, {"app.pro", ""}} << "app.pro";
     QTest::newRow("tab before main")
-        << Files{{"main.cpp", "int\tmain(int argc, char **argv) {}"}, {"app.pro", ""}}
-        << "app.pro";
+        << Files{{"main.cpp", "int\tmain(int argc, char **argv) {}"}, {"app.pro", ""}} << "app.pro";
     QTest::newRow("text differs in case")
-        << Files{{"Main.qml", "applicationwindow {}"}, {"CMakeLists.txt", ""}}
-        << "CMakeLists.txt";
+        << Files{{"Main.qml", "applicationwindow {}"}, {"CMakeLists.txt", ""}} << "CMakeLists.txt";
     QTest::newRow("hidden files are not searched")
         << Files{{".cache/main.cpp", mainCpp}, {"app.pro", ""}} << "app.pro";
     QTest::newRow("large files are not read")
@@ -159,8 +156,8 @@ void tst_ProjectInspection::icon_data()
                  {"icons/128x128/medium.bmp", QByteArray(200, 'a')},
                  {"icons/256x256/huge.png", QByteArray(5000, 'a')}}
         << "icons/128x128/large.jpg";
-    QTest::newRow("nested icons folder")
-        << Files{{"assets/images/icons/128x128/app.jpeg", "x"}} << "assets/images/icons/128x128/app.jpeg";
+    QTest::newRow("nested icons folder") << Files{{"assets/images/icons/128x128/app.jpeg", "x"}}
+                                         << "assets/images/icons/128x128/app.jpeg";
     QTest::newRow("extension in upper case")
         << Files{{"icons/128x128/APP.PNG", "x"}} << "icons/128x128/APP.PNG";
     QTest::newRow("images directly in icons")
