@@ -80,6 +80,7 @@ private slots:
 
     void requestLogAndConnections();
     void answersWhileCallerBlocks();
+    void keepAliveAndPipelining();
     void stopClosesHungConnections();
     void catalogueFolder();
     void catalogueFolderErrors();
@@ -756,6 +757,39 @@ void tst_GitLabServer::answersWhileCallerBlocks()
         answer += socket.readAll();
     QVERIFY(answer.startsWith("HTTP/1.1 200 OK\r\n"));
     QVERIFY(answer.contains("\"full_path\":\"qt-examples\""));
+}
+
+void tst_GitLabServer::keepAliveAndPipelining()
+{
+    // One manager reuses its connection for requests made one after the other.
+    QNetworkAccessManager manager;
+    for (int i = 0; i < 3; ++i) {
+        std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(url("/api/v4/groups/ab"))));
+        QSignalSpy finished(reply.get(), &QNetworkReply::finished);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(reply->error(), QNetworkReply::NoError);
+        QTRY_COMPARE(m_server.openConnections(), 1);
+    }
+
+    // Requests sent back to back on one connection are answered in order, and "close" is obeyed.
+    QTcpSocket socket;
+    socket.connectToHost(m_base.host(), quint16(m_base.port()));
+    QVERIFY(socket.waitForConnected(5000));
+    const QByteArray host = "Host: " + m_base.authority().toLatin1() + "\r\n";
+    socket.write("GET /api/v4/groups/ab HTTP/1.1\r\n" + host + "\r\n"
+                 "GET /api/v4/nothing HTTP/1.1\r\n" + host + "\r\n"
+                 "GET /api/v4/groups/veyra-samples HTTP/1.1\r\n" + host + "Connection: close\r\n\r\n");
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    answer += socket.readAll();
+    const qsizetype first = answer.indexOf("HTTP/1.1 200 OK");
+    const qsizetype second = answer.indexOf("HTTP/1.1 404 Not Found");
+    const qsizetype third = answer.lastIndexOf("HTTP/1.1 200 OK");
+    QVERIFY(first == 0 && second > first && third > second);
+    QVERIFY(answer.indexOf("\"full_path\":\"ab\"") < second);
+    QVERIFY(answer.indexOf("\"full_path\":\"veyra-samples\"") > third);
+    QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
 }
 
 void tst_GitLabServer::stopClosesHungConnections()
