@@ -44,8 +44,9 @@ struct UnarchiverLimits
 CORE_EXPORT void setUnarchiverLimits(const UnarchiverLimits &limits);
 CORE_EXPORT UnarchiverLimits unarchiverLimits();
 
-// Back to the defaults: settings synced and dropped, no main window, no options dialog provider,
-// default resource path and unarchiver limits. Options pages stay with their owners.
+// Back to the defaults: settings synced and dropped (pointers to them become invalid), no main
+// window, no options dialog provider, default resource path and unarchiver limits. Options pages
+// stay with their owners.
 CORE_EXPORT void reset();
 
 } // namespace HostStandIn
