@@ -8,6 +8,7 @@
 #include "plugin/tidepoolpluginprivate.h"
 #include "service/downloadservice.h"
 
+#include <coreplugin/dialogs/ioptionspage.h>
 #include <coreplugin/icore.h>
 #include <hoststandin/hostsetup.h>
 #include <utils/qtcsettings.h>
@@ -121,7 +122,14 @@ inline QSet<QString> storedRemovedExamples(const QString &repository)
 // and waits until each of the given number of repositories has been listed once.
 inline bool startService(int listedRepositories)
 {
+    const QList<Core::IOptionsPage *> before = Core::IOptionsPage::allOptionsPages();
     { TidepoolPluginPrivate plugin; }
+    // The start-up also registers the plugin's options page, which the host would keep for the
+    // rest of its life; the tests show pages of their own.
+    for (Core::IOptionsPage *page : Core::IOptionsPage::allOptionsPages()) {
+        if (!before.contains(page))
+            delete page;
+    }
     DownloadService *service = downloadService();
     if (!service)
         return false;
