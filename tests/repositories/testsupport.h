@@ -173,7 +173,7 @@ struct ServerFixture
     qint64 addProject(const QString &path, const QString &name = {}, bool avatar = true,
                       const QColor &color = Qt::darkCyan)
     {
-        LocalGitLab::ProjectSpec spec;
+        LocalGitLab::ProjectData spec;
         spec.path = path;
         spec.name = name.isEmpty() ? path : name;
         spec.description = QStringLiteral("The %1 example").arg(path);

@@ -240,7 +240,7 @@ void tst_ApiClient::lookupAndListing()
     ServerFixture fixture;
     // Searching "examples" also finds this group, and GitLab lists it first (by name).
     const qint64 otherId = fixture.server.addGroup("examples-archive", "Archived examples");
-    LocalGitLab::ProjectSpec old;
+    LocalGitLab::ProjectData old;
     old.path = "old";
     fixture.server.addProject(otherId, old);
     for (const char *path : {"alpha", "beta", "gamma"})
