@@ -8,8 +8,6 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLoggingCategory>
@@ -72,7 +70,6 @@ private slots:
     void cleanup();
 
     void pageHostsTheWidget();
-    void widgetTree();
     void repositoriesSortedCapitalsFirst();
     void noRepositoryConfigured();
 
@@ -209,29 +206,6 @@ void tst_OptionsWidget::pageHostsTheWidget()
     QPointer<QWidget> gone(widget);
     m_page->finish();
     QTRY_VERIFY(!gone);
-}
-
-void tst_OptionsWidget::widgetTree()
-{
-    saveSettings({}, 1);
-    QWidget *widget = showPage();
-    QVERIFY(widget);
-    QCOMPARE(widget->objectName(), "Tidepool__Internal__OptionsWidget");
-    QCOMPARE(widget->toolTip(), QString());
-    QCOMPARE(child<QGroupBox>("groupBox")->title(), "Installed Examples");
-    QCOMPARE(child<QGroupBox>("groupBox_2")->title(), "Online Updates");
-    QCOMPARE(child<QPushButton>("addButton")->text(), "Add...");
-    QCOMPARE(child<QPushButton>("removeButton")->text(), "Remove");
-    QCOMPARE(child<QLabel>("label")->text(), "Check every");
-    QCOMPARE(child<QLabel>("label_2")->text(), "day(s)");
-    QCOMPARE(child<QSpinBox>("timeoutSpinBox")->maximum(), 99);
-    QCOMPARE(child<QSpinBox>("timeoutSpinBox")->toolTip(),
-             "Timeout for checking example updates and downloading new examples.\n"
-             "Set 0 to disable automatic updates.");
-    auto list = child<QListWidget>("examplesListWidget");
-    QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
-    QVERIFY(list->isSortingEnabled());
-    QCOMPARE(list->contextMenuPolicy(), Qt::CustomContextMenu);
 }
 
 void tst_OptionsWidget::repositoriesSortedCapitalsFirst()
