@@ -246,7 +246,8 @@ QNetworkAccessManager *ApiClient::request(const QUrl &url, const QByteArray &con
     };
     connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, checkSize] {
         bool known = false;
-        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader)
+                                  .toLongLong(&known);
         if (known)
             checkSize(0, length);
     });
@@ -255,19 +256,21 @@ QNetworkAccessManager *ApiClient::request(const QUrl &url, const QByteArray &con
     const auto takeReply = [abortReason, timeoutMs, sizeLimit, tooLarge](QNetworkReply *finished) {
         Reply result;
         const int status = finished->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        result.ok = finished->error() == QNetworkReply::NoError && status >= 200 && status <= 299;
-        if (result.ok && finished->bytesAvailable() > sizeLimit) {
-            result.ok = false;
-            result.errorText = tooLarge;
-        } else if (result.ok)
+        const bool answered = finished->error() == QNetworkReply::NoError && status >= 200
+                              && status <= 299;
+        if (answered && finished->bytesAvailable() <= sizeLimit) {
+            result.ok = true;
             result.body = finished->readAll();
-        else if (!abortReason->isEmpty())
+        } else if (answered) {
+            result.errorText = tooLarge;
+        } else if (!abortReason->isEmpty()) {
             result.errorText = *abortReason;
-        else if (finished->error() == QNetworkReply::OperationCanceledError)
+        } else if (finished->error() == QNetworkReply::OperationCanceledError) {
             // Nothing but the transfer timeout cancels a reply that is still connected.
             result.errorText = tr("No data received for %1 ms").arg(timeoutMs);
-        else
+        } else {
             result.errorText = finished->errorString();
+        }
         finished->close();
         return result;
     };
@@ -329,7 +332,10 @@ QJsonDocument ApiClient::parseReply(const QByteArray &body)
 void ApiClient::findGroup()
 {
     setStatus(tr("Searching examples"));
-    const QUrl url(m_apiUrl.toString() + QStringLiteral("/groups?search=\"%1\"").arg(m_group),
+    // The group path is decoded: encode it again, so that a "#", "&" or "+" in it stays part of
+    // the search term.
+    const QString term = QString::fromLatin1(QUrl::toPercentEncoding(m_group, "/"));
+    const QUrl url(m_apiUrl.toString() + QStringLiteral("/groups?search=\"%1\"").arg(term),
                    QUrl::TolerantMode);
     request(
         url, "application/json", Kind::Json,

@@ -49,6 +49,8 @@ void tst_ApiClient::urlDerivation_data()
         << "http://%1//examples//" << search.arg("%22/examples/%22") << QString();
     QTest::newRow("encoded group") << "http://%1/my%20group" << search.arg("%22my%20group%22")
                                    << QString();
+    QTest::newRow("encoded hash in group") << "http://%1/a%23b" << search.arg("%22a%23b%22")
+                                           << QString();
     QTest::newRow("query and fragment dropped")
         << "http://%1/examples?private_token=secret#top" << search.arg("%22examples%22")
         << QString();
@@ -62,8 +64,9 @@ void tst_ApiClient::urlDerivation_data()
     QTest::newRow("host name taken for a scheme")
         << "localhost:8080/examples" << QString()
         << "Provided repository url is not valid: \"localhost:8080/examples\"";
-    QTest::newRow("not a web scheme") << "ftp://%1/examples" << QString()
-                                      << "Provided repository url is not valid: \"ftp://%1/examples\"";
+    QTest::newRow("not a web scheme")
+        << "ftp://%1/examples" << QString()
+        << "Provided repository url is not valid: \"ftp://%1/examples\"";
     QTest::newRow("host name without scheme")
         << "localhost/examples" << QString()
         << "Provided repository url is not valid: \"localhost/examples\"";
@@ -194,7 +197,8 @@ void tst_ApiClient::lookupAndListing_data()
                {"id": 5, "name": "Deep", "path": "a/b", "web_url": "http://x/deep"},
                {"id": 6, "name": "Back", "path": "a\\b", "web_url": "http://x/back"},
                "not an object",
-               {"id": 7, "name": "Dots", "path": "cru-albania-ds.gitlab.io", "web_url": "http://x/d"}
+               {"id": 7, "name": "Dots", "path": "cru-albania-ds.gitlab.io",
+                "web_url": "http://x/d"}
            ]})")
         << Fault() << listed << QStringList{"one", "cru-albania-ds.gitlab.io"} << QString();
     QTest::newRow("listing over 32 MiB")
@@ -202,7 +206,8 @@ void tst_ApiClient::lookupAndListing_data()
         << R"({"id": @G, "projects": [], "description": ")" + QByteArray(32 * 1024 * 1024, 'x')
                + R"("})"
         << Fault()
-        << fetching + QStringList{"Network error: The reply exceeds the size limit of 33554432 bytes"}
+        << fetching
+               + QStringList{"Network error: The reply exceeds the size limit of 33554432 bytes"}
         << none << QString();
     QTest::newRow("listing 404")
         << QByteArray() << Fault() << QByteArray() << Fault::httpStatus(404)

@@ -71,6 +71,7 @@ void tst_Downloads::singleExample_data()
         return QStringList{start, "status:Network error: " + error, "downloaded:alpha",
                            "status:Unable to download image: " + url};
     };
+    const QString tooLarge = "status:Network error: The reply exceeds the size limit of 1000 bytes";
     const QString stalled = QStringLiteral("No data received for %1 ms").arg(shortTimeoutMs);
 
     QTest::newRow("archive and image") << "ok" << delivered << QSize(128, 128) << true;
@@ -79,11 +80,11 @@ void tst_Downloads::singleExample_data()
         << false;
     QTest::newRow("archive over the size limit")
         << "archive too large"
-        << QStringList{start, "status:Network error: The reply exceeds the size limit of 1000 bytes"}
+        << QStringList{start, tooLarge}
         << QSize() << false;
     QTest::newRow("archive over the size limit, trickling")
         << "archive too large, slow"
-        << QStringList{start, "status:Network error: The reply exceeds the size limit of 1000 bytes"}
+        << QStringList{start, tooLarge}
         << QSize() << false;
     QTest::newRow("archive stalls before its headers")
         << "archive hangs" << QStringList{start, "status:Network error: " + stalled} << QSize()
