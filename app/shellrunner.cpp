@@ -17,15 +17,23 @@
 #include <QLoggingCategory>
 #include <QSet>
 #include <QTextStream>
+#include <QThreadPool>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
 namespace Shell {
 
 static const char pluginIid[] = "org.qt-project.Qt.QtCreatorPlugin";
 static const char tidepoolPluginId[] = "tidepool";
 static const int pollIntervalMs = 50;
+// See ShellRunner::exec().
+static const int minimumPoolThreads = 256;
+// How long after the safety timeout a blocked GUI thread is given before the process ends itself.
+static const int watchdogGraceSeconds = 15;
 
 // The message handler outlives no runner: it is installed and removed by the runner.
 static std::atomic<WorkMonitor *> s_monitor{nullptr};
@@ -304,10 +312,57 @@ int ShellRunner::finishScreenshot(bool settled)
     return workExitCode(settled);
 }
 
+// Ends the process when the GUI thread does not come back in time, so that a script waiting for a
+// headless run is never left hanging, whatever the plugins do to the event loop.
+class Watchdog
+{
+public:
+    explicit Watchdog(int seconds)
+        : m_thread([this, seconds] {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_done.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_finished; }))
+                return;
+            std::fprintf(stderr, "%s: the IDE stopped responding (its GUI thread is blocked); "
+                                 "giving up.\n",
+                         qPrintable(QCoreApplication::applicationName()));
+            std::fflush(stderr);
+            std::_Exit(ShellRunner::TimedOut);
+        })
+    {}
+
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_finished = true;
+        }
+        m_done.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    std::thread m_thread;
+};
+
 int ShellRunner::exec()
 {
     m_runStart = QDateTime::currentDateTime();
     m_runTimer.start();
+    std::unique_ptr<Watchdog> watchdog;
+    if (m_options.headless || !m_options.screenshotFile.isEmpty())
+        watchdog = std::make_unique<Watchdog>(m_options.timeoutSeconds + watchdogGraceSeconds);
+
+    // Download chains wait on threads of the global pool for answers that the GUI thread
+    // delivers, and Qt 6.4 also paints and scales images with that pool from the GUI thread. A
+    // pool the chains can fill would let painting wait for the chains and the chains for
+    // painting. A group listing has at most 100 projects, so this leaves room for two full
+    // repositories at once; threads are only created when needed.
+    QThreadPool *pool = QThreadPool::globalInstance();
+    pool->setMaxThreadCount(qMax(pool->maxThreadCount(), minimumPoolThreads));
+
     if (!setUpHost())
         return SetupFailed;
     m_outlook = RepositoryOutlook::read(Core::ICore::settings(), QDate::currentDate());
