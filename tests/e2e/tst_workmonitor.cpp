@@ -1,4 +1,7 @@
+#include <shellrunner.h>
 #include <workmonitor.h>
+
+#include <utils/qtcsettings.h>
 
 #include <QTranslator>
 #include <QtTest>
@@ -50,6 +53,8 @@ private slots:
     void progress();
     void translatedStatusTextsAreRecognized();
     void otherCategoriesAreIgnored();
+    void silentListingsArePredictedFromTheSettings_data();
+    void silentListingsArePredictedFromTheSettings();
 };
 
 void tst_WorkMonitor::splitLine_data()
@@ -223,6 +228,64 @@ void tst_WorkMonitor::otherCategoriesAreIgnored()
     QVERIFY(monitor.idleMilliseconds() >= 30);
     monitor.logLine("zel.tidepool.plugin", "Data location \"/tmp/%1\"");
     QVERIFY(monitor.idleMilliseconds() < 30);
+}
+
+void tst_WorkMonitor::silentListingsArePredictedFromTheSettings_data()
+{
+    QTest::addColumn<QStringList>("repositories");
+    QTest::addColumn<QStringList>("dates");   // "name|days ago" or "name|text"
+    QTest::addColumn<QVariant>("interval");   // UpdatesCheckTimeoutDays; invalid: not stored
+    QTest::addColumn<int>("configured");
+    QTest::addColumn<int>("recent");
+
+    const QStringList one{"A|http://h/a|"};
+    QTest::newRow("nothing configured") << QStringList() << QStringList() << QVariant() << 0 << 0;
+    QTest::newRow("never checked") << one << QStringList() << QVariant() << 1 << 0;
+    QTest::newRow("checked today") << one << QStringList{"A|0"} << QVariant() << 1 << 1;
+    QTest::newRow("yesterday, interval 1") << one << QStringList{"A|1"} << QVariant(1) << 1 << 1;
+    QTest::newRow("two days ago, interval 1") << one << QStringList{"A|2"} << QVariant(1) << 1 << 0;
+    QTest::newRow("two days ago, interval 3") << one << QStringList{"A|2"} << QVariant(3) << 1 << 1;
+    QTest::newRow("in the future") << one << QStringList{"A|-5"} << QVariant() << 1 << 1;
+    QTest::newRow("updates switched off") << one << QStringList{"A|0"} << QVariant(0) << 1 << 0;
+    QTest::newRow("unreadable date") << one << QStringList{"A|31.02.2026"} << QVariant() << 1 << 0;
+    QTest::newRow("date of another repository") << one << QStringList{"B|0"} << QVariant() << 1 << 0;
+    QTest::newRow("first date per name counts") << one << QStringList{"A|9", "A|0"} << QVariant() << 1 << 0;
+    QTest::newRow("duplicate name and address are skipped")
+        << QStringList{"A|http://h/a|", "A|http://h/b|", "B|http://h/a|", "C|http://h/c|x"}
+        << QStringList{"A|0", "C|0"} << QVariant() << 2 << 2;
+    QTest::newRow("items without name or address")
+        << QStringList{"|http://h/a|", "A||", "A"} << QStringList() << QVariant() << 0 << 0;
+}
+
+void tst_WorkMonitor::silentListingsArePredictedFromTheSettings()
+{
+    QFETCH(QStringList, repositories);
+    QFETCH(QStringList, dates);
+    QFETCH(QVariant, interval);
+    QFETCH(int, configured);
+    QFETCH(int, recent);
+
+    QTemporaryDir dir;
+    Utils::QtcSettings settings(dir.filePath("QtCreator.ini"), QSettings::IniFormat);
+    const QDate today(2026, 3, 10);
+    QStringList dateItems;
+    for (const QString &item : std::as_const(dates)) {
+        const QString name = item.section('|', 0, 0);
+        const QString value = item.section('|', 1);
+        bool isNumber = false;
+        const int daysAgo = value.toInt(&isNumber);
+        dateItems.append(name + '|' + (isNumber ? today.addDays(-daysAgo).toString("dd.MM.yyyy") : value));
+    }
+    settings.beginGroup("Tidepool");
+    settings.setValue("Repositories", repositories);
+    settings.setValue("UpdatesCheckedDate", dateItems);
+    if (interval.isValid())
+        settings.setValue("UpdatesCheckTimeoutDays", interval);
+    settings.endGroup();
+
+    const RepositoryOutlook outlook = RepositoryOutlook::read(&settings, today);
+    QCOMPARE(outlook.repositories, configured);
+    QCOMPARE(outlook.recentlyChecked, recent);
 }
 
 QTEST_GUILESS_MAIN(tst_WorkMonitor)
