@@ -101,6 +101,14 @@ struct ApiClient::Chain
         if (loop)
             QMetaObject::invokeMethod(loop, "quit", Qt::QueuedConnection);
     }
+
+    // Runs work on the chain's own pool thread, unless the chain has ended.
+    void post(std::function<void()> work)
+    {
+        QMutexLocker locker(&mutex);
+        if (!ended && loop)
+            QMetaObject::invokeMethod(loop, std::move(work), Qt::QueuedConnection);
+    }
 };
 
 // Shared between the client and its download chains. `client` is null once the client is being
@@ -539,10 +547,28 @@ void ApiClient::requestImage(const ExamplePtr &example, const std::shared_ptr<Ch
     request(
         url, "image/png", Kind::Image,
         [this, example, chain](const QByteArray &body) {
-            example->setImage(body);
-            emit downloaded(example);
-            setStatus(QString());
-            chain->end();
+            // Qt may split the decoding and scaling of an image into tasks for the global thread
+            // pool and wait for them, while every thread of that pool may be a download chain
+            // waiting for this thread. On a thread of that pool Qt does the work itself: the
+            // chain's own thread decodes, and the chain ends back here.
+            const std::shared_ptr<Shared> shared = m_shared;
+            chain->post([shared, example, chain, body] {
+                example->setImage(body);
+                QMutexLocker locker(&shared->mutex);
+                ApiClient *client = shared->client;
+                if (!client)
+                    return;
+                QMetaObject::invokeMethod(
+                    client,
+                    [client, example, chain] {
+                        if (chain->isEnded())
+                            return;
+                        emit client->downloaded(example);
+                        client->setStatus(QString());
+                        chain->end();
+                    },
+                    Qt::QueuedConnection);
+            });
         },
         imageError, chain);
 }
