@@ -1,0 +1,363 @@
+// Installs generated examples from a local GitLab server through the download service, side by
+// side with `curl | tar xz` of the same archive URLs and with `tar xzf` of the same archives from
+// disk; probes the GUI thread's lateness meanwhile and compares resident memory with idle.
+
+#include "benchsupport.h"
+#include "guiprobe.h"
+#include "sourcetree.h"
+
+#include "plugin/settings.h"
+#include "service/downloadservice.h"
+
+#include <coreplugin/helpmanager.h>
+#include <coreplugin/icore.h>
+#include <hoststandin/hostsetup.h>
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDirIterator>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+
+using namespace Tidepool::Internal;
+
+namespace {
+
+const QString groupPath = QStringLiteral("bench");
+const QString repositoryName = QStringLiteral("Bench");
+
+struct Options
+{
+    int examples = 50;
+    qint64 size = 2 * 1024 * 1024;
+    int rounds = 3;
+    int parallel = 4;
+    QString server;
+};
+
+QString projectName(int index)
+{
+    return QStringLiteral("example-%1").arg(index, 3, 10, QLatin1Char('0'));
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The server's catalogue folder: one group, `examples` projects with an avatar each. Returns the
+// number of bytes of project files.
+qint64 writeCatalogue(const QString &root, const Options &options)
+{
+    qint64 total = 0;
+    const QString group = root + u'/' + groupPath;
+    for (int i = 0; i < options.examples; ++i) {
+        Bench::SourceTreeGenerator generator(unsigned(1000 + i));
+        const QString name = projectName(i);
+        const QMap<QString, QByteArray> files = generator.tree(name, options.size);
+        for (auto it = files.cbegin(); it != files.cend(); ++it) {
+            if (!writeFile(group + u'/' + name + u'/' + it.key(), it.value()))
+                return -1;
+            total += it.value().size();
+        }
+        const QJsonObject meta{{"name", QStringLiteral("Example %1").arg(i)},
+                               {"description", QStringLiteral("Generated example number %1").arg(i)},
+                               {"topics", QJsonArray{"bench", "qt"}},
+                               {"avatar", name + QStringLiteral(".png")}};
+        if (!writeFile(group + u'/' + name + QStringLiteral(".json"), QJsonDocument(meta).toJson())
+            || !writeFile(group + u'/' + name + QStringLiteral(".png"), generator.icon(192))) {
+            return -1;
+        }
+    }
+    return total;
+}
+
+// Runs the commands, at most `parallel` at a time; the wall time in seconds, or a negative
+// number when one of them failed.
+double runCommands(const QList<QStringList> &commands, int parallel)
+{
+    QEventLoop loop;
+    qsizetype next = 0;
+    int running = 0;
+    bool failed = false;
+    std::function<void()> startNext = [&] {
+        while (running < parallel && next < commands.size()) {
+            const QStringList command = commands.at(next++);
+            auto process = new QProcess(&loop);
+            process->setProcessChannelMode(QProcess::ForwardedChannels);
+            QObject::connect(process, &QProcess::finished, &loop,
+                             [&, process](int code, QProcess::ExitStatus status) {
+                                 failed = failed || code != 0 || status != QProcess::NormalExit;
+                                 --running;
+                                 process->deleteLater();
+                                 startNext();
+                             });
+            ++running;
+            process->start(command.first(), command.mid(1));
+        }
+        if (running == 0)
+            loop.quit();
+    };
+    QElapsedTimer timer;
+    timer.start();
+    QTimer::singleShot(0, &loop, startNext);
+    loop.exec();
+    const double elapsed = double(timer.nsecsElapsed()) / 1e9;
+    return failed ? -1 : elapsed;
+}
+
+int countManifests(const QString &root)
+{
+    int count = 0;
+    QDirIterator it(root, {QStringLiteral("examples-manifest.xml")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++count;
+    }
+    return count;
+}
+
+struct PluginRun
+{
+    double seconds = -1;
+    QList<double> lateness;
+    qint64 residentAfterKiB = 0;
+    std::pair<double, double> heapAfterKiB;
+};
+
+// One installation of every example into an empty repository folder, timed from the creation of
+// the service (which looks the group up and lists it) to the last example's registration.
+PluginRun installThroughPlugin(const QUrl &repositoryUrl, const QString &settingsPath,
+                              const Options &options, std::unique_ptr<DownloadService> &service)
+{
+    PluginRun result;
+    service.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    HostStandIn::setSettingsPath(settingsPath);
+    Settings settings;
+    settings.updatesCheckTimeoutDays = 1;
+    settings.repositories.insert(repositoryName, RepositorySettings{repositoryUrl, {}, {}, {}, {}});
+    settings.save(Core::ICore::settings());
+    const QString folder = dataLocation().arg(repositoryName);
+    QDir(folder).removeRecursively();
+
+    QEventLoop loop;
+    int registered = 0;
+    QObject::connect(Core::HelpManager::Signals::instance(),
+                     &Core::HelpManager::Signals::documentationChanged, &loop, [&] {
+                         if (++registered >= options.examples)
+                             loop.quit();
+                     });
+    QTimer::singleShot(60000 + options.examples * 10000, &loop, &QEventLoop::quit);
+
+    Bench::GuiProbe probe;
+    probe.start();
+    QElapsedTimer timer;
+    timer.start();
+    service = std::make_unique<DownloadService>();
+    loop.exec();
+    const double elapsed = double(timer.nsecsElapsed()) / 1e9;
+    result.lateness = probe.stop();
+
+    // Let what was released with deleteLater go before the memory is read.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    result.residentAfterKiB = Bench::residentKiB();
+    result.heapAfterKiB = Bench::heapKiB();
+
+    const int manifests = countManifests(folder);
+    if (registered != options.examples || manifests != options.examples) {
+        std::fprintf(stderr, "installation incomplete: %d registrations, %d manifests of %d\n",
+                     registered, manifests, options.examples);
+        return result;
+    }
+    result.seconds = elapsed;
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const QString home = Bench::enterScratchHome(argc, argv);
+    QApplication app(argc, argv);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Install throughput, GUI lateness and memory"));
+    parser.addHelpOption();
+    parser.addOptions({{"examples", "Number of examples.", "n", "50"},
+                       {"size", "Bytes of files per example (k and M suffixes).", "bytes", "2M"},
+                       {"rounds", "Rounds of the three measurements.", "n", "3"},
+                       {"parallel", "Parallel curl | tar pipelines.", "n", "4"},
+                       {"server", "The gitlab-server executable.", "path",
+                        QCoreApplication::applicationDirPath() + QStringLiteral("/gitlab-server")}});
+    parser.process(app);
+    Options options;
+    options.examples = parser.value("examples").toInt();
+    options.size = Bench::parseSize(parser.value("size"));
+    options.rounds = parser.value("rounds").toInt();
+    options.parallel = parser.value("parallel").toInt();
+    options.server = parser.value("server");
+    if (options.examples < 1 || options.size < 1 || options.rounds < 1 || options.parallel < 1) {
+        std::fprintf(stderr, "invalid arguments\n");
+        return 2;
+    }
+
+    int exitCode = 1;
+    QProcess server;
+    [&] {
+        std::printf("generating %d examples of %lld bytes...\n", options.examples,
+                    static_cast<long long>(options.size));
+        std::fflush(stdout);
+        const QString catalogue = home + QStringLiteral("/catalogue");
+        const qint64 fileBytes = writeCatalogue(catalogue, options);
+        if (fileBytes < 0) {
+            std::fprintf(stderr, "cannot write the catalogue\n");
+            return;
+        }
+
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server.start(options.server, {"--root", catalogue, "--port", "0"});
+        if (!server.waitForReadyRead(30000)) {
+            std::fprintf(stderr, "gitlab-server did not start: %s\n", qPrintable(options.server));
+            return;
+        }
+        const QString base = QString::fromUtf8(server.readLine()).trimmed();
+        const QUrl repositoryUrl(base + u'/' + groupPath);
+
+        // The server builds each archive on first request: fetch all once, which also gives the
+        // archives on disk for the second baseline.
+        const QString archives = home + QStringLiteral("/archives");
+        QDir().mkpath(archives);
+        QStringList urls;
+        QList<QStringList> fetches;
+        for (int i = 0; i < options.examples; ++i) {
+            urls << QStringLiteral("%1/api/v4/projects/%2%3%4/repository/archive.tar.gz")
+                        .arg(base, groupPath, QStringLiteral("%2F"), projectName(i));
+            fetches << QStringList{"curl", "-sSf", "-o",
+                                   archives + u'/' + projectName(i) + QStringLiteral(".tar.gz"),
+                                   urls.last()};
+        }
+        if (runCommands(fetches, options.parallel) < 0) {
+            std::fprintf(stderr, "cannot fetch the archives\n");
+            return;
+        }
+        qint64 archiveBytes = 0;
+        for (int i = 0; i < options.examples; ++i)
+            archiveBytes += QFileInfo(archives + u'/' + projectName(i) + QStringLiteral(".tar.gz")).size();
+        std::printf("%d examples, %.2f MiB of files, %.2f MiB of archives\n", options.examples,
+                    double(fileBytes) / 1048576.0, double(archiveBytes) / 1048576.0);
+
+        std::unique_ptr<DownloadService> service;
+        QList<double> curlTimes, tarTimes, pluginTimes, lateness;
+        double worstStall = 0;
+        qint64 idleKiB = 0, afterFirstKiB = 0, afterLastKiB = 0;
+        std::pair<double, double> idleHeap, afterFirstHeap;
+
+        for (int round = 0; round < options.rounds; ++round) {
+            // Each round runs the three in another order, so that a drift of the machine does
+            // not always favour the same one.
+            for (int step = 0; step < 3; ++step) {
+                const int which = (step + round) % 3;
+                const QString dest = home + QStringLiteral("/unpacked-%1").arg(round);
+                QDir(dest).removeRecursively();
+                QDir().mkpath(dest);
+                if (which == 0) {
+                    QList<QStringList> pipelines;
+                    for (const QString &url : std::as_const(urls))
+                        pipelines << QStringList{"sh", "-c", "curl -sSf \"$1\" | tar xzf - -C \"$2\"",
+                                                 "sh", url, dest};
+                    const double t = runCommands(pipelines, options.parallel);
+                    if (t < 0)
+                        return;
+                    curlTimes << t;
+                } else if (which == 1) {
+                    QList<QStringList> commands;
+                    for (int i = 0; i < options.examples; ++i)
+                        commands << QStringList{"tar", "xzf",
+                                                archives + u'/' + projectName(i) + QStringLiteral(".tar.gz"),
+                                                "-C", dest};
+                    const double t = runCommands(commands, 1);
+                    if (t < 0)
+                        return;
+                    tarTimes << t;
+                } else {
+                    if (pluginTimes.isEmpty()) {
+                        idleKiB = Bench::residentKiB();
+                        idleHeap = Bench::heapKiB();
+                    }
+                    const PluginRun run = installThroughPlugin(
+                        repositoryUrl, home + QStringLiteral("/settings-%1").arg(round), options,
+                        service);
+                    if (run.seconds < 0)
+                        return;
+                    if (pluginTimes.isEmpty()) {
+                        afterFirstKiB = run.residentAfterKiB;
+                        afterFirstHeap = run.heapAfterKiB;
+                    }
+                    afterLastKiB = run.residentAfterKiB;
+                    pluginTimes << run.seconds;
+                    lateness << run.lateness;
+                    for (double late : run.lateness)
+                        worstStall = std::max(worstStall, late);
+                }
+                QDir(dest).removeRecursively();
+            }
+            std::printf("round %d: curl|tar x%d %.3f s, tar xzf %.3f s, plugin %.3f s\n", round + 1,
+                        options.parallel, curlTimes.last(), tarTimes.last(), pluginTimes.last());
+            std::fflush(stdout);
+        }
+        service.reset();
+
+        const double plugin = Bench::median(pluginTimes);
+        const double curl = Bench::median(curlTimes);
+        const double tar = Bench::median(tarTimes);
+        const double p99 = Bench::percentile(lateness, 99);
+        const double grownKiB = double(std::max(afterFirstKiB, afterLastKiB) - idleKiB);
+        std::printf("\nmedians of %d rounds; GUI probe: %lld samples; resident: idle %.1f MiB, after "
+                    "first install %.1f MiB, after last %.1f MiB\n",
+                    options.rounds, static_cast<long long>(lateness.size()), double(idleKiB) / 1024.0,
+                    double(afterFirstKiB) / 1024.0, double(afterLastKiB) / 1024.0);
+        std::printf("heap in use / held from the system: idle %.1f / %.1f MiB, after first install "
+                    "%.1f / %.1f MiB\n\n",
+                    idleHeap.first / 1024.0, idleHeap.second / 1024.0,
+                    afterFirstHeap.first / 1024.0, afterFirstHeap.second / 1024.0);
+        Bench::printFigures({
+            {"P1a", "install vs curl | tar xz, parallel", Bench::seconds(plugin),
+             Bench::seconds(curl), plugin / curl, 1.0, "<= 1.00x"},
+            {"P1b", "install vs tar xzf from disk", Bench::seconds(plugin), Bench::seconds(tar),
+             plugin / tar, 1.3, "<= 1.30x"},
+            {"P2", "GUI thread longest stall", Bench::milliseconds(worstStall), "-",
+             worstStall / 50.0, 1.0, "<= 50 ms"},
+            {"P2", "GUI thread stall, 99th percentile", Bench::milliseconds(p99), "-", p99 / 16.0,
+             1.0, "<= 16 ms"},
+            {"P3", "resident memory above idle", Bench::mebibytes(grownKiB),
+             Bench::mebibytes(double(idleKiB)), grownKiB / 10240.0, 1.0, "<= 10 MiB above"},
+        });
+        exitCode = 0;
+    }();
+
+    if (server.state() != QProcess::NotRunning) {
+        server.terminate();
+        if (!server.waitForFinished(10000))
+            server.kill();
+        server.waitForFinished(5000);
+    }
+    HostStandIn::reset();
+    Bench::leaveScratchHome(home);
+    return exitCode;
+}
