@@ -3,6 +3,7 @@
 #include "plugin/logging.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -32,6 +33,10 @@ using ExamplePtr = Repository::ExamplePtr;
 // set for tests, and TIDEPOOL_TRANSFER_TIMEOUT_MS overrides both defaults.
 static constexpr int defaultRequestTimeoutMs = 30 * 1000;
 static constexpr int defaultArchiveTimeoutMs = 60 * 1000;
+// A server that trickles a byte now and then never trips the inactivity timeout: a whole transfer
+// is bounded as well, 5 minutes for a JSON answer or an avatar, 30 minutes for an archive.
+static constexpr int defaultRequestDeadlineMs = 5 * 60 * 1000;
+static constexpr int defaultArchiveDeadlineMs = 30 * 60 * 1000;
 
 // JSON answers and images are read whole into memory; no sane group listing or avatar comes near
 // 32 MiB. Archives are held in memory as well, so they are bounded too (1 GiB by default).
@@ -48,6 +53,14 @@ static int timeoutFromEnvironment(int fallback)
 static std::atomic<int> s_requestTimeoutMs{timeoutFromEnvironment(defaultRequestTimeoutMs)};
 static std::atomic<int> s_archiveTimeoutMs{timeoutFromEnvironment(defaultArchiveTimeoutMs)};
 static std::atomic<qint64> s_archiveSizeLimit{defaultArchiveSizeLimit};
+static std::atomic<int> s_requestDeadlineMs{defaultRequestDeadlineMs};
+static std::atomic<int> s_archiveDeadlineMs{defaultArchiveDeadlineMs};
+
+void ApiClient::setTransferDeadlines(int requestMs, int archiveMs)
+{
+    s_requestDeadlineMs = requestMs > 0 ? requestMs : defaultRequestDeadlineMs;
+    s_archiveDeadlineMs = archiveMs > 0 ? archiveMs : defaultArchiveDeadlineMs;
+}
 
 void ApiClient::setTransferTimeouts(int requestMs, int archiveMs)
 {
@@ -260,6 +273,19 @@ QNetworkAccessManager *ApiClient::request(const QUrl &url, const QByteArray &con
             checkSize(0, length);
     });
     connect(reply, &QNetworkReply::downloadProgress, reply, checkSize);
+
+    // Data that keeps trickling in resets the inactivity timeout; the whole transfer is bounded
+    // too, checked whenever data arrives.
+    const int deadlineMs = archive ? s_archiveDeadlineMs.load() : s_requestDeadlineMs.load();
+    QElapsedTimer started;
+    started.start();
+    connect(reply, &QNetworkReply::downloadProgress, reply,
+            [reply, abortReason, deadlineMs, started] {
+        if (!abortReason->isEmpty() || reply->isFinished() || started.elapsed() <= deadlineMs)
+            return;
+        *abortReason = tr("The transfer took longer than %1 ms").arg(deadlineMs);
+        reply->abort();
+    });
 
     const auto takeReply = [abortReason, timeoutMs, sizeLimit, tooLarge](QNetworkReply *finished) {
         Reply result;

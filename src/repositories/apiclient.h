@@ -33,6 +33,9 @@ public:
     static void setTransferTimeouts(int requestMs, int archiveMs);
     static int requestTransferTimeout();
     static int archiveTransferTimeout();
+    // A whole transfer ends after this long however slowly data keeps arriving. Values of 0 or
+    // less restore the defaults.
+    static void setTransferDeadlines(int requestMs, int archiveMs);
     // Archives larger than this many bytes are aborted; 0 or less restores the default.
     static void setArchiveSizeLimit(qint64 bytes);
     static qint64 archiveSizeLimit();
