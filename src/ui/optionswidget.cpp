@@ -237,6 +237,11 @@ void OptionsWidget::apply()
     }
 
     m_settings.updatesCheckTimeoutDays = quint32(m_ui->timeoutSpinBox->value());
+    // The page never changes the check dates, but the service may have stored one since the page
+    // was opened: keep what is stored now rather than this copy's old dates.
+    Settings stored;
+    stored.load(Core::ICore::settings());
+    m_settings.updatesCheckedDate = stored.updatesCheckedDate;
     m_settings.save(Core::ICore::settings());
 }
 
