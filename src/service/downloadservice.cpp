@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -52,6 +53,112 @@ QString classNameOf(const QObject *object)
                   : QStringLiteral("(no sender)");
 }
 
+// The examples of a repository whose installation was asked for and has not ended yet, one path
+// a line, in a hidden file of the repository folder. It outlives a crash of the IDE: the next
+// start picks the installations up again, although the day's check is already recorded.
+constexpr char pendingFileName[] = ".tidepool-pending";
+
+QString pendingFile(const QString &repositoryName)
+{
+    return examplePath(repositoryName, QLatin1String(pendingFileName));
+}
+
+QSet<QString> readPending(const QString &repositoryName)
+{
+    QFile file(pendingFile(repositoryName));
+    QSet<QString> paths;
+    if (!file.open(QIODevice::ReadOnly))
+        return paths;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QString path = QString::fromUtf8(line);
+        if (isSafeFolderName(path))
+            paths.insert(path);
+    }
+    return paths;
+}
+
+void writePending(const QString &repositoryName, const QSet<QString> &paths)
+{
+    if (paths.isEmpty()) {
+        QFile::remove(pendingFile(repositoryName));
+        return;
+    }
+    QDir().mkpath(examplePath(repositoryName, QString()));
+    QStringList lines(paths.cbegin(), paths.cend());
+    lines.sort();
+    QSaveFile file(pendingFile(repositoryName));
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(lines.join(QLatin1Char('\n')).toUtf8() + '\n');
+        file.commit();
+    }
+}
+
+void addPending(const QString &repositoryName, const QSet<QString> &paths)
+{
+    const QSet<QString> pending = readPending(repositoryName);
+    if (!(paths - pending).isEmpty())
+        writePending(repositoryName, pending | paths);
+}
+
+void removePending(const QString &repositoryName, const QString &path)
+{
+    QSet<QString> pending = readPending(repositoryName);
+    if (pending.remove(path))
+        writePending(repositoryName, pending);
+}
+
+bool hasManifest(const QString &folder)
+{
+    return QFileInfo::exists(folder + QDir::separator() + QLatin1String(manifestFileName));
+}
+
+// What an installation cut short by a crash left in the repository folder: an installed copy
+// moved aside is put back unless its successor was registered, and unpacked copies of pending
+// examples that never got a manifest go.
+void recoverInterruptedInstallations(const QString &repositoryName)
+{
+    const QDir folder(examplePath(repositoryName, QString()));
+    const QStringList hidden = folder.entryList({QStringLiteral(".*.previous")},
+                                                QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString &previous : hidden) {
+        const QString path = previous.mid(1, previous.size() - int(sizeof(".previous")));
+        const QString current = examplePath(repositoryName, path);
+        if (!isSafeFolderName(path) || hasManifest(current)) {
+            QDir(examplePath(repositoryName, previous)).removeRecursively();
+            continue;
+        }
+        QDir(current).removeRecursively();
+        QDir().rename(examplePath(repositoryName, previous), current);
+    }
+
+    const QSet<QString> pending = readPending(repositoryName);
+    if (pending.isEmpty())
+        return;
+    const QStringList names = folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        const bool unpackedCopy = std::any_of(pending.cbegin(), pending.cend(),
+                                              [&name](const QString &path) {
+            return name != path && name.startsWith(path);
+        });
+        const QString copy = examplePath(repositoryName, name);
+        if (unpackedCopy && !hasManifest(copy))
+            QDir(copy).removeRecursively();
+    }
+}
+
+// The examples of the repository at url that the user removed, as stored now: the options page
+// may have saved removals since the service loaded its settings.
+QSet<QString> storedRemovedExamples(const QUrl &url)
+{
+    Settings stored;
+    stored.load(Core::ICore::settings());
+    for (const RepositorySettings &settings : std::as_const(stored.repositories)) {
+        if (settings.url == url)
+            return settings.removedExamples;
+    }
+    return {};
+}
+
 int restartInterval(quint32 seconds)
 {
     // No faster than once a second: a client must get the chance to hear back from its server
@@ -67,6 +174,11 @@ DownloadService::DownloadService(QObject *parent)
     : QObject(parent)
 {
     m_settings.load(Core::ICore::settings());
+
+    for (auto it = m_settings.repositories.cbegin(); it != m_settings.repositories.cend(); ++it) {
+        if (isSafeFolderName(it.key()))
+            recoverInterruptedInstallations(it.key());
+    }
 
     for (auto it = m_settings.repositories.cbegin(); it != m_settings.repositories.cend(); ++it) {
         const auto repository = QSharedPointer<Repository>::create(it->url, this);
@@ -109,6 +221,7 @@ void DownloadService::download(const QString &repositoryName, const QSet<QString
                       .arg(repositoryName));
         return;
     }
+    addPending(repositoryName, paths);
     repository->download(paths);
 }
 
@@ -122,18 +235,37 @@ void DownloadService::onFetched()
 
     emit updated();
 
+    const QUrl url = repository->url();
+    const QString name = m_settings.repositoryName(url);
+
+    // Installations that an earlier run began and never ended are picked up whatever the date:
+    // that run already recorded today's check.
+    QSet<QString> resumed;
+    if (!name.isEmpty()) {
+        const QSet<QString> removed = storedRemovedExamples(url);
+        const QSet<QString> pending = readPending(name);
+        for (const Repository::ExamplePtr &example : repository->examples()) {
+            const QString path = pathOf(example);
+            if (pending.contains(path) && !removed.contains(path))
+                resumed.insert(path);
+        }
+        writePending(name, resumed);
+        if (!resumed.isEmpty())
+            qCDebug(serviceLog) << "Resuming examples:" << QStringList(resumed.cbegin(), resumed.cend());
+    }
+
     if (m_settings.updatesCheckTimeoutDays == 0) {
         qCDebug(serviceLog) << "Automatic updates disabled";
+        repository->download(resumed);
         return;
     }
 
-    const QUrl url = repository->url();
-    const QString name = m_settings.repositoryName(url);
     const QDate lastCheck = m_settings.updatesCheckedDate.value(name);
     const QDate today = QDate::currentDate();
     // A date in the future counts as recent too.
     if (lastCheck.isValid() &&
         lastCheck.daysTo(today) <= qint64(m_settings.updatesCheckTimeoutDays)) {
+        repository->download(resumed);
         return;
     }
 
@@ -145,11 +277,10 @@ void DownloadService::onFetched()
         qCDebug(serviceLog) << "Updating examples:" << paths;
     }
 
-    // Only the date is written, into what is stored now: the options page may have saved
-    // repositories or removals since this copy was loaded.
-    m_settings.saveUpdatesCheckedDate(Core::ICore::settings(), name, today);
-
     if (name.isEmpty()) {
+        // Only the date is written, into what is stored now: the options page may have saved
+        // repositories or removals since this copy was loaded.
+        m_settings.saveUpdatesCheckedDate(Core::ICore::settings(), name, today);
         setStatus(tr("Skip downloading examples - unable to find repository for url: %1")
                       .arg(url.toString()));
         return;
@@ -157,18 +288,10 @@ void DownloadService::onFetched()
 
     // The removals as stored now, for the same reason: an example the user removed on the options
     // page since the service started must not come back.
-    Settings stored;
-    stored.load(Core::ICore::settings());
-    QSet<QString> removed;
-    for (const RepositorySettings &settings : std::as_const(stored.repositories)) {
-        if (settings.url == url) {
-            removed = settings.removedExamples;
-            break;
-        }
-    }
+    const QSet<QString> removed = storedRemovedExamples(url);
 
     const QDateTime lastCheckStart = lastCheck.startOfDay();
-    QSet<QString> paths;
+    QSet<QString> paths = resumed;
     for (const Repository::ExamplePtr &example : examples) {
         const QString path = pathOf(example);
         bool skip = removed.contains(path) || !isSafeFolderName(path);
@@ -185,6 +308,10 @@ void DownloadService::onFetched()
             paths.insert(path);
     }
 
+    // Recorded as pending before the day's check is: a crash in between must not leave examples
+    // that no later start installs.
+    addPending(name, paths);
+    m_settings.saveUpdatesCheckedDate(Core::ICore::settings(), name, today);
     repository->download(paths);
 }
 
@@ -234,6 +361,7 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
     const Utils::FilePath archive = Utils::FilePath::fromString(archiveFile.fileName());
     const auto sourceAndCommand = Utils::Unarchiver::sourceAndCommand(archive);
     if (!sourceAndCommand) {
+        removePending(name, path);
         setStatus(tr("Downloaded file is not an archive"));
         return;
     }
@@ -249,10 +377,14 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
     connect(unarchiver, &Utils::Unarchiver::done, this,
             [this, unarchiver, name, archive, example](Tasking::DoneResult result) {
                 QFile::remove(archive.toFSPathString());
-                if (result != Tasking::DoneResult::Success)
+                if (result != Tasking::DoneResult::Success) {
+                    removeUnregisteredCopies(name, pathOf(example));
+                    removePending(name, pathOf(example));
                     setStatus(tr("There was an error while unarchiving"));
-                else
+                } else {
                     registerExample(name, example);
+                    removePending(name, pathOf(example));
+                }
                 unarchiver->deleteLater();
             });
 
@@ -271,6 +403,12 @@ void DownloadService::registerExample(const QString &repositoryName,
     }
     if (!isSafeFolderName(path))
         return;
+    // Removed on the options page while it was being downloaded: it does not come back.
+    if (storedRemovedExamples(repository->url()).contains(path)) {
+        removeUnregisteredCopies(repositoryName, path);
+        setStatus(tr("Skip registering example %1 - it was removed").arg(nameOf(example)));
+        return;
+    }
 
     const QString manifestError = tr("There was an error while creating example mainfest");
     const QString exampleFolder = examplePath(repositoryName, path);
@@ -333,6 +471,18 @@ void DownloadService::registerExample(const QString &repositoryName,
         setStatus(manifestError);
     }
     notifyInstalled();
+}
+
+void DownloadService::removeUnregisteredCopies(const QString &repositoryName, const QString &path)
+{
+    const QSharedPointer<Repository> repository = findRepository(repositoryName);
+    const QStringList folders = exampleFolders(repositoryName, path,
+                                               repository ? repository->examples()
+                                                          : Repository::Examples());
+    for (const QString &folder : folders) {
+        if (folder != path)
+            QDir(examplePath(repositoryName, folder)).removeRecursively();
+    }
 }
 
 QStringList DownloadService::exampleFolders(const QString &repositoryName, const QString &path,

@@ -40,6 +40,8 @@ private:
     void registerExample(const QString &repositoryName, const Repository::ExamplePtr &example);
     QStringList exampleFolders(const QString &repositoryName, const QString &path,
                                const Repository::Examples &examples) const;
+    // Deletes the folders that unpacking left for the example beside its installed copy.
+    void removeUnregisteredCopies(const QString &repositoryName, const QString &path);
     bool writeManifest(const QString &repositoryName, const Repository::ExamplePtr &example);
     void notifyInstalled();
 
