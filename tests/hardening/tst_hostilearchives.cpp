@@ -1,0 +1,285 @@
+// Hostile archives delivered by a GitLab server, through the whole installation path: the client
+// downloads them, the service saves and unpacks them with the host's unarchiver and registers
+// what it can. Nothing may land outside the repository folder, disk use stays bounded, the user
+// gets a status, and the next example still installs.
+
+#include "hardening.h"
+
+#include <QXmlStreamReader>
+
+using namespace Hardening;
+
+namespace {
+
+enum class Outcome { Refused, Installed };
+
+struct Measure
+{
+    qint64 peakDisk = 0;
+    qint64 peakEntries = 0;
+    qint64 elapsedMs = 0;
+};
+
+QByteArray rawPath(const QString &folder, const QByteArray &name)
+{
+    return QFile::encodeName(folder) + '/' + name;
+}
+
+bool rawExists(const QByteArray &path)
+{
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0;
+}
+
+bool manifestIsWellFormed(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QXmlStreamReader reader(&file);
+    while (!reader.atEnd())
+        reader.readNext();
+    return !reader.hasError();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Outcome)
+
+class tst_HostileArchives : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void hostileArchive_data();
+    void hostileArchive();
+
+private:
+    Fixture m_fixture;
+};
+
+void tst_HostileArchives::initTestCase()
+{
+    QVERIFY(m_fixture.start());
+}
+
+void tst_HostileArchives::init()
+{
+    QFile victim(m_fixture.outside + QStringLiteral("/victim.txt"));
+    QVERIFY(victim.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    victim.write("untouched");
+}
+
+void tst_HostileArchives::cleanup()
+{
+    // A job still running would write into the next case.
+    QCOMPARE(tree(m_fixture.tempPath), QStringList());
+    HostStandIn::reset();
+    QDir(m_fixture.dataRoot).removeRecursively();
+}
+
+void tst_HostileArchives::hostileArchive_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<qint64>("byteLimit");  // the host's unpack limits; 0: the defaults
+    QTest::addColumn<qint64>("entryLimit");
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<QByteArray>("expectedFile"); // for installed cases: a raw name below demo/
+
+    const TarEntry project = TarEntry::file("demo-main/CMakeLists.txt", "project(demo)\n");
+    const QByteArray outside = QFile::encodeName(m_fixture.outside);
+    const QByteArray none;
+
+    QTest::newRow("parent folder entries")
+        << tarGz({project, TarEntry::file("demo-main/../../../../../../evil.txt", "x")}) << 0ll
+        << 0ll << Outcome::Refused << none;
+    QTest::newRow("absolute path")
+        << tarGz({project, TarEntry::file(outside + "/absolute.txt", "x")}) << 0ll << 0ll
+        << Outcome::Refused << none;
+    QTest::newRow("symbolic link, then a write through it")
+        << tarGz({project, TarEntry::symlink("demo-main/escape", outside),
+                  TarEntry::file("demo-main/escape/evil.txt", "x")})
+        << 0ll << 0ll << Outcome::Refused << none;
+    QTest::newRow("relative symbolic link upwards, then a write through it")
+        << tarGz({project, TarEntry::symlink("demo-main/up", "../../../../../../.."),
+                  TarEntry::file("demo-main/up/evil.txt", "x")})
+        << 0ll << 0ll << Outcome::Refused << none;
+    QTest::newRow("hard link to a file outside, then a write to it")
+        << tarGz({project, TarEntry::hardlink("demo-main/victim", outside + "/victim.txt"),
+                  TarEntry::file("demo-main/victim", "overwritten")})
+        << 0ll << 0ll << Outcome::Refused << none;
+    QTest::newRow("character device")
+        << tarGz({project, TarEntry::special(TarEntry::CharDevice, "demo-main/null")}) << 0ll
+        << 0ll << Outcome::Refused << none;
+    QTest::newRow("block device")
+        << tarGz({project, TarEntry::special(TarEntry::BlockDevice, "demo-main/loop")}) << 0ll
+        << 0ll << Outcome::Refused << none;
+    QTest::newRow("fifo")
+        << tarGz({project, TarEntry::special(TarEntry::Fifo, "demo-main/pipe")}) << 0ll << 0ll
+        << Outcome::Refused << none;
+
+    // Zeros compress about 1000:1: 512 MiB of them make an archive of about half a MiB.
+    constexpr qint64 mib = 1024 * 1024;
+    constexpr qint64 bombLimit = 64 * mib;
+    QTest::newRow("bomb, one file announcing 512 MiB")
+        << tarGz({project, TarEntry::zeros("demo-main/zeros.bin", 512 * mib)}) << bombLimit
+        << 0ll << Outcome::Refused << none;
+    int part = 0;
+    QTest::newRow("bomb, 512 files of 1 MiB")
+        << tarGz([&](TarEntry &entry) {
+               if (part == 0)
+                   entry = project;
+               else if (part <= 512)
+                   entry = TarEntry::zeros("demo-main/zeros-" + QByteArray::number(part), mib);
+               else
+                   return false;
+               ++part;
+               return true;
+           })
+        << bombLimit << 0ll << Outcome::Refused << none;
+
+    constexpr int tinyFiles = 100000;
+    const auto tiny = [project](int *index) {
+        return [project, index](TarEntry &entry) {
+            if (*index == 0)
+                entry = project;
+            else if (*index <= tinyFiles)
+                entry = TarEntry::file(QStringLiteral("demo-main/d%1/f%2")
+                                           .arg(*index / 1000, 3, 10, QLatin1Char('0'))
+                                           .arg(*index, 6, 10, QLatin1Char('0'))
+                                           .toLatin1(),
+                                       "x");
+            else
+                return false;
+            ++*index;
+            return true;
+        };
+    };
+    int tinyIndex = 0;
+    const QByteArray manyFiles = tarGz(tiny(&tinyIndex));
+    QTest::newRow("100 000 tiny files") << manyFiles << 0ll << 0ll << Outcome::Installed
+                                        << QByteArray("d050/f050000");
+    QTest::newRow("100 000 tiny files over an entry limit of 50 000")
+        << manyFiles << 0ll << 50000ll << Outcome::Refused << none;
+
+    QTest::newRow("name component of 300 bytes")
+        << tarGz({project, TarEntry::file("demo-main/" + QByteArray(300, 'n'), "x")}) << 0ll
+        << 0ll << Outcome::Refused << none;
+    QByteArray deep = "demo-main";
+    while (deep.size() < 5000)
+        deep += '/' + QByteArray(100, 'd');
+    QTest::newRow("path of 5000 bytes")
+        << tarGz({project, TarEntry::file(deep + "/f", "x")}) << 0ll << 0ll << Outcome::Refused
+        << none;
+
+    QTest::newRow("duplicate file entries, the last one wins")
+        << tarGz({TarEntry::file("demo-main/CMakeLists.txt", "first\n"),
+                  TarEntry::file("demo-main/CMakeLists.txt", "project(second)\n")})
+        << 0ll << 0ll << Outcome::Installed << QByteArray("CMakeLists.txt");
+    QTest::newRow("folder, then a file of the same name")
+        << tarGz({project, TarEntry{TarEntry::Dir, "demo-main/twice", {}, -1, 0},
+                  TarEntry::file("demo-main/twice", "x")})
+        << 0ll << 0ll << Outcome::Refused << none;
+    QTest::newRow("names that are not UTF-8")
+        << tarGz({project, TarEntry::file("demo-main/caf\xe9-\xff\xfe.txt", "latin-1")}, true)
+        << 0ll << 0ll << Outcome::Installed << QByteArray("caf\xe9-\xff\xfe.txt");
+}
+
+void tst_HostileArchives::hostileArchive()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(qint64, byteLimit);
+    QFETCH(qint64, entryLimit);
+    QFETCH(Outcome, outcome);
+    QFETCH(QByteArray, expectedFile);
+
+    HostStandIn::UnarchiverLimits limits;
+    if (byteLimit > 0)
+        limits.maxTotalBytes = byteLimit;
+    if (entryLimit > 0)
+        limits.maxEntries = entryLimit;
+    HostStandIn::setUnarchiverLimits(limits);
+
+    m_fixture.reset();
+    const QStringList outsideBefore = tree(m_fixture.outside);
+    LocalGitLab::ProjectData demo = project(QStringLiteral("demo"));
+    const qint64 demoId = m_fixture.server.addProject(m_fixture.groupId, demo);
+    QVERIFY(demoId);
+    m_fixture.server.setArchiveOverride(demoId, archive);
+    QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project(QStringLiteral("next"))));
+
+    QElapsedTimer clock;
+    clock.start();
+    Measure measure;
+    const auto sample = [&] {
+        const DiskUse use = diskUse(m_fixture.dataRoot);
+        measure.peakDisk = qMax(measure.peakDisk, use.bytes);
+        measure.peakEntries = qMax(measure.peakEntries, use.entries);
+    };
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, this, sample);
+    sampler.start(byteLimit > 0 ? 20 : 250);
+
+    DownloadService service;
+    QSignalSpy status(&service, &DownloadService::statusChanged);
+    QSignalSpy changed(Core::HelpManager::Signals::instance(),
+                       &Core::HelpManager::Signals::documentationChanged);
+
+    const QString refused = QStringLiteral("There was an error while unarchiving");
+    const auto demoDone = [&] {
+        return outcome == Outcome::Refused ? texts(status).contains(refused)
+                                           : m_fixture.isInstalled(QStringLiteral("demo"));
+    };
+    QVERIFY2(QTest::qWaitFor(demoDone, 120000), qPrintable(texts(status).join('\n')));
+    measure.elapsedMs = clock.elapsed();
+    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled(QStringLiteral("next")), 30000);
+    sampler.stop();
+    sample();
+
+    // Nothing outside the repository folder, in the data location or beside it.
+    QCOMPARE(tree(m_fixture.outside), outsideBefore);
+    QCOMPARE(readFile(m_fixture.outside + QStringLiteral("/victim.txt")), QStringLiteral("untouched"));
+    QCOMPARE(m_fixture.strayEntries(), QStringList());
+    QVERIFY(!QFile::exists(QFileInfo(m_fixture.dataRoot).path() + QStringLiteral("/evil.txt")));
+
+    if (outcome == Outcome::Refused) {
+        QVERIFY(!m_fixture.isInstalled(QStringLiteral("demo")));
+        // What a refused archive had unpacked does not stay behind.
+        for (const QString &entry : QDir(m_fixture.repositoryFolder())
+                                        .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+            QVERIFY2(!entry.startsWith(QLatin1String("demo-")), qPrintable(entry));
+        }
+    } else {
+        QVERIFY(manifestIsWellFormed(m_fixture.exampleFolder(QStringLiteral("demo"))
+                                     + QStringLiteral("/examples-manifest.xml")));
+        QVERIFY(rawExists(rawPath(m_fixture.exampleFolder(QStringLiteral("demo")), expectedFile)));
+        if (expectedFile == "CMakeLists.txt") {
+            QCOMPARE(readFile(m_fixture.exampleFolder(QStringLiteral("demo")) + "/CMakeLists.txt"),
+                     QStringLiteral("project(second)\n"));
+        }
+    }
+    if (byteLimit > 0)
+        QVERIFY2(measure.peakDisk <= byteLimit + 4 * 1024 * 1024, qPrintable(QString::number(measure.peakDisk)));
+    if (entryLimit > 0)
+        // Folders the archive implies and the other example come on top of the entries.
+        QVERIFY(measure.peakEntries <= entryLimit + 200);
+
+    // The service goes on: the next request installs again.
+    const int before = int(changed.count());
+    QFile::remove(m_fixture.exampleFolder(QStringLiteral("next")) + QStringLiteral("/examples-manifest.xml"));
+    service.download(Fixture::repositoryName, {QStringLiteral("next")});
+    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled(QStringLiteral("next")), 30000);
+    QVERIFY(changed.count() > before);
+
+    qInfo("FIGURE archive=%s bytes=%lld time_ms=%lld peak_disk=%lld peak_entries=%lld peak_rss=%lld",
+          QTest::currentDataTag(), qint64(archive.size()), measure.elapsedMs, measure.peakDisk,
+          measure.peakEntries, peakResidentBytes());
+}
+
+QTEST_MAIN(tst_HostileArchives)
+
+#include "tst_hostilearchives.moc"

@@ -1,0 +1,288 @@
+// A GitLab server that misbehaves while an installed example is being updated. Every fault must
+// end with a status text within the client's timeouts, leave no pool thread waiting, leave the
+// installed copy as it was, and the next start with a healthy server must install again.
+
+#include "hardening.h"
+
+#include "repositories/apiclient.h"
+
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QRegularExpression>
+#include <QThreadPool>
+#include <QXmlStreamReader>
+
+using namespace Hardening;
+
+namespace {
+
+constexpr int timeoutMs = 1500;   // the client's inactivity timeout in this suite
+constexpr int deadlineMs = 4000;  // and its limit on a whole transfer
+
+// Every "Status:" line of the client and the service, from every thread.
+class StatusLog
+{
+public:
+    StatusLog()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("zel.tidepool.plugin.*.debug=true"));
+        s_instance = this;
+        m_previous = qInstallMessageHandler(&StatusLog::handler);
+    }
+    ~StatusLog()
+    {
+        qInstallMessageHandler(m_previous);
+        s_instance = nullptr;
+        QLoggingCategory::setFilterRules(QString());
+    }
+    QStringList lines() const
+    {
+        QMutexLocker locker(&m_mutex);
+        return m_lines;
+    }
+    bool matches(const QRegularExpression &pattern) const
+    {
+        const QStringList all = lines();
+        return std::any_of(all.cbegin(), all.cend(),
+                           [&](const QString &line) { return pattern.match(line).hasMatch(); });
+    }
+    void clear()
+    {
+        QMutexLocker locker(&m_mutex);
+        m_lines.clear();
+    }
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (type != QtDebugMsg && s_instance && s_instance->m_previous)
+            s_instance->m_previous(type, context, message);
+        static const QRegularExpression status(QStringLiteral("^Status: \"(.*)\"$"),
+                                               QRegularExpression::DotMatchesEverythingOption);
+        const QRegularExpressionMatch match = status.match(message);
+        if (!match.hasMatch() || !s_instance)
+            return;
+        QMutexLocker locker(&s_instance->m_mutex);
+        s_instance->m_lines.append(match.captured(1));
+    }
+
+    static inline StatusLog *s_instance = nullptr;
+    QtMessageHandler m_previous = nullptr;
+    mutable QMutex m_mutex;
+    QStringList m_lines;
+};
+
+// The installed example: every file with its content.
+QMap<QString, QByteArray> snapshot(const QString &folder)
+{
+    QMap<QString, QByteArray> files;
+    for (const QString &entry : tree(folder)) {
+        QFile file(folder + QLatin1Char('/') + entry);
+        if (file.open(QIODevice::ReadOnly))
+            files.insert(entry, file.readAll());
+    }
+    return files;
+}
+
+void forgetCheckDates()
+{
+    Settings settings;
+    settings.load(Core::ICore::settings());
+    settings.updatesCheckedDate.clear();
+    settings.save(Core::ICore::settings());
+}
+
+} // namespace
+
+class tst_ServerFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void fault_data();
+    void fault();
+
+private:
+    Fixture m_fixture;
+};
+
+void tst_ServerFaults::initTestCase()
+{
+    QVERIFY(m_fixture.start());
+    ApiClient::setTransferTimeouts(timeoutMs, timeoutMs);
+    ApiClient::setTransferDeadlines(deadlineMs, deadlineMs);
+}
+
+void tst_ServerFaults::cleanupTestCase()
+{
+    ApiClient::setTransferTimeouts(0, 0);
+    ApiClient::setTransferDeadlines(0, 0);
+}
+
+void tst_ServerFaults::cleanup()
+{
+    m_fixture.server.clearFaults();
+    QCOMPARE(tree(m_fixture.tempPath), QStringList());
+    HostStandIn::reset();
+}
+
+enum class Copy { Kept, Replaced };
+Q_DECLARE_METATYPE(Copy)
+Q_DECLARE_METATYPE(LocalGitLab::Route)
+Q_DECLARE_METATYPE(LocalGitLab::Fault)
+
+void tst_ServerFaults::fault_data()
+{
+    using LocalGitLab::Fault;
+    using LocalGitLab::Route;
+    QTest::addColumn<Route>("route");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<QByteArray>("archiveOverride"); // served instead of the real archive
+    QTest::addColumn<QString>("status");             // a pattern the last status must match
+    QTest::addColumn<Copy>("copy");
+
+    const QString noData = QStringLiteral("^Network error: No data received for %1 ms$").arg(timeoutMs);
+    const QString tooLong = QStringLiteral("^Network error: The transfer took longer than %1 ms$")
+                                .arg(deadlineMs);
+    const QString replied = QStringLiteral("^Network error: .*server replied: %1");
+    const QByteArray none;
+
+    QTest::newRow("archive: hang before headers")
+        << Route::Archive << Fault::hangBeforeHeaders() << none << noData << Copy::Kept;
+    QTest::newRow("archive: hang mid-body")
+        << Route::Archive << Fault::hangMidBody() << none << noData << Copy::Kept;
+    QTest::newRow("archive: connection reset")
+        << Route::Archive << Fault::reset() << none << QStringLiteral("^Network error: .+") << Copy::Kept;
+    QTest::newRow("archive: 500") << Route::Archive << Fault::httpStatus(500) << none
+                                  << replied.arg("Internal Server Error") << Copy::Kept;
+    QTest::newRow("archive: 502") << Route::Archive << Fault::httpStatus(502) << none
+                                  << replied.arg("Bad Gateway") << Copy::Kept;
+    QTest::newRow("archive: 503") << Route::Archive << Fault::httpStatus(503) << none
+                                  << replied.arg("Service Unavailable") << Copy::Kept;
+    QTest::newRow("archive: 429 with Retry-After")
+        << Route::Archive << Fault::httpStatus(429, 30) << none
+        << replied.arg("Too Many Requests") << Copy::Kept;
+    QTest::newRow("archive: body cut short")
+        << Route::Archive << Fault::truncate() << none << QStringLiteral("^Network error: .+")
+        << Copy::Kept;
+    QTest::newRow("archive: truncated gzip served whole")
+        << Route::Archive << Fault() << tarGz({TarEntry::file("demo-main/CMakeLists.txt",
+                                                              QByteArray(100000, 'p'))}).left(60)
+        << QStringLiteral("^(Downloaded file is not an archive|There was an error while unarchiving)$")
+        << Copy::Kept;
+    QTest::newRow("archive: HTML login page with 200")
+        << Route::Archive << Fault::html() << none
+        << QStringLiteral("^Downloaded file is not an archive$") << Copy::Kept;
+    QTest::newRow("archive: redirect loop")
+        << Route::Archive << Fault::redirectLoop() << none
+        << QStringLiteral("^Network error: .+") << Copy::Kept;
+    QTest::newRow("archive: redirect to another host")
+        << Route::Archive << Fault::redirect(QUrl("http://127.0.0.2:9/archive.tar.gz")) << none
+        << QStringLiteral("^Network error: .+") << Copy::Kept;
+    QTest::newRow("archive: 1 byte per second")
+        << Route::Archive << Fault::slowBody(1) << none << tooLong << Copy::Kept;
+    // Without its image the example still installs, with the icon found in the project.
+    QTest::newRow("avatar: HTML login page with 200")
+        << Route::Avatar << Fault::html() << none << QStringLiteral("^Unpacking example: .+")
+        << Copy::Replaced;
+    QTest::newRow("avatar: hang before headers")
+        << Route::Avatar << Fault::hangBeforeHeaders() << none
+        << QStringLiteral("^Unable to download image: .+") << Copy::Replaced;
+    QTest::newRow("avatar: 1 byte per second")
+        << Route::Avatar << Fault::slowBody(1) << none
+        << QStringLiteral("^Unable to download image: .+") << Copy::Replaced;
+    QTest::newRow("listing: hang before headers")
+        << Route::Group << Fault::hangBeforeHeaders() << none << noData << Copy::Kept;
+    QTest::newRow("listing: HTML login page with 200")
+        << Route::Group << Fault::html() << none
+        << QStringLiteral("^Fetch error: request return null object$") << Copy::Kept;
+    QTest::newRow("search: 503") << Route::Search << Fault::httpStatus(503) << none
+                                 << replied.arg("Service Unavailable") << Copy::Kept;
+}
+
+void tst_ServerFaults::fault()
+{
+    QFETCH(LocalGitLab::Route, route);
+    QFETCH(LocalGitLab::Fault, fault);
+    QFETCH(QByteArray, archiveOverride);
+    QFETCH(QString, status);
+    QFETCH(Copy, copy);
+
+    StatusLog log;
+    m_fixture.reset();
+    const QString demoFolder = m_fixture.exampleFolder(QStringLiteral("demo"));
+    const QString manifest = demoFolder + QStringLiteral("/examples-manifest.xml");
+    const qint64 id = m_fixture.server.addProject(m_fixture.groupId, project(QStringLiteral("demo")));
+    QVERIFY(id);
+
+    // Installed while the server is healthy.
+    {
+        DownloadService service;
+        QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled(QStringLiteral("demo")), 20000);
+    }
+    const QMap<QString, QByteArray> installed = snapshot(demoFolder);
+    QVERIFY(installed.contains(QStringLiteral("example-icon.png")));
+
+    // The next start meets the fault.
+    forgetCheckDates();
+    log.clear();
+    if (!archiveOverride.isEmpty())
+        m_fixture.server.setArchiveOverride(id, archiveOverride);
+    if (fault.kind != LocalGitLab::Fault::None)
+        m_fixture.server.addFault(route, fault);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 endedMs = 0;
+    {
+        const QRegularExpression expected(status);
+        DownloadService service;
+        QSignalSpy changed(Core::HelpManager::Signals::instance(),
+                           &Core::HelpManager::Signals::documentationChanged);
+        QVERIFY2(QTest::qWaitFor([&] { return log.matches(expected); }, deadlineMs + 8000),
+                 qPrintable(log.lines().join('\n')));
+        endedMs = clock.elapsed();
+        // No download chain waits on: every pool thread is free again.
+        QTRY_COMPARE_WITH_TIMEOUT(QThreadPool::globalInstance()->activeThreadCount(), 0, 2000);
+        if (copy == Copy::Replaced)
+            QTRY_VERIFY_WITH_TIMEOUT(changed.count() > 0, 5000);
+        QTest::qWait(200); // anything still on its way would show now
+    }
+
+    if (copy == Copy::Kept) {
+        QCOMPARE(snapshot(demoFolder), installed);
+    } else {
+        // Reinstalled without the server's image: no HTML saved as an icon, a manifest that
+        // reads back.
+        QVERIFY(m_fixture.isInstalled(QStringLiteral("demo")));
+        QVERIFY(!QFile::exists(demoFolder + QStringLiteral("/example-icon.png")));
+        QFile file(manifest);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader reader(&file);
+        while (!reader.atEnd())
+            reader.readNext();
+        QVERIFY(!reader.hasError());
+    }
+    QCOMPARE(m_fixture.strayEntries(), QStringList());
+
+    // Healthy again: the next start installs anew.
+    m_fixture.server.clearFaults();
+    m_fixture.server.setArchiveOverride(id, {});
+    forgetCheckDates();
+    const QDateTime before = QFileInfo(manifest).lastModified();
+    QTest::qWait(20);
+    {
+        DownloadService service;
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(manifest).lastModified() > before, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(demoFolder + QStringLiteral("/example-icon.png")), 5000);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(QThreadPool::globalInstance()->activeThreadCount(), 0, 2000);
+    qInfo("FIGURE fault=\"%s\" ended_ms=%lld", QTest::currentDataTag(), endedMs);
+}
+
+QTEST_MAIN(tst_ServerFaults)
+
+#include "tst_serverfaults.moc"
