@@ -246,7 +246,7 @@ void tst_ServerFaults::fault()
                  qPrintable(log.lines().join('\n')));
         endedMs = clock.elapsed();
         // No download chain waits on: every pool thread is free again.
-        QTRY_COMPARE_WITH_TIMEOUT(QThreadPool::globalInstance()->activeThreadCount(), 0, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(ApiClient::threadPool()->activeThreadCount(), 0, 2000);
         if (copy == Copy::Replaced)
             QTRY_VERIFY_WITH_TIMEOUT(changed.count() > 0, 5000);
         QTest::qWait(200); // anything still on its way would show now
@@ -279,7 +279,7 @@ void tst_ServerFaults::fault()
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(manifest).lastModified() > before, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(demoFolder + QStringLiteral("/example-icon.png")), 5000);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(QThreadPool::globalInstance()->activeThreadCount(), 0, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(ApiClient::threadPool()->activeThreadCount(), 0, 2000);
     qInfo("FIGURE fault=\"%s\" ended_ms=%lld", QTest::currentDataTag(), endedMs);
 }
 
