@@ -470,13 +470,31 @@ void ApiClient::processFetchResult(const QJsonDocument &document)
     emit fetched(examples);
 }
 
+QThreadPool *ApiClient::threadPool()
+{
+    // A chain blocks its thread while it waits for the GUI thread to hand back each reply. Qt
+    // itself scales and converts images on the global pool and waits for that work on the GUI
+    // thread, so chains on the global pool could freeze the IDE until their transfers time out:
+    // they get a pool of their own. They mostly wait, so more of them than cores may run.
+    static QThreadPool *pool = [] {
+        auto pool = new QThreadPool;
+        pool->setMaxThreadCount(qMax(4, QThread::idealThreadCount()));
+        // Ends with the application, after the chains have ended on aboutToQuit.
+        if (QCoreApplication *app = QCoreApplication::instance()) {
+            pool->setParent(app);
+        }
+        return pool;
+    }();
+    return pool;
+}
+
 void ApiClient::download(const Repository::Examples &examples)
 {
     const std::shared_ptr<Shared> shared = m_shared;
     const std::function<ExamplePtr(const ExamplePtr &)> chain =
         [shared](const ExamplePtr &example) { return downloadExample(shared, example); };
     // Nobody waits for the batch: each example announces itself through downloaded().
-    QFuture<ExamplePtr> future = QtConcurrent::mapped(QThreadPool::globalInstance(), examples,
+    QFuture<ExamplePtr> future = QtConcurrent::mapped(threadPool(), examples,
                                                       chain);
     Q_UNUSED(future)
 }

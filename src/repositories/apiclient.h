@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QUrl>
 
+class QThreadPool;
+
 #include <functional>
 #include <memory>
 
@@ -39,6 +41,9 @@ public:
     // Archives larger than this many bytes are aborted; 0 or less restores the default.
     static void setArchiveSizeLimit(qint64 bytes);
     static qint64 archiveSizeLimit();
+    // The threads on which download chains wait; not Qt's global pool, which the GUI thread
+    // itself relies on.
+    static QThreadPool *threadPool();
 
 signals:
     void ready();

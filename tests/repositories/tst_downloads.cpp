@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QThreadPool>
@@ -24,6 +25,7 @@ private slots:
     void batch();
     void emptyBatch();
     void deletedClientReleasesWaitingChains();
+    void waitingChainsLeaveTheGlobalPoolFree();
     // Last: it tells the application it is about to quit.
     void aboutToQuitEndsWaitingChains();
 };
@@ -47,15 +49,15 @@ static QHash<QString, Repository::ExamplePtr> listed(ApiClient &client)
 void tst_Downloads::initTestCase()
 {
     // Enough threads that the chains of one batch really wait side by side.
-    QThreadPool::globalInstance()->setMaxThreadCount(
-        qMax(4, QThreadPool::globalInstance()->maxThreadCount()));
+    ApiClient::threadPool()->setMaxThreadCount(
+        qMax(4, ApiClient::threadPool()->maxThreadCount()));
 }
 
 void tst_Downloads::cleanup()
 {
     ApiClient::setTransferTimeouts(0, 0);
     ApiClient::setArchiveSizeLimit(0);
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+    QVERIFY(ApiClient::threadPool()->waitForDone(5000));
 }
 
 void tst_Downloads::singleExample_data()
@@ -159,7 +161,7 @@ void tst_Downloads::singleExample()
     QTRY_COMPARE_WITH_TIMEOUT(recorded.events(), events, 10000);
     QVERIFY2(timer.elapsed() < 5000, "ended by a limit or timeout, not by the server");
     // The chain has ended, and nothing follows.
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(2000));
+    QVERIFY(ApiClient::threadPool()->waitForDone(2000));
     QTest::qWait(quietMs);
     QCOMPARE(recorded.events(), events);
     QCOMPARE(recorded.offThreadDeliveries(), 0);
@@ -219,7 +221,7 @@ void tst_Downloads::batch()
     ClientEvents recorded(&client);
     client.download({examples["alpha"], examples["beta"], examples["gamma"]});
     QTRY_COMPARE_WITH_TIMEOUT(recorded.delivered().size(), 2, 10000);
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+    QVERIFY(ApiClient::threadPool()->waitForDone(5000));
     QTest::qWait(quietMs);
 
     // In completion order, once each, on the client's thread.
@@ -280,9 +282,32 @@ void tst_Downloads::deletedClientReleasesWaitingChains()
     QElapsedTimer timer;
     timer.start();
     delete client;
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(2000));
+    QVERIFY(ApiClient::threadPool()->waitForDone(2000));
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(examples["alpha"]->data().isEmpty());
+}
+
+void tst_Downloads::waitingChainsLeaveTheGlobalPoolFree()
+{
+    // Qt scales and converts images on its global pool and waits for that work on the GUI thread;
+    // chains waiting there would make the GUI thread wait for the network.
+    ServerFixture fixture;
+    for (const QString path : {"alpha", "beta", "gamma", "delta"})
+        fixture.addProject(path);
+    fixture.server.addFault(Route::Archive, Fault::hangBeforeHeaders());
+
+    ApiClient client(fixture.repositoryUrl(), nullptr);
+    const auto examples = listed(client);
+    QCOMPARE(examples.size(), 4);
+    client.download(examples.values());
+    QTRY_VERIFY(fixture.server.requestCount(Route::Archive) >= 2);
+
+    QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
+    QImage large(2000, 2000, QImage::Format_RGB32);
+    large.fill(Qt::darkCyan);
+    const QImage converted = large.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                                 .scaled(1000, 1000, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QCOMPARE(converted.size(), QSize(1000, 1000));
 }
 
 void tst_Downloads::aboutToQuitEndsWaitingChains()
@@ -302,12 +327,12 @@ void tst_Downloads::aboutToQuitEndsWaitingChains()
     QElapsedTimer timer;
     timer.start();
     QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit");
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(2000));
+    QVERIFY(ApiClient::threadPool()->waitForDone(2000));
     QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
 
     // Chains started after that end at once, without a request.
     client.download(examples.values());
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(2000));
+    QVERIFY(ApiClient::threadPool()->waitForDone(2000));
     QTest::qWait(quietMs);
     QCOMPARE(fixture.server.requestCount(Route::Archive), 2);
     QCOMPARE(recorded.delivered().size(), 0);

@@ -29,13 +29,13 @@ private slots:
 
 void tst_Repository::initTestCase()
 {
-    QThreadPool::globalInstance()->setMaxThreadCount(
-        qMax(8, QThreadPool::globalInstance()->maxThreadCount()));
+    ApiClient::threadPool()->setMaxThreadCount(
+        qMax(8, ApiClient::threadPool()->maxThreadCount()));
 }
 
 void tst_Repository::cleanup()
 {
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+    QVERIFY(ApiClient::threadPool()->waitForDone(5000));
 }
 
 static QStringList paths(const Repository::Examples &examples)
@@ -134,7 +134,7 @@ void tst_Repository::selection()
     QSignalSpy relayed(&repository, &Repository::downloaded);
     repository.download(QSet<QString>(selected.cbegin(), selected.cend()));
     QTRY_COMPARE(relayed.count(), downloaded.size());
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+    QVERIFY(ApiClient::threadPool()->waitForDone(5000));
     QTest::qWait(200);
     QCOMPARE(relayed.count(), downloaded.size());
 
@@ -170,7 +170,7 @@ void tst_Repository::restartReleasesWaitingChains()
     QTRY_COMPARE(fixture.server.requestCount(Route::Archive), 3);
 
     repository.restart();
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(1000));
+    QVERIFY(ApiClient::threadPool()->waitForDone(1000));
     QTRY_VERIFY(repository.isReady()); // the new client works
     QCOMPARE(relayed.count(), 0);
 }
@@ -192,7 +192,9 @@ void tst_Repository::downloadsTwentyExamplesInParallel()
     for (int i = 0; i < 20; ++i) {
         const QString path = QStringLiteral("example-%1").arg(i);
         colors.insert(path, QColor::fromHsv(i * 18, 255, 200));
-        fixture.addProject(path, QStringLiteral("Example %1").arg(i), true, colors[path]);
+        // Images this large make Qt's scaling want pool threads of its own, while more chains
+        // than the pool has threads are waiting.
+        fixture.addProject(path, QStringLiteral("Example %1").arg(i), true, colors[path], 300);
     }
     // Each archive takes a moment, so that the chains overlap.
     fixture.server.addFault(Route::Archive, Fault::delay(250));
@@ -208,7 +210,7 @@ void tst_Repository::downloadsTwentyExamplesInParallel()
     repository.download(QSet<QString>(colors.keyBegin(), colors.keyEnd()));
     QTRY_COMPARE_WITH_TIMEOUT(relayed.count(), 20, 30000);
     const qint64 elapsed = timer.elapsed();
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(5000));
+    QVERIFY(ApiClient::threadPool()->waitForDone(5000));
     // One after the other they would take at least 5 s.
     QVERIFY2(elapsed < 4000, qPrintable(QString::number(elapsed)));
 
