@@ -5,6 +5,7 @@
 #include "preferencesdialog.h"
 #include "welcomeexamplesview.h"
 
+#include <coreplugin/dialogs/ioptionspage.h>
 #include <coreplugin/helpmanager.h>
 #include <coreplugin/icore.h>
 #include <extensionsystem/pluginmanager.h>
@@ -125,6 +126,10 @@ ShellRunner::~ShellRunner()
 {
     m_window.reset();
     ExtensionSystem::PluginManager::shutdown();
+    // A plugin hands the pages it registers to the IDE and keeps no pointer to them; what is
+    // still registered once every plugin has shut down is the IDE's to release.
+    const QList<Core::IOptionsPage *> pages = Core::IOptionsPage::allOptionsPages();
+    qDeleteAll(pages);
     qInstallMessageHandler(s_previousHandler);
     s_monitor = nullptr;
     QLoggingCategory::setFilterRules(QString());

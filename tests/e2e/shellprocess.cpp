@@ -43,7 +43,8 @@ void ShellUser::setCheckedDate(const QString &name, const QDate &date)
     settings.setValue("Tidepool/UpdatesCheckedDate", dates);
 }
 
-ShellUser::Run ShellUser::run(const QStringList &arguments, int timeoutMs) const
+ShellUser::Run ShellUser::run(const QStringList &arguments, int timeoutMs,
+                              const QStringList &extraEnvironment) const
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -51,6 +52,8 @@ ShellUser::Run ShellUser::run(const QStringList &arguments, int timeoutMs) const
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.remove("QT_LOGGING_RULES");
     environment.remove("ORVIK_SDK_NAME");
+    for (const QString &variable : extraEnvironment)
+        environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
     process.setProcessEnvironment(environment);
 
     QStringList allArguments{"-settingspath", settingsPath()};

@@ -36,7 +36,8 @@ public:
         QStringList row(const QString &name) const;
     };
 
-    Run run(const QStringList &arguments = {}, int timeoutMs = 120000) const;
+    Run run(const QStringList &arguments = {}, int timeoutMs = 120000,
+            const QStringList &environment = {}) const;
 
 private:
     QString m_root;
