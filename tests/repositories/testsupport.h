@@ -171,7 +171,7 @@ struct ServerFixture
     }
 
     qint64 addProject(const QString &path, const QString &name = {}, bool avatar = true,
-                      const QColor &color = Qt::darkCyan)
+                      const QColor &color = Qt::darkCyan, int avatarSize = 16)
     {
         LocalGitLab::ProjectData spec;
         spec.path = path;
@@ -180,7 +180,7 @@ struct ServerFixture
         spec.files.insert(path + QStringLiteral(".pro"), "TEMPLATE = app\n");
         spec.files.insert(QStringLiteral("main.cpp"), "int main() { return 0; }\n" + path.toUtf8());
         if (avatar) {
-            spec.avatar = png(16, 16, color);
+            spec.avatar = png(avatarSize, avatarSize, color);
             spec.avatarFileName = QStringLiteral("logo.png");
         }
         return server.addProject(groupId, spec);

@@ -192,8 +192,8 @@ void tst_Repository::downloadsTwentyExamplesInParallel()
     for (int i = 0; i < 20; ++i) {
         const QString path = QStringLiteral("example-%1").arg(i);
         colors.insert(path, QColor::fromHsv(i * 18, 255, 200));
-        // Images this large make Qt's scaling want pool threads of its own, while more chains
-        // than the pool has threads are waiting.
+        // Avatars large enough that Qt may spread their scaling over its global pool, while
+        // more chains than their pool has threads are waiting.
         fixture.addProject(path, QStringLiteral("Example %1").arg(i), true, colors[path], 300);
     }
     // Each archive takes a moment, so that the chains overlap.
