@@ -18,7 +18,6 @@
 #include <QLoggingCategory>
 #include <QSet>
 #include <QTextStream>
-#include <QThreadPool>
 
 #include <atomic>
 #include <condition_variable>
@@ -31,8 +30,6 @@ namespace Shell {
 static const char pluginIid[] = "org.qt-project.Qt.QtCreatorPlugin";
 static const char tidepoolPluginId[] = "tidepool";
 static const int pollIntervalMs = 50;
-// See ShellRunner::exec().
-static const int minimumPoolThreads = 256;
 // How long after the safety timeout a blocked GUI thread is given before the process ends itself.
 static const int watchdogGraceSeconds = 15;
 
@@ -360,13 +357,6 @@ int ShellRunner::exec()
     if (m_options.headless || !m_options.screenshotFile.isEmpty())
         watchdog = std::make_unique<Watchdog>(m_options.timeoutSeconds + watchdogGraceSeconds);
 
-    // Download chains wait on threads of the global pool for answers that the GUI thread
-    // delivers, and Qt 6.4 also paints and scales images with that pool from the GUI thread. A
-    // pool the chains can fill would let painting wait for the chains and the chains for
-    // painting. A group listing has at most 100 projects, so this leaves room for two full
-    // repositories at once; threads are only created when needed.
-    QThreadPool *pool = QThreadPool::globalInstance();
-    pool->setMaxThreadCount(qMax(pool->maxThreadCount(), minimumPoolThreads));
 
     if (!setUpHost())
         return SetupFailed;
