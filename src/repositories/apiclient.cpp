@@ -355,7 +355,13 @@ void ApiClient::handleReply(const Reply &reply, const FinishedHandler &onFinishe
 QJsonDocument ApiClient::parseReply(const QByteArray &body)
 {
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error == QJsonParseError::IllegalUTF8String) {
+        // One record with a name in another encoding must not cost the whole listing: bytes that
+        // are not UTF-8 become replacement characters.
+        qCDebug(apiLog) << "Json response is not UTF-8 at offset:" << error.offset;
+        document = QJsonDocument::fromJson(QString::fromUtf8(body).toUtf8(), &error);
+    }
     if (error.error != QJsonParseError::NoError) {
         qCDebug(apiLog) << "Json response:" << body;
         qCDebug(apiLog) << "Json parse error: " << error.errorString();
