@@ -597,10 +597,8 @@ void ApiClient::requestImage(const ExamplePtr &example, const std::shared_ptr<Ch
     request(
         url, "image/png", Kind::Image,
         [this, example, chain](const QByteArray &body) {
-            // Qt may split the decoding and scaling of an image into tasks for the global thread
-            // pool and wait for them, while every thread of that pool may be a download chain
-            // waiting for this thread. On a thread of that pool Qt does the work itself: the
-            // chain's own thread decodes, and the chain ends back here.
+            // Decoding and scaling an avatar is no work for the GUI thread: the chain's own
+            // thread does it, and the chain ends back here.
             const std::shared_ptr<Shared> shared = m_shared;
             chain->post([shared, example, chain, body] {
                 example->setImage(body);
