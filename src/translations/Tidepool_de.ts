@@ -80,6 +80,10 @@ Sie ist nicht Teil des Beispiels.</translation>
             <source>Protocol "%1" is not supported for images</source>
             <translation>Das Protokoll "%1" wird für Bilder nicht unterstützt</translation>
         </message>
+        <message>
+            <source>The transfer took longer than %1 ms</source>
+            <translation type="unfinished" />
+        </message>
     </context>
     <context>
         <name>Tidepool::Internal::DownloadService</name>
@@ -126,6 +130,10 @@ Sie ist nicht Teil des Beispiels.</translation>
         <message>
             <source>API client is not ready - restarting</source>
             <translation>API-Client ist nicht bereit - Neustart</translation>
+        </message>
+        <message>
+            <source>Skip registering example %1 - it was removed</source>
+            <translation type="unfinished" />
         </message>
     </context>
     <context>
