@@ -82,7 +82,7 @@ Sie ist nicht Teil des Beispiels.</translation>
         </message>
         <message>
             <source>The transfer took longer than %1 ms</source>
-            <translation type="unfinished" />
+            <translation>Die Übertragung dauerte länger als %1 ms</translation>
         </message>
     </context>
     <context>
@@ -133,7 +133,7 @@ Sie ist nicht Teil des Beispiels.</translation>
         </message>
         <message>
             <source>Skip registering example %1 - it was removed</source>
-            <translation type="unfinished" />
+            <translation>Registrieren von Beispiel %1 übersprungen - es wurde entfernt</translation>
         </message>
     </context>
     <context>
