@@ -30,7 +30,7 @@ public:
     bool builtIn = false;
 };
 
-// Fills the spec from the plugin's "MetaData" object; false with a reason if it is unusable.
+// Fills the plugin spec from the plugin's "MetaData" object; false with a reason if it is unusable.
 bool readPluginMetaData(PluginSpecPrivate *spec, const QJsonObject &metaData, QString *error);
 
 } // namespace ExtensionSystem::Internal
