@@ -1,0 +1,109 @@
+// The client's handling of group search and group listing answers, over arbitrary bodies served
+// by the local GitLab server, and the manifests made from whatever examples a listing yields.
+//
+// Input: the first byte chooses the answer the body replaces (even: the group listing, odd: the
+// group search); the rest is the body, served with status 200 as application/json.
+
+#include "repositories/apiclient.h"
+#include "plugin/settings.h"
+#include "repositories/example.h"
+#include "service/manifestwriter.h"
+
+#include <gitlabserver.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QJsonObject>
+#include <QTimer>
+#include <QXmlStreamReader>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+using namespace Tidepool::Internal;
+
+namespace {
+
+LocalGitLab::Server *server = nullptr;
+QUrl repositoryUrl;
+
+bool wellFormed(const QByteArray &xml)
+{
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd())
+        reader.readNext();
+    return !reader.hasError();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    qputenv("QT_LOGGING_RULES", "*.debug=false");
+    static QCoreApplication app(*argc, *argv);
+    server = new LocalGitLab::Server;
+    const QUrl base = server->start();
+    if (!base.isValid())
+        std::abort();
+    server->addGroup(QStringLiteral("fuzz-group"), QStringLiteral("Fuzz Group"));
+    repositoryUrl = base;
+    repositoryUrl.setPath(QStringLiteral("/fuzz-group"));
+    ApiClient::setTransferTimeouts(2000, 2000);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0 || size > 256 * 1024)
+        return 0;
+    const bool search = data[0] & 1;
+    LocalGitLab::Fault answer;
+    answer.kind = LocalGitLab::Fault::Status;
+    answer.status = 200;
+    answer.contentType = "application/json";
+    answer.body = QByteArray(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
+    if (answer.body.isEmpty())
+        answer.body = " ";
+    server->clearFaults();
+    server->addFault(search ? LocalGitLab::Route::Search : LocalGitLab::Route::Group, answer);
+
+    // One client per input; it is done once the answer of interest has been handled: an empty
+    // status opens the handling of every reply, an error status or a signal ends it.
+    auto client = std::make_unique<ApiClient>(repositoryUrl, nullptr);
+    QEventLoop loop;
+    int replies = 0;
+    Repository::Examples examples;
+    QObject::connect(client.get(), &ApiClient::ready, client.get(), &ApiClient::fetch);
+    QObject::connect(client.get(), &ApiClient::statusChanged, &loop, [&](const QString &status) {
+        if (status.contains(QLatin1String("error"), Qt::CaseInsensitive))
+            QTimer::singleShot(0, &loop, &QEventLoop::quit);
+        else if (status.isEmpty() && ++replies == (search ? 1 : 2))
+            QTimer::singleShot(0, &loop, &QEventLoop::quit);
+    });
+    QObject::connect(client.get(), &ApiClient::fetched, &loop,
+                     [&](const Repository::Examples &fetched) {
+        examples = fetched;
+        QTimer::singleShot(0, &loop, &QEventLoop::quit);
+    });
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    client.reset();
+
+    for (const Repository::ExamplePtr &example : std::as_const(examples)) {
+        // What the service relies on for every listed example.
+        if (!example->isValid() || !isSafeFolderName(example->json().value("path").toString()))
+            std::abort();
+        ManifestFields fields;
+        fields.module = QStringLiteral("Fuzz");
+        fields.name = example->name();
+        fields.projectPath = QStringLiteral("CMakeLists.txt");
+        fields.imageUrl = QStringLiteral("dummy.png");
+        fields.description = example->json().value(QLatin1String("description")).toString();
+        fields.tags = example->tags().join(QLatin1Char(','));
+        fields.fileToOpen = QStringLiteral("/main.cpp");
+        if (!wellFormed(manifestXml(fields)))
+            std::abort();
+    }
+    return 0;
+}

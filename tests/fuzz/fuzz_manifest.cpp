@@ -1,0 +1,71 @@
+// Manifest writing over arbitrary field texts: whatever the texts, the manifest is well-formed
+// XML, and its description reads back as written, less what XML cannot carry.
+//
+// Input: the fields separated by 0x1e bytes, in the order module, name, project path, image,
+// description, tags, file to open. The first byte chooses how the rest is decoded: even as
+// UTF-8, odd as UTF-16 (so that lone surrogates reach the writer).
+
+#include "service/manifestwriter.h"
+
+#include <QCoreApplication>
+#include <QXmlStreamReader>
+
+#include <cstdint>
+#include <cstdlib>
+
+using namespace Tidepool::Internal;
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    static QCoreApplication app(*argc, *argv);
+    return 0;
+}
+
+static QString decode(const QByteArray &bytes, bool utf16)
+{
+    if (!utf16)
+        return QString::fromUtf8(bytes);
+    return QString(reinterpret_cast<const QChar *>(bytes.constData()), bytes.size() / 2);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0 || size > 64 * 1024)
+        return 0;
+    const bool utf16 = data[0] & 1;
+    const QList<QByteArray> parts =
+        QByteArray(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1)).split('\x1e');
+    const auto part = [&](int i) { return decode(parts.value(i), utf16); };
+
+    ManifestFields fields;
+    fields.module = part(0);
+    fields.name = part(1);
+    fields.projectPath = part(2);
+    fields.imageUrl = part(3);
+    fields.description = part(4);
+    fields.tags = part(5);
+    fields.fileToOpen = part(6);
+
+    const QByteArray xml = manifestXml(fields);
+    if (xml.isEmpty())
+        std::abort(); // the built-in template always serves
+
+    QXmlStreamReader reader(xml);
+    QString description;
+    QString name;
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (reader.name() == QLatin1String("example"))
+            name = reader.attributes().value(QLatin1String("name")).toString();
+        else if (reader.name() == QLatin1String("description"))
+            description = reader.readElementText();
+    }
+    if (reader.hasError())
+        std::abort();
+    if (description != xmlSafeText(fields.description))
+        std::abort();
+    if (xmlSafeText(fields.name).isEmpty() != name.isEmpty())
+        std::abort();
+    return 0;
+}
