@@ -48,6 +48,9 @@ static void messageHandler(QtMsgType type, const QMessageLogContext &context, co
         && (category.startsWith(QLatin1String("zel.tidepool")) || category == QLatin1String("default"))) {
         return;
     }
+    // The offscreen platform's note that it ignores size hints tells a user nothing.
+    if (type == QtWarningMsg && message == QLatin1String("This plugin does not support propagateSizeHints()"))
+        return;
     // Refused plugins are reported by the shell itself, once, after loading.
     if (s_swallowLoaderWarnings.load() && category == QLatin1String("qtc.extensionsystem")
         && type == QtWarningMsg) {
@@ -154,6 +157,8 @@ bool ShellRunner::setUpHost()
         printError(tr("The plugin folder %1 does not exist.").arg(QDir::toNativeSeparators(pluginPath)));
         return false;
     }
+    // The host's built-in Help plugin files its own pages and those of others under "Help".
+    Core::IOptionsPage::registerCategory("H.Help", tr("Help"), {});
     ExtensionSystem::PluginManager::setPluginIID(QString::fromLatin1(pluginIid));
     ExtensionSystem::PluginManager::setPluginPaths({QFileInfo(pluginPath).absoluteFilePath()});
     ExtensionSystem::PluginManager::setArguments(m_options.pluginArguments);
