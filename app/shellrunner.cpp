@@ -381,7 +381,7 @@ int ShellRunner::exec()
 
     m_window = std::make_unique<MainWindow>(&m_monitor);
     if (!m_options.screenshotFile.isEmpty()) {
-        m_window->resize(960, 600);
+        m_window->resize(1100, 620);
         m_window->show();
         int code = SetupFailed;
         waitUntilSettled([this, &code](bool settled) {
