@@ -25,7 +25,8 @@ private slots:
     void demoCatalogueInstalledAndListed();
     void secondRunUpdatesOnlyTheChangedExample();
     void secondRepository();
-    void pluginWithUnmetDependencyIsRefused();
+    void refusedPlugins_data();
+    void refusedPlugins();
     void failures_data();
     void failures();
     void screenshotOfTheWelcomeScreen();
@@ -180,21 +181,41 @@ void tst_EndToEnd::secondRepository()
     QVERIFY2(run.summary.contains("2 of 2 repositories reached"), qPrintable(run.summary));
 }
 
-void tst_EndToEnd::pluginWithUnmetDependencyIsRefused()
+void tst_EndToEnd::refusedPlugins_data()
 {
+    QTest::addColumn<QString>("file");       // put beside the Tidepool plugin
+    QTest::addColumn<QStringList>("messages");
+
+    QTest::newRow("unmet dependency") << QString(TIDEPOOL_BAD_PLUGIN)
+                                      << QStringList{"UnmetDependency", "nosuchplugin"};
+    QTest::newRow("not a plugin") << QString() << QStringList{"libBroken.so"};
+}
+
+void tst_EndToEnd::refusedPlugins()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, messages);
     const QString plugins = m_dir->filePath("plugins");
     QVERIFY(QDir().mkpath(plugins));
     QVERIFY(QFile::link(TIDEPOOL_PLUGIN, plugins + '/' + QFileInfo(TIDEPOOL_PLUGIN).fileName()));
-    QVERIFY(QFile::link(TIDEPOOL_BAD_PLUGIN, plugins + '/' + QFileInfo(TIDEPOOL_BAD_PLUGIN).fileName()));
+    if (file.isEmpty()) {
+        QFile broken(plugins + "/libBroken.so");
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("\x7f" "ELF but nothing after it");
+    } else {
+        QVERIFY(QFile::link(file, plugins + '/' + QFileInfo(file).fileName()));
+    }
     m_user->addRepository(demoName, demoUrl());
 
     const ShellUser::Run run = m_user->run({"-pluginpath", plugins});
     QVERIFY2(run.finished, qPrintable(run.err));
-    QCOMPARE(run.exitCode, 2);
-    QVERIFY2(run.err.contains("UnmetDependency") && run.err.contains("nosuchplugin"),
-             qPrintable(run.err));
-    // The refusal is reported once, by the shell.
-    QCOMPARE(run.err.count("nosuchplugin"), 1);
+    QVERIFY2(run.exitCode == 2, describe(run).constData());
+    for (const QString &message : messages) {
+        // Reported on one line, by the shell.
+        const QStringList lines = run.err.split('\n').filter(message);
+        QVERIFY2(lines.size() == 1, qPrintable(run.err));
+        QVERIFY2(lines.first().startsWith("tidepool-ide: "), qPrintable(lines.first()));
+    }
     // The other plugin still did its work.
     QCOMPARE(run.rows.size(), 4);
 }
