@@ -1,0 +1,32 @@
+#include <extensionsystem/iplugin.h>
+
+#include <QCoreApplication>
+#include <QVariant>
+
+// Built once per metadata file: TEST_PLUGIN_ID names the plugin, TEST_PLUGIN_IID and
+// TEST_PLUGIN_JSON describe it. Each call leaves "<id>:<step>" in the application's "pluginCalls"
+// property, which the test reads back.
+class TestPlugin final : public ExtensionSystem::IPlugin
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID TEST_PLUGIN_IID FILE TEST_PLUGIN_JSON)
+
+public:
+    ~TestPlugin() override { record("deleted"); }
+    bool initialize(const QStringList &, QString *) override
+    {
+        record("initialize");
+        return true;
+    }
+    void extensionsInitialized() override { record("extensionsInitialized"); }
+
+private:
+    static void record(const char *step)
+    {
+        QObject *app = QCoreApplication::instance();
+        const QString call = QStringLiteral(TEST_PLUGIN_ID ":") + QLatin1String(step);
+        app->setProperty("pluginCalls", app->property("pluginCalls").toStringList() << call);
+    }
+};
+
+#include "testplugin.moc"
