@@ -106,7 +106,6 @@ private:
     Server m_server;
     QByteArray m_logo;
     qint64 m_hello = 0;
-    qint64 m_world = 0;
     QString m_base;
     QMap<Route, QString> m_paths;
 };
@@ -132,10 +131,10 @@ void tst_GitLabServer::initTestCase()
     ProjectData world;
     world.path = "world";
     world.files = {{"a.txt", "a"}};
-    m_world = m_server.addProject(examples, world);
+    const qint64 worldId = m_server.addProject(examples, world);
     ProjectData empty;
     empty.path = "empty";
-    QVERIFY(m_hello && m_world && m_server.addProject(examples, empty));
+    QVERIFY(m_hello && worldId && m_server.addProject(examples, empty));
 
     const qint64 big = m_server.addGroup("big", "Big", 900);
     for (int i = 0; i < 120; ++i) {
@@ -158,23 +157,25 @@ void tst_GitLabServer::initTestCase()
 QString tst_GitLabServer::summary(const Reply &reply) const
 {
     QString body = QString::fromUtf8(reply.body);
-    const QJsonDocument json = QJsonDocument::fromJson(reply.body);
-    if (reply.status >= 400 || reply.type.startsWith("text/html")) {
-    } else if (reply.type == "application/json" && json.isNull()) {
-        body = QStringLiteral("not json");
-    } else if (json.isArray()) {
-        QStringList paths;
-        for (const QJsonValue &group : json.array())
-            paths.append(group.toObject().value("full_path").toString());
-        body = '[' + paths.join(", ") + ']';
-    } else if (json.object().contains("projects")) {
-        QSet<qint64> ids;
-        for (const QJsonValue &project : json.object().value("projects").toArray())
-            ids.insert(project.toObject().value("id").toInteger());
-        body = json.object().value("full_path").toString() + QStringLiteral(": %1 projects").arg(ids.size());
-    } else if (json.isObject()) {
-        const QJsonValue avatar = json.object().value("avatar_url");
-        body = json.object().value("path").toString() + " avatar " + (avatar.isNull() ? "null" : avatar.toString());
+    if (reply.status < 400 && reply.type == "application/json") {
+        const QJsonDocument json = QJsonDocument::fromJson(reply.body);
+        const QJsonObject object = json.object();
+        if (json.isNull()) {
+            body = QStringLiteral("not json");
+        } else if (json.isArray()) {
+            QStringList paths;
+            for (const QJsonValue &group : json.array())
+                paths.append(group.toObject().value("full_path").toString());
+            body = '[' + paths.join(", ") + ']';
+        } else if (object.contains("projects")) {
+            QSet<qint64> ids;
+            for (const QJsonValue &project : object.value("projects").toArray())
+                ids.insert(project.toObject().value("id").toInteger());
+            body = object.value("full_path").toString() + QStringLiteral(": %1 projects").arg(ids.size());
+        } else {
+            const QJsonValue avatar = object.value("avatar_url");
+            body = object.value("path").toString() + " avatar " + (avatar.isNull() ? "null" : avatar.toString());
+        }
     } else if (reply.type == "application/octet-stream") {
         body = tarListing(reply.body).join(" | ");
     } else if (reply.type.startsWith("image/")) {
