@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 
@@ -62,3 +63,5 @@ public:
 };
 
 } // namespace Shell
+
+Q_DECLARE_METATYPE(Shell::ExampleItem)
