@@ -8,16 +8,19 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QJsonObject>
 #include <QLoggingCategory>
-#include <QMutex>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QThreadPool>
 
 namespace TestSupport {
 
-using Tidepool::Internal::ApiClient;
-using Tidepool::Internal::Repository;
+using namespace Tidepool::Internal;
+using LocalGitLab::Fault;
+using LocalGitLab::Route;
 
 inline QByteArray png(int width, int height, const QColor &color = Qt::darkCyan)
 {
@@ -30,145 +33,56 @@ inline QByteArray png(int width, int height, const QColor &color = Qt::darkCyan)
     return bytes;
 }
 
-// Qt words an HTTP error answer as "Error transferring <url> - server replied: <reason>"; the
-// URL holds the server's random port, so tests compare only the reason.
-inline QString normalized(const QString &status)
+inline QString pathOf(const Repository::ExamplePtr &example)
 {
-    static const QRegularExpression httpError(
-        QStringLiteral("^Network error: Error transferring \\S+ - server replied: (.*)$"));
-    const QRegularExpressionMatch match = httpError.match(status);
-    return match.hasMatch() ? QStringLiteral("Network error: HTTP ") + match.captured(1) : status;
+    return example->json().value("path").toString();
 }
 
-// Collects the client's messages (category "zel.tidepool.plugin.api", switched on for the
-// capture's life) from every thread.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        QLoggingCategory::setFilterRules(QStringLiteral("zel.tidepool.plugin.api.debug=true"));
-        s_instance = this;
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
-    }
-
-    ~LogCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        s_instance = nullptr;
-        QLoggingCategory::setFilterRules(QString());
-    }
-
-    QStringList lines() const
-    {
-        QMutexLocker locker(&m_mutex);
-        return m_lines;
-    }
-
-    bool contains(const QString &line) const { return lines().contains(line); }
-
-    int count(const QString &prefix) const
-    {
-        int n = 0;
-        for (const QString &line : lines())
-            n += line.startsWith(prefix) ? 1 : 0;
-        return n;
-    }
-
-    void clear()
-    {
-        QMutexLocker locker(&m_mutex);
-        m_lines.clear();
-    }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &text)
-    {
-        LogCapture *self = s_instance;
-        if (self && qstrcmp(context.category, "zel.tidepool.plugin.api") == 0) {
-            QMutexLocker locker(&self->m_mutex);
-            self->m_lines.append(text);
-            return;
-        }
-        if (self && self->m_previous)
-            self->m_previous(type, context, text);
-    }
-
-    static inline LogCapture *s_instance = nullptr;
-    QtMessageHandler m_previous = nullptr;
-    mutable QMutex m_mutex;
-    QStringList m_lines;
-};
-
-// Records, on the test's thread and in arrival order, the statuses ("status:<text>", HTTP errors
-// normalized) and deliveries ("downloaded:<path>") of one client; also notes on which thread
-// every delivery was emitted.
+// Records in arrival order a client's statuses ("status:<text>") and deliveries
+// ("downloaded:<path>"), and counts deliveries emitted off the test's thread. Qt words an HTTP
+// error "Error transferring <url> - server replied: <reason>"; the URL holds the server's random
+// port, so only the reason is kept.
 class ClientEvents : public QObject
 {
 public:
     explicit ClientEvents(ApiClient *client)
     {
-        connect(client, &ApiClient::statusChanged, this, [this](const QString &status) {
-            m_events.append(QStringLiteral("status:") + normalized(status));
+        connect(client, &ApiClient::statusChanged, this, [this](QString status) {
+            static const QRegularExpression httpError(
+                "^Network error: Error transferring \\S+ - server replied: ");
+            events.append("status:" + status.replace(httpError, "Network error: HTTP "));
         });
         connect(client, &ApiClient::downloaded, this, [this](const Repository::ExamplePtr &e) {
-            m_events.append(QStringLiteral("downloaded:") + e->json().value("path").toString());
-            m_delivered.append(e);
+            events.append("downloaded:" + pathOf(e));
         });
         connect(
             client, &ApiClient::downloaded, client,
-            [this](const Repository::ExamplePtr &) {
-                QMutexLocker locker(&m_mutex);
+            [this] {
                 if (QThread::currentThread() != thread())
-                    ++m_offThreadDeliveries;
+                    offThread.fetchAndAddRelaxed(1);
             },
             Qt::DirectConnection);
     }
 
-    QStringList events() const { return m_events; }
     QStringList statuses() const
     {
-        QStringList result;
-        for (const QString &event : m_events) {
-            if (event.startsWith(QLatin1String("status:")))
-                result.append(event.mid(7));
-        }
-        return result;
+        QStringList result = events.filter(QRegularExpression("^status:"));
+        return result.replaceInStrings(QRegularExpression("^status:"), QString());
     }
-    Repository::Examples delivered() const { return m_delivered; }
-    int offThreadDeliveries() const
-    {
-        QMutexLocker locker(&m_mutex);
-        return m_offThreadDeliveries;
-    }
-    void clear() { m_events.clear(); m_delivered.clear(); }
+    qsizetype deliveries() const { return events.filter(QRegularExpression("^downloaded:")).size(); }
 
-private:
-    QStringList m_events;
-    Repository::Examples m_delivered;
-    mutable QMutex m_mutex;
-    int m_offThreadDeliveries = 0;
+    QStringList events;
+    QAtomicInt offThread;
 };
 
-// A running local server with one group; tests add projects and faults.
+// A running local server with the group "examples"; tests add projects and faults.
 struct ServerFixture
 {
     LocalGitLab::Server server;
-    QUrl baseUrl;
-    qint64 groupId = 0;
+    QUrl baseUrl = server.start();
+    qint64 groupId = server.addGroup(QStringLiteral("examples"));
 
-    explicit ServerFixture(const QString &groupPath = QStringLiteral("examples"))
-    {
-        baseUrl = server.start();
-        groupId = server.addGroup(groupPath);
-    }
-
-    QUrl repositoryUrl(const QString &path = QStringLiteral("/examples")) const
-    {
-        QUrl url = baseUrl;
-        url.setPath(path);
-        return url;
-    }
+    QUrl repositoryUrl() const { return QUrl(baseUrl.toString() + QStringLiteral("/examples")); }
 
     qint64 addProject(const QString &path, const QString &name = {}, bool avatar = true,
                       const QColor &color = Qt::darkCyan, int avatarSize = 16)
@@ -176,14 +90,25 @@ struct ServerFixture
         LocalGitLab::ProjectData spec;
         spec.path = path;
         spec.name = name.isEmpty() ? path : name;
-        spec.description = QStringLiteral("The %1 example").arg(path);
         spec.files.insert(path + QStringLiteral(".pro"), "TEMPLATE = app\n");
-        spec.files.insert(QStringLiteral("main.cpp"), "int main() { return 0; }\n" + path.toUtf8());
         if (avatar) {
             spec.avatar = png(avatarSize, avatarSize, color);
             spec.avatarFileName = QStringLiteral("logo.png");
         }
         return server.addProject(groupId, spec);
+    }
+
+    // Lists the group with the given client and returns the records by path.
+    QHash<QString, Repository::ExamplePtr> listed(ApiClient &client)
+    {
+        QSignalSpy fetched(&client, &ApiClient::fetched);
+        QObject::connect(&client, &ApiClient::ready, &client, &ApiClient::fetch);
+        QHash<QString, Repository::ExamplePtr> result;
+        if (fetched.wait(5000)) {
+            for (const auto &example : fetched.at(0).at(0).value<Repository::Examples>())
+                result.insert(pathOf(example), example);
+        }
+        return result;
     }
 };
 
