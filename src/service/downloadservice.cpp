@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -86,11 +85,7 @@ void writePending(const QString &repositoryName, const QSet<QString> &paths)
     QDir().mkpath(examplePath(repositoryName, QString()));
     QStringList lines(paths.cbegin(), paths.cend());
     lines.sort();
-    QSaveFile file(pendingFile(repositoryName));
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(lines.join(QLatin1Char('\n')).toUtf8() + '\n');
-        file.commit();
-    }
+    replaceFile(pendingFile(repositoryName), lines.join(QLatin1Char('\n')).toUtf8() + '\n');
 }
 
 void addPending(const QString &repositoryName, const QSet<QString> &paths)

@@ -4,7 +4,8 @@
 
 #include <QDomDocument>
 #include <QFile>
-#include <QSaveFile>
+
+#include <cstdio>
 
 // The template lives in the plugin's resources, which are linked in from a static library and so
 // have to be registered by hand.
@@ -116,13 +117,29 @@ QByteArray manifestXml(const ManifestFields &fields)
     return document.toByteArray(1);
 }
 
+bool replaceFile(const QString &path, const QByteArray &bytes)
+{
+    // Written beside the file and renamed over it. No flush to the disk is waited for (as
+    // QSaveFile would): this runs on the GUI thread while other examples are being unpacked, when
+    // such a flush can take a good part of a second.
+    const QString temporary = path + QStringLiteral(".new");
+    QFile::remove(temporary);
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    file.close();
+    if (written && std::rename(QFile::encodeName(temporary).constData(),
+                               QFile::encodeName(path).constData()) == 0) {
+        return true;
+    }
+    QFile::remove(temporary);
+    return false;
+}
+
 bool saveManifest(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(bytes);
-    return file.commit();
+    return replaceFile(path, bytes);
 }
 
 } // namespace Tidepool::Internal

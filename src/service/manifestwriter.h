@@ -29,6 +29,10 @@ QByteArray manifestXml(const ManifestFields &fields);
 // Replaces the file at path with bytes in one step, so that a reader never sees half a manifest.
 bool saveManifest(const QString &path, const QByteArray &bytes);
 
+// Replaces the file at path with bytes in one step, so that a reader sees the old content or the
+// new, never a part; it survives a crash of the process, but is not flushed to the disk.
+bool replaceFile(const QString &path, const QByteArray &bytes);
+
 inline constexpr char manifestFileName[] = "examples-manifest.xml";
 
 } // namespace Tidepool::Internal
