@@ -20,7 +20,7 @@ private slots:
     }
     void init()
     {
-        qApp->setProperty("pluginCalls", QStringList());
+        QCoreApplication::instance()->setProperty("pluginCalls", QStringList());
         PluginManager::setPluginIID(QStringLiteral("org.qt-project.Qt.QtCreatorPlugin"));
     }
     void cleanup() { PluginManager::shutdown(); }
@@ -30,7 +30,7 @@ private slots:
     void refusesBrokenPlugins();
 
 private:
-    static QStringList calls() { return qApp->property("pluginCalls").toStringList(); }
+    static QStringList calls() { return QCoreApplication::instance()->property("pluginCalls").toStringList(); }
 };
 
 void tst_PluginManager::loadsInDependencyOrder()
@@ -43,7 +43,7 @@ void tst_PluginManager::loadsInDependencyOrder()
                                    "beta:extensionsInitialized"}));
     QCOMPARE(PluginManager::specById("alpha")->state(), PluginSpec::Running);
 
-    qApp->setProperty("pluginCalls", QStringList());
+    QCoreApplication::instance()->setProperty("pluginCalls", QStringList());
     PluginManager::shutdown();
     QCOMPARE(calls(), QStringList({"alpha:deleted", "beta:deleted"}));
 }
