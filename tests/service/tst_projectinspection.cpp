@@ -8,33 +8,26 @@
 
 using namespace Tidepool::Internal;
 
-namespace {
-
 // name -> content; a name ending in "/" is an empty folder.
 using Files = QMap<QString, QByteArray>;
 // name -> seconds before now, for files whose age matters.
 using Ages = QMap<QString, int>;
 
-void createTree(const QString &root, const Files &files, const Ages &ages = {})
+static void createTree(const QString &root, const Files &files, const Ages &ages = {})
 {
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        const QString path = root + QLatin1Char('/') + it.key();
-        if (it.key().endsWith(QLatin1Char('/'))) {
-            QVERIFY(QDir().mkpath(path));
-            continue;
-        }
+        const QString path = root + '/' + it.key();
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
         QFile file(path);
+        if (it.key().endsWith('/'))
+            continue;
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(it.value());
-        file.close();
-        const QDateTime time = QDateTime::currentDateTime().addSecs(-ages.value(it.key(), 0));
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
+        file.flush();
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-ages.value(it.key())),
+                                 QFileDevice::FileModificationTime));
     }
 }
-
-} // namespace
 
 class tst_ProjectInspection : public QObject
 {
@@ -45,7 +38,6 @@ private slots:
     void projectFile();
     void fileToOpen_data();
     void fileToOpen();
-    void fileToOpenStripsOnlyTheRoot();
     void icon_data();
     void icon();
 };
@@ -86,7 +78,7 @@ void tst_ProjectInspection::projectFile()
 
 void tst_ProjectInspection::fileToOpen_data()
 {
-    QTest::addColumn<Files>("files");
+    QTest::addColumn<Files>("files"); // %ROOT%: the inspected folder's absolute path
     QTest::addColumn<QString>("expected");
 
     const QByteArray mainCpp = "#include <QGuiApplication>\nint main(int argc, char *argv[])\n{}\n";
@@ -96,19 +88,19 @@ void tst_ProjectInspection::fileToOpen_data()
                  {"app.pro", ""}}
         << "/qml/Main.qml";
     QTest::newRow("qml without application window")
-        << Files{{"src/main.cpp", mainCpp}, {"qml/Page.qml", "Page {}"}, {"CMakeLists.txt", ""}}
-        << "/src/main.cpp";
+        << Files{{"src/main.cpp", mainCpp}, {"qml/Page.qml", "Page {}"}} << "/src/main.cpp";
     QTest::newRow("qml pattern ignores case")
         << Files{{"qml/MAIN.QML", "ApplicationWindow {}"}, {"main.cpp", mainCpp}}
         << "/qml/MAIN.QML";
     QTest::newRow("main in any kind of file")
-        << Files{{"README", "Start reading at int main(void)."}, {"app.pro", ""}} << "/README";
+        << Files{{"README", "Start reading at int main(void)."}, {"app.pro", ""}}
+        << "/README";
     QTest::newRow("blank before the parenthesis")
-        << Files{{"main.cpp", "int main (int argc, char **argv) {}"}, {"app.pro", ""}} << "app.pro";
-    QTest::newRow("tab before main")
-        << Files{{"main.cpp", "int\tmain(int argc, char **argv) {}"}, {"app.pro", ""}} << "app.pro";
+        << Files{{"main.cpp", "int main (int argc, char **argv) {}"}, {"app.pro", ""}}
+        << "app.pro";
     QTest::newRow("text differs in case")
-        << Files{{"Main.qml", "applicationwindow {}"}, {"CMakeLists.txt", ""}} << "CMakeLists.txt";
+        << Files{{"Main.qml", "applicationwindow {}"}, {"CMakeLists.txt", ""}}
+        << "CMakeLists.txt";
     QTest::newRow("hidden files are not searched")
         << Files{{".cache/main.cpp", mainCpp}, {"app.pro", ""}} << "app.pro";
     QTest::newRow("large files are not read")
@@ -116,6 +108,9 @@ void tst_ProjectInspection::fileToOpen_data()
                  {"app.pro", ""}}
         << "app.pro";
     QTest::newRow("nothing at all") << Files{{"src/CMakeLists.txt", ""}} << "";
+    // Only the root is taken off the front, not the same text further in.
+    QTest::newRow("root's text repeated inside")
+        << Files{{"copy%ROOT%/main.cpp", "int main() {}"}} << "/copy%ROOT%/main.cpp";
 }
 
 void tst_ProjectInspection::fileToOpen()
@@ -124,25 +119,15 @@ void tst_ProjectInspection::fileToOpen()
     QFETCH(QString, expected);
 
     QTemporaryDir dir;
-    createTree(dir.path(), files);
-    QCOMPARE(findFileToOpen(dir.path()), expected);
-    // A trailing separator or a relative path name the same folder.
-    QCOMPARE(findFileToOpen(dir.path() + QLatin1Char('/')), expected);
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(QFileInfo(dir.path()).path());
-    const QString relative = findFileToOpen(QFileInfo(dir.path()).fileName());
-    QDir::setCurrent(previous);
-    QCOMPARE(relative, expected);
-}
-
-void tst_ProjectInspection::fileToOpenStripsOnlyTheRoot()
-{
-    // A tree whose own folders repeat the text of the root's path.
-    QTemporaryDir dir;
     const QString root = dir.path() + QStringLiteral("/example");
-    const QString inner = QStringLiteral("copy") + root + QStringLiteral("/main.cpp");
-    createTree(root, Files{{inner, "int main() {}"}});
-    QCOMPARE(findFileToOpen(root), QLatin1Char('/') + inner);
+    Files tree;
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        tree.insert(QString(it.key()).replace("%ROOT%", root), it.value());
+    createTree(root, tree);
+    expected.replace("%ROOT%", root);
+    QCOMPARE(findFileToOpen(root), expected);
+    // A trailing separator names the same folder.
+    QCOMPARE(findFileToOpen(root + '/'), expected);
 }
 
 void tst_ProjectInspection::icon_data()
@@ -156,10 +141,8 @@ void tst_ProjectInspection::icon_data()
                  {"icons/128x128/medium.bmp", QByteArray(200, 'a')},
                  {"icons/256x256/huge.png", QByteArray(5000, 'a')}}
         << "icons/128x128/large.jpg";
-    QTest::newRow("nested icons folder") << Files{{"assets/images/icons/128x128/app.jpeg", "x"}}
-                                         << "assets/images/icons/128x128/app.jpeg";
-    QTest::newRow("extension in upper case")
-        << Files{{"icons/128x128/APP.PNG", "x"}} << "icons/128x128/APP.PNG";
+    QTest::newRow("nested icons folder, extension in upper case")
+        << Files{{"assets/icons/128x128/APP.PNG", "x"}} << "assets/icons/128x128/APP.PNG";
     QTest::newRow("images directly in icons")
         << Files{{"icons/app.png", "x"}, {"icons/86x86/app.png", "x"}} << "dummy.png";
     QTest::newRow("no image formats")
@@ -177,11 +160,9 @@ void tst_ProjectInspection::icon()
 
     QTemporaryDir dir;
     createTree(dir.path(), files);
-    const QString result = findIcon(dir.path());
-    if (expected == QLatin1String("dummy.png"))
-        QCOMPARE(result, expected);
-    else
-        QCOMPARE(result, QFileInfo(dir.path() + QLatin1Char('/') + expected).canonicalFilePath());
+    if (expected != QLatin1String("dummy.png"))
+        expected = QFileInfo(dir.path() + '/' + expected).canonicalFilePath();
+    QCOMPARE(findIcon(dir.path()), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_ProjectInspection)

@@ -1,0 +1,54 @@
+#pragma once
+
+// Reads an example manifest back the way the host's example parser does.
+
+#include "service/manifestwriter.h"
+
+#include <QFile>
+#include <QTest>
+#include <QXmlStreamReader>
+
+namespace Tidepool::Internal {
+
+inline bool operator==(const ManifestFields &a, const ManifestFields &b)
+{
+    return QStringList{a.module, a.name, a.projectPath, a.imageUrl, a.description, a.tags,
+                       a.fileToOpen}
+           == QStringList{b.module, b.name, b.projectPath, b.imageUrl, b.description, b.tags,
+                          b.fileToOpen};
+}
+
+inline char *toString(const ManifestFields &f)
+{
+    return QTest::toString(QStringList{f.module, f.name, f.projectPath, f.imageUrl,
+                                       f.description, f.tags, f.fileToOpen}.join(" | "));
+}
+
+// The fields of a manifest; error receives the parser's complaint, if any.
+inline ManifestFields parsedManifest(const QByteArray &xml, QString *error)
+{
+    ManifestFields fields;
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes attributes = reader.attributes();
+        if (reader.name() == QLatin1String("instructionals")) {
+            fields.module = attributes.value("module").toString();
+        } else if (reader.name() == QLatin1String("example")) {
+            fields.name = attributes.value("name").toString();
+            fields.projectPath = attributes.value("projectPath").toString();
+            fields.imageUrl = attributes.value("imageUrl").toString();
+        } else if (reader.name() == QLatin1String("description")) {
+            fields.description = reader.readElementText();
+        } else if (reader.name() == QLatin1String("tags")) {
+            fields.tags = reader.readElementText();
+        } else if (reader.name() == QLatin1String("fileToOpen")) {
+            fields.fileToOpen = reader.readElementText();
+        }
+    }
+    *error = reader.errorString();
+    return fields;
+}
+
+} // namespace Tidepool::Internal
