@@ -8,8 +8,7 @@
 
 #include <QComboBox>
 #include <QImage>
-#include <QListWidget>
-#include <QTest>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -25,10 +24,9 @@ int fail(const char *message)
 
 bool containsColour(const QImage &image, const QColor &colour)
 {
-    const QRgb wanted = colour.rgb();
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
-            if (image.pixel(x, y) == wanted)
+            if (image.pixel(x, y) == colour.rgb())
                 return true;
         }
     }
@@ -47,11 +45,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setFont(QFont("DejaVu Sans", 9));
 
-    const QString outputFolder = qEnvironmentVariableIsEmpty("TIDEPOOL_TEST_DATA")
-                                     ? dataHome.path()
-                                     : qEnvironmentVariable("TIDEPOOL_TEST_DATA");
     const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                    : outputFolder + "/options-page.png";
+                                    : qEnvironmentVariable("TIDEPOOL_TEST_DATA", dataHome.path())
+                                          + "/options-page.png";
 
     QTemporaryDir settingsDir;
     HostStandIn::setSettingsPath(settingsDir.path());
@@ -67,9 +63,7 @@ int main(int argc, char *argv[])
                                "notifications", "qml-gallery"};
     for (const QString &path : examples)
         server.addProject(group, project(path, now.addDays(path == "hello-sensors" ? -1 : -30)));
-
-    QUrl url = server.baseUrl();
-    url.setPath("/veyra-examples");
+    const QUrl url(server.baseUrl().toString() + "/veyra-examples");
     const QList<RepositoryEntry> repositories{{"Veyra Examples", url},
                                               {"Community", QUrl("https://gitlab.example/community")}};
     // The service starts with automatic updates off, so that it only lists the examples; the

@@ -16,14 +16,12 @@
 #include <gitlabserver.h>
 
 #include <QApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-
-#include <memory>
+#include <QTest>
 
 namespace UiTest {
 
@@ -31,21 +29,13 @@ using namespace Tidepool::Internal;
 
 inline const char manifestName[] = "examples-manifest.xml";
 
-// A project of the local group: just enough of a CMake project for the installer to find its
-// project file and the file to open.
-inline LocalGitLab::ProjectData project(const QString &path, const QDateTime &lastActivity,
-                                        const QString &description = {})
+// Just enough of a CMake project for the installer to find its project file and file to open.
+inline LocalGitLab::ProjectData project(const QString &path, const QDateTime &lastActivity)
 {
     LocalGitLab::ProjectData data;
     data.path = path;
-    data.name = path;
-    data.description = description;
     data.lastActivity = lastActivity;
-    data.files.insert("CMakeLists.txt",
-                      QStringLiteral("cmake_minimum_required(VERSION 3.16)\nproject(%1 CXX)\n"
-                                     "add_executable(%1 main.cpp)\n")
-                          .arg(QString(path).replace(u'-', u'_'))
-                          .toUtf8());
+    data.files.insert("CMakeLists.txt", "cmake_minimum_required(VERSION 3.16)\nproject(example)\n");
     data.files.insert("main.cpp", "int main() { return 0; }\n");
     return data;
 }
@@ -61,10 +51,8 @@ inline bool installManifest(const QString &repository, const QString &relativeFo
                             const QDateTime &modified)
 {
     const QString folder = repositoryFolder(repository) + u'/' + relativeFolder;
-    if (!QDir().mkpath(folder))
-        return false;
     QFile file(folder + u'/' + QLatin1String(manifestName));
-    if (!file.open(QIODevice::WriteOnly))
+    if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly))
         return false;
     file.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<instructionals module=\"Tidepool\">"
                "<examples/></instructionals>\n");
@@ -90,12 +78,8 @@ inline void saveSettings(const QList<RepositoryEntry> &repositories, quint32 int
 {
     Settings settings;
     settings.updatesCheckTimeoutDays = intervalDays;
-    for (const RepositoryEntry &entry : repositories) {
-        RepositorySettings repository;
-        repository.url = entry.url;
-        repository.removedExamples = entry.removedExamples;
-        settings.repositories.insert(entry.name, repository);
-    }
+    for (const RepositoryEntry &entry : repositories)
+        settings.repositories.insert(entry.name, {entry.url, entry.removedExamples, {}, {}, {}});
     settings.save(Core::ICore::settings());
 }
 
@@ -109,8 +93,7 @@ inline Settings storedSettings()
     return settings;
 }
 
-// The paths the user removed from a stored repository. An empty set is stored as one empty
-// path, which means nothing.
+// The paths the user removed from a stored repository (an empty set is stored as one empty path).
 inline QSet<QString> storedRemovedExamples(const QString &repository)
 {
     QSet<QString> removed = storedSettings().repositories.value(repository).removedExamples;
@@ -118,7 +101,7 @@ inline QSet<QString> storedRemovedExamples(const QString &repository)
     return removed;
 }
 
-// Starts the plugin's start-up work, which creates a new download service (the previous one goes),
+// Runs the plugin's start-up work, which creates a new download service (the previous one goes),
 // and waits until each of the given number of repositories has been listed once.
 inline bool startService(int listedRepositories)
 {
@@ -131,26 +114,46 @@ inline bool startService(int listedRepositories)
             delete page;
     }
     DownloadService *service = downloadService();
-    if (!service)
-        return false;
     QSignalSpy updated(service, &DownloadService::updated);
-    while (updated.count() < listedRepositories) {
+    while (service && updated.count() < listedRepositories) {
         if (!updated.wait(15000))
             return false;
     }
-    return true;
+    return service;
 }
 
 // A visible box of the host's non-blocking message boxes with this title, or null.
 inline QMessageBox *messageBox(const QString &title)
 {
-    const QList<QWidget *> windows = QApplication::topLevelWidgets();
-    for (QWidget *window : windows) {
+    for (QWidget *window : QApplication::topLevelWidgets()) {
         auto box = qobject_cast<QMessageBox *>(window);
         if (box && box->isVisible() && box->windowTitle() == title)
             return box;
     }
     return nullptr;
+}
+
+inline QStringList texts(const QListWidget *list, bool visibleOnly = false)
+{
+    QStringList result;
+    for (int row = 0; row < list->count(); ++row) {
+        if (!visibleOnly || !list->item(row)->isHidden())
+            result.append(list->item(row)->text());
+    }
+    return result;
+}
+
+// Ctrl-clicks every visible item whose text is wanted, the way a user picks several entries.
+inline void ctrlClick(QListWidget *list, const QStringList &wanted)
+{
+    for (int row = 0; row < list->count(); ++row) {
+        QListWidgetItem *item = list->item(row);
+        if (!wanted.contains(item->text()) || item->isHidden())
+            continue;
+        list->scrollToItem(item);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          list->visualItemRect(item).center());
+    }
 }
 
 } // namespace UiTest
