@@ -87,15 +87,15 @@ struct ServerFixture
     qint64 addProject(const QString &path, const QString &name = {}, bool avatar = true,
                       const QColor &color = Qt::darkCyan, int avatarSize = 16)
     {
-        LocalGitLab::ProjectData spec;
-        spec.path = path;
-        spec.name = name.isEmpty() ? path : name;
-        spec.files.insert(path + QStringLiteral(".pro"), "TEMPLATE = app\n");
+        LocalGitLab::ProjectData data;
+        data.path = path;
+        data.name = name.isEmpty() ? path : name;
+        data.files.insert(path + QStringLiteral(".pro"), "TEMPLATE = app\n");
         if (avatar) {
-            spec.avatar = png(avatarSize, avatarSize, color);
-            spec.avatarFileName = QStringLiteral("logo.png");
+            data.avatar = png(avatarSize, avatarSize, color);
+            data.avatarFileName = QStringLiteral("logo.png");
         }
-        return server.addProject(groupId, spec);
+        return server.addProject(groupId, data);
     }
 
     // Lists the group with the given client and returns the records by path.
