@@ -10,18 +10,17 @@
 
 namespace Tidepool::Internal {
 
+inline QStringList values(const ManifestFields &f)
+{
+    return {f.module, f.name, f.projectPath, f.imageUrl, f.description, f.tags, f.fileToOpen};
+}
 inline bool operator==(const ManifestFields &a, const ManifestFields &b)
 {
-    return QStringList{a.module, a.name, a.projectPath, a.imageUrl, a.description, a.tags,
-                       a.fileToOpen}
-           == QStringList{b.module, b.name, b.projectPath, b.imageUrl, b.description, b.tags,
-                          b.fileToOpen};
+    return values(a) == values(b);
 }
-
 inline char *toString(const ManifestFields &f)
 {
-    return QTest::toString(QStringList{f.module, f.name, f.projectPath, f.imageUrl,
-                                       f.description, f.tags, f.fileToOpen}.join(" | "));
+    return QTest::toString(values(f).join(" | "));
 }
 
 // The fields of a manifest; error receives the parser's complaint, if any.

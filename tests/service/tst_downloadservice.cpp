@@ -38,9 +38,9 @@ constexpr int noDate = INT_MIN;
 
 struct Entry
 {
-    enum Kind { File, Symlink, Hardlink } kind = File;
+    enum Kind { File, Symlink } kind = File;
     QByteArray path;
-    QByteArray content; // File: the bytes; links: the target
+    QByteArray content; // File: the bytes; Symlink: the target
 };
 
 // A gzip-compressed tar archive holding exactly these entries, in this order.
@@ -56,16 +56,16 @@ QByteArray tarGz(const QList<Entry> &entries)
         archive_entry *entry = archive_entry_new();
         archive_entry_set_pathname(entry, item.path.constData());
         archive_entry_set_perm(entry, 0644);
-        archive_entry_set_filetype(entry, item.kind == Entry::Symlink ? AE_IFLNK : AE_IFREG);
-        if (item.kind == Entry::File)
-            archive_entry_set_size(entry, item.content.size());
-        else if (item.kind == Entry::Symlink)
+        if (item.kind == Entry::Symlink) {
+            archive_entry_set_filetype(entry, AE_IFLNK);
             archive_entry_set_symlink(entry, item.content.constData());
-        else
-            archive_entry_set_hardlink(entry, item.content.constData());
-        archive_write_header(writer, entry);
-        if (item.kind == Entry::File)
+            archive_write_header(writer, entry);
+        } else {
+            archive_entry_set_filetype(entry, AE_IFREG);
+            archive_entry_set_size(entry, item.content.size());
+            archive_write_header(writer, entry);
             archive_write_data(writer, item.content.constData(), size_t(item.content.size()));
+        }
         archive_entry_free(entry);
     }
     archive_write_close(writer);
@@ -455,11 +455,6 @@ void tst_DownloadService::archiveRefused_data()
                   {Entry::Symlink, "demo-main/escape", QFile::encodeName(m_outside + "/outside")},
                   {Entry::File, "demo-main/escape/evil.txt", "x"}})
         << unarchiving;
-    QTest::newRow("hard link to a file outside")
-        << tarGz({project,
-                  {Entry::Hardlink, "demo-main/victim", QFile::encodeName(m_outside + "/victim.txt")},
-                  {Entry::File, "demo-main/victim", "overwritten"}})
-        << unarchiving;
 }
 
 // Refused archives write nothing outside the repository folder and register nothing.
@@ -468,9 +463,6 @@ void tst_DownloadService::archiveRefused()
     QFETCH(QByteArray, archive);
     QFETCH(QString, status);
 
-    QFile victim(m_outside + QStringLiteral("/victim.txt"));
-    QVERIFY(victim.open(QIODevice::WriteOnly) && victim.write("untouched") == 9);
-    victim.close();
     const QStringList outsideBefore = tree(m_outside);
     QList<qint64> ids;
     configure(addGroup({project("demo")}, &ids));
@@ -480,7 +472,6 @@ void tst_DownloadService::archiveRefused()
     QTRY_VERIFY_WITH_TIMEOUT(run.statuses.contains(status), 30000);
     QCOMPARE(run.updated.count(), 1); // the cycle's own, and none for an installation
     QCOMPARE(tree(m_outside), outsideBefore);
-    QCOMPARE(readFile(m_outside + QStringLiteral("/victim.txt")), QStringLiteral("untouched"));
     // Where the traversal would climb to from the repository folder.
     const QString climbed = QDir::cleanPath(examplePath("demo-main/../../../../evil.txt"));
     QVERIFY2(!QFile::exists(climbed), qPrintable(climbed));
