@@ -1,5 +1,6 @@
 #include "downloadservice.h"
 
+#include "folderremoval.h"
 #include "manifestwriter.h"
 #include "projectinspection.h"
 
@@ -119,10 +120,10 @@ void recoverInterruptedInstallations(const QString &repositoryName)
         const QString path = previous.mid(1, previous.size() - int(sizeof(".previous")));
         const QString current = examplePath(repositoryName, path);
         if (!isSafeFolderName(path) || hasManifest(current)) {
-            QDir(examplePath(repositoryName, previous)).removeRecursively();
+            removeFolder(examplePath(repositoryName, previous));
             continue;
         }
-        QDir(current).removeRecursively();
+        removeFolder(current);
         QDir().rename(examplePath(repositoryName, previous), current);
     }
 
@@ -137,7 +138,7 @@ void recoverInterruptedInstallations(const QString &repositoryName)
         });
         const QString copy = examplePath(repositoryName, name);
         if (unpackedCopy && !hasManifest(copy))
-            QDir(copy).removeRecursively();
+            removeFolder(copy);
     }
 }
 
@@ -419,7 +420,7 @@ void DownloadService::registerExample(const QString &repositoryName,
             QFileInfo::exists(exampleFolder + QDir::separator() + QLatin1String(manifestFileName));
         if (!writeManifest(repositoryName, example)) {
             if (!wasInstalled)
-                QDir(exampleFolder).removeRecursively();
+                removeFolder(exampleFolder);
             setStatus(manifestError);
         }
         notifyInstalled();
@@ -431,7 +432,7 @@ void DownloadService::registerExample(const QString &repositoryName,
     const QString unpackedFolder = examplePath(repositoryName, *newest);
     if (findProjectFile(unpackedFolder).isEmpty()) {
         qCDebug(serviceLog) << "Project file not found";
-        QDir(unpackedFolder).removeRecursively();
+        removeFolder(unpackedFolder);
         setStatus(manifestError);
         notifyInstalled();
         return;
@@ -440,7 +441,7 @@ void DownloadService::registerExample(const QString &repositoryName,
     // Copies left over from earlier attempts.
     for (const QString &folder : folders) {
         if (folder != *newest && folder != path)
-            QDir(examplePath(repositoryName, folder)).removeRecursively();
+            removeFolder(examplePath(repositoryName, folder));
     }
 
     // The installed copy steps aside (hidden, so that no scan lists it) until the new one is
@@ -448,9 +449,9 @@ void DownloadService::registerExample(const QString &repositoryName,
     QString previousFolder;
     if (QFileInfo(exampleFolder).isDir()) {
         previousFolder = examplePath(repositoryName, QStringLiteral(".%1.previous").arg(path));
-        QDir(previousFolder).removeRecursively();
+        removeFolder(previousFolder);
         if (!QDir().rename(exampleFolder, previousFolder)) {
-            QDir(exampleFolder).removeRecursively();
+            removeFolder(exampleFolder);
             previousFolder.clear();
         }
     }
@@ -458,9 +459,9 @@ void DownloadService::registerExample(const QString &repositoryName,
 
     if (writeManifest(repositoryName, example)) {
         if (!previousFolder.isEmpty())
-            QDir(previousFolder).removeRecursively();
+            removeFolder(previousFolder);
     } else {
-        QDir(exampleFolder).removeRecursively();
+        removeFolder(exampleFolder);
         if (!previousFolder.isEmpty())
             QDir().rename(previousFolder, exampleFolder);
         setStatus(manifestError);
@@ -476,7 +477,7 @@ void DownloadService::removeUnregisteredCopies(const QString &repositoryName, co
                                                           : Repository::Examples());
     for (const QString &folder : folders) {
         if (folder != path)
-            QDir(examplePath(repositoryName, folder)).removeRecursively();
+            removeFolder(examplePath(repositoryName, folder));
     }
 }
 

@@ -7,6 +7,7 @@
 #include "plugin/openlocationmenu.h"
 #include "plugin/tidepoolpluginprivate.h"
 #include "service/downloadservice.h"
+#include "service/folderremoval.h"
 
 #include <coreplugin/helpmanager.h>
 #include <coreplugin/icore.h>
@@ -221,7 +222,7 @@ void OptionsWidget::apply()
             repository.installedManifests.removeIf([&manifest](const QFileInfo &info) {
                 return QDir::cleanPath(info.absoluteFilePath()) == manifest;
             });
-            QDir(folder).removeRecursively();
+            removeFolder(folder);
             repository.removedExamples.insert(path);
         }
         for (const QString &path : std::as_const(repository.examplesToInstall))
