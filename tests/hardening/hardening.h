@@ -6,6 +6,7 @@
 
 #include "plugin/settings.h"
 #include "service/downloadservice.h"
+#include "service/folderremoval.h"
 
 #include <gitlabserver.h>
 
@@ -270,7 +271,7 @@ public:
         settingsDir = std::make_unique<QTemporaryDir>(
             scratch.filePath(QStringLiteral("settings-XXXXXX")));
         HostStandIn::setSettingsPath(settingsDir->path());
-        QDir(dataRoot).removeRecursively();
+        removeFolder(dataRoot);
         server.clearFaults();
         server.clearRequestLog();
         const QString path = QStringLiteral("group-%1").arg(++groups);

@@ -115,7 +115,7 @@ private:
     void forgetCheckDate();
     void startShell(QProcess &process, int timeoutSeconds) const;
     // Runs the shell until it is done and returns the names it lists for the repository.
-    QStringList runToCompletion(QString *output);
+    QStringList runToCompletion(QString *output, int *exitCode);
 
     QTemporaryDir m_root;
     LocalGitLab::Server m_server;
@@ -183,7 +183,7 @@ void tst_CrashConsistency::startShell(QProcess &process, int timeoutSeconds) con
                    QStringLiteral("--timeout"), QString::number(timeoutSeconds)});
 }
 
-QStringList tst_CrashConsistency::runToCompletion(QString *output)
+QStringList tst_CrashConsistency::runToCompletion(QString *output, int *exitCode)
 {
     QProcess process;
     startShell(process, 60);
@@ -191,6 +191,7 @@ QStringList tst_CrashConsistency::runToCompletion(QString *output)
         process.kill();
         process.waitForFinished();
     }
+    *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     *output = QString::fromLocal8Bit(process.readAllStandardOutput())
               + QString::fromLocal8Bit(process.readAllStandardError());
     // The Welcome listing: a header starting with "SET", then one row per example, columns
@@ -220,7 +221,9 @@ void tst_CrashConsistency::killedDuringInstallation()
     QString output;
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(runToCompletion(&output), all);
+    int exitCode = -1;
+    QCOMPARE(runToCompletion(&output, &exitCode), all);
+    QCOMPARE(exitCode, 0);
     const qint64 installMs = clock.elapsed();
     QVERIFY2(listedExamples(m_repositoryFolder).size() == exampleCount, qPrintable(output));
 
@@ -266,7 +269,8 @@ void tst_CrashConsistency::killedDuringInstallation()
         pendingSeen += QFile::exists(m_repositoryFolder + QStringLiteral("/.tidepool-pending")) ? 1 : 0;
 
         // The next start brings every example back, at the version published now.
-        QCOMPARE(runToCompletion(&output), all);
+        QCOMPARE(runToCompletion(&output, &exitCode), all);
+        QVERIFY2(exitCode == 0, qPrintable(output));
         const QList<Listed> after = listedExamples(m_repositoryFolder);
         QCOMPARE(after.size(), exampleCount);
         for (const Listed &example : after) {

@@ -79,7 +79,7 @@ void tst_HostileArchives::cleanup()
     // A job still running would write into the next case.
     QCOMPARE(tree(m_fixture.tempPath), QStringList());
     HostStandIn::reset();
-    QDir(m_fixture.dataRoot).removeRecursively();
+    removeFolder(m_fixture.dataRoot);
 }
 
 void tst_HostileArchives::hostileArchive_data()
@@ -129,12 +129,12 @@ void tst_HostileArchives::hostileArchive_data()
         << tarGz({project, TarEntry::zeros("demo-main/zeros.bin", 512 * mib)}) << bombLimit
         << 0ll << Outcome::Refused << none;
     int part = 0;
-    QTest::newRow("bomb, 512 files of 1 MiB")
+    QTest::newRow("bomb, 128 files of 4 MiB")
         << tarGz([&](TarEntry &entry) {
                if (part == 0)
                    entry = project;
-               else if (part <= 512)
-                   entry = TarEntry::zeros("demo-main/zeros-" + QByteArray::number(part), mib);
+               else if (part <= 128)
+                   entry = TarEntry::zeros("demo-main/zeros-" + QByteArray::number(part), 4 * mib);
                else
                    return false;
                ++part;
@@ -161,10 +161,13 @@ void tst_HostileArchives::hostileArchive_data()
     };
     int tinyIndex = 0;
     const QByteArray manyFiles = tarGz(tiny(&tinyIndex));
-    QTest::newRow("100 000 tiny files") << manyFiles << 0ll << 0ll << Outcome::Installed
-                                        << QByteArray("d050/f050000");
-    QTest::newRow("100 000 tiny files over an entry limit of 50 000")
-        << manyFiles << 0ll << 50000ll << Outcome::Refused << none;
+    // Unpacked whole, they take minutes when the disk is busy: only on request.
+    if (qEnvironmentVariableIsSet("TIDEPOOL_HARDENING_LARGE")) {
+        QTest::newRow("100 000 tiny files") << manyFiles << 0ll << 0ll << Outcome::Installed
+                                            << QByteArray("d050/f050000");
+    }
+    QTest::newRow("100 000 tiny files over an entry limit of 10 000")
+        << manyFiles << 0ll << 10000ll << Outcome::Refused << none;
 
     QTest::newRow("name component of 300 bytes")
         << tarGz({project, TarEntry::file("demo-main/" + QByteArray(300, 'n'), "x")}) << 0ll
@@ -222,7 +225,8 @@ void tst_HostileArchives::hostileArchive()
     };
     QTimer sampler;
     connect(&sampler, &QTimer::timeout, this, sample);
-    sampler.start(byteLimit > 0 ? 20 : 250);
+    // Walking 100 000 entries takes a while on the GUI thread: seldom, unless a byte bound is checked.
+    sampler.start(byteLimit > 0 ? 20 : 1000);
 
     DownloadService service;
     QSignalSpy status(&service, &DownloadService::statusChanged);
@@ -262,6 +266,10 @@ void tst_HostileArchives::hostileArchive()
                      QStringLiteral("project(second)\n"));
         }
     }
+    if (byteLimit > 0) {
+        // A bomb: it unpacks to over a thousand times its size.
+        QVERIFY(qint64(archive.size()) * 1000 < 512 * 1024 * 1024);
+    }
     if (byteLimit > 0)
         QVERIFY2(measure.peakDisk <= byteLimit + 4 * 1024 * 1024, qPrintable(QString::number(measure.peakDisk)));
     if (entryLimit > 0)
@@ -274,6 +282,18 @@ void tst_HostileArchives::hostileArchive()
     service.download(Fixture::repositoryName, {QStringLiteral("next")});
     QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled(QStringLiteral("next")), 30000);
     QVERIFY(changed.count() > before);
+
+    // An installed copy, whatever names it holds, is replaced whole by its next installation.
+    if (outcome == Outcome::Installed) {
+        const int installs = int(changed.count());
+        service.download(Fixture::repositoryName, {QStringLiteral("demo")});
+        QTRY_VERIFY_WITH_TIMEOUT(changed.count() > installs, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            QDir(m_fixture.repositoryFolder())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            (QStringList{QStringLiteral("demo"), QStringLiteral("next")}), 5000);
+        QVERIFY(m_fixture.isInstalled(QStringLiteral("demo")));
+    }
 
     qInfo("FIGURE archive=%s bytes=%lld time_ms=%lld peak_disk=%lld peak_entries=%lld peak_rss=%lld",
           QTest::currentDataTag(), qint64(archive.size()), measure.elapsedMs, measure.peakDisk,
