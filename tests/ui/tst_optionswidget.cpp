@@ -215,6 +215,7 @@ void tst_OptionsWidget::updateStatus()
     QVERIFY(installManifest("Demo", "plain", baseTime));
     QVERIFY(showPage());
     const QListWidgetItem *item = list()->findItems(installed, Qt::MatchExactly).value(0);
+    QVERIFY(item);
     QCOMPARE(statusOf(item), update ? "Update available" : "Updated");
     QCOMPARE(item->background(), update ? QBrush(QColor(0xe2, 0xb2, 0xb6)) : QBrush());
     QCOMPARE(statusOf(list()->findItems("plain", Qt::MatchExactly).value(0)), "Updated");
