@@ -2,6 +2,7 @@
 
 #include "plugin/settings.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QMutexLocker>
@@ -78,8 +79,21 @@ void Example::setImage(const QByteArray &bytes)
                           "This file is used by SDK to show image for example inside "
                           "Welcome screen.\nIt is not the part of the example."));
     }
+    QByteArray file;
+    if (!image.isNull()) {
+        QBuffer buffer(&file);
+        if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+            file.clear();
+    }
     QMutexLocker locker(&m_imageMutex);
     m_image = image;
+    m_imageFile = file;
+}
+
+QByteArray Example::imageFile() const
+{
+    QMutexLocker locker(&m_imageMutex);
+    return m_imageFile;
 }
 
 } // namespace Tidepool::Internal

@@ -27,6 +27,10 @@ public:
     void setData(const QByteArray &bytes);
 
     QImage image() const;
+    // The image as the bytes of a PNG file, encoded by setImage(): a download chain sets the image
+    // on its own thread, and encoding takes longer than anything else the GUI thread does for an
+    // installation.
+    QByteArray imageFile() const;
     void setImage(const QByteArray &bytes);
 
 private:
@@ -34,6 +38,7 @@ private:
     QByteArray m_data;
     mutable QMutex m_dataMutex;
     QImage m_image;
+    QByteArray m_imageFile;
     mutable QMutex m_imageMutex;
 };
 

@@ -529,7 +529,13 @@ bool DownloadService::writeManifest(const QString &repositoryName,
     const QImage image = example->image();
     if (!image.isNull()) {
         const QString iconPath = folder + QDir::separator() + exampleIconFileName;
-        if (image.save(iconPath))
+        // Written as the PNG bytes the download chain encoded, when there are any.
+        const QByteArray png = example->imageFile();
+        QFile icon(iconPath);
+        const bool saved = png.isEmpty() ? image.save(iconPath)
+                                         : icon.open(QIODevice::WriteOnly)
+                                               && icon.write(png) == png.size();
+        if (saved)
             fields.imageUrl = iconPath;
         else
             qCDebug(serviceLog) << "Unable to save image:" << iconPath;
