@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <malloc.h>
 #include <memory>
 
 using namespace Tidepool::Internal;
@@ -31,7 +32,8 @@ using namespace Tidepool::Internal;
 namespace {
 
 const QString groupPath = QStringLiteral("bench");
-const QString repositoryName = QStringLiteral("Bench");
+// Every round installs into a repository folder of its own, named this and the round.
+const QString repositoryName = QStringLiteral("Bench-");
 
 struct Options
 {
@@ -131,14 +133,19 @@ struct PluginRun
 {
     double seconds = -1;
     QList<double> lateness;
+    QList<double> work;
     qint64 residentAfterKiB = 0;
+    qint64 residentTrimmedKiB = 0; // after the allocator gave its free memory back
+    qint64 anonymousKiB = 0;
+    qint64 fileKiB = 0;
     std::pair<double, double> heapAfterKiB;
 };
 
 // One installation of every example into an empty repository folder, timed from the creation of
 // the service (which looks the group up and lists it) to the last example's registration.
-PluginRun installThroughPlugin(const QUrl &repositoryUrl, const QString &settingsPath,
-                              const Options &options, std::unique_ptr<DownloadService> &service)
+PluginRun installThroughPlugin(const QUrl &repositoryUrl, const QString &repositoryName,
+                              const QString &settingsPath, const Options &options,
+                              std::unique_ptr<DownloadService> &service)
 {
     PluginRun result;
     service.reset();
@@ -149,7 +156,6 @@ PluginRun installThroughPlugin(const QUrl &repositoryUrl, const QString &setting
     settings.repositories.insert(repositoryName, RepositorySettings{repositoryUrl, {}, {}, {}, {}});
     settings.save(Core::ICore::settings());
     const QString folder = dataLocation().arg(repositoryName);
-    QDir(folder).removeRecursively();
 
     QEventLoop loop;
     int registered = 0;
@@ -168,6 +174,7 @@ PluginRun installThroughPlugin(const QUrl &repositoryUrl, const QString &setting
     loop.exec();
     const double elapsed = double(timer.nsecsElapsed()) / 1e9;
     result.lateness = probe.stop();
+    result.work = probe.work();
 
     // Let what was released with deleteLater go before the memory is read.
     QElapsedTimer settle;
@@ -178,6 +185,10 @@ PluginRun installThroughPlugin(const QUrl &repositoryUrl, const QString &setting
     }
     result.residentAfterKiB = Bench::residentKiB();
     result.heapAfterKiB = Bench::heapKiB();
+    result.anonymousKiB = Bench::residentKiB("RssAnon");
+    result.fileKiB = Bench::residentKiB("RssFile");
+    malloc_trim(0);
+    result.residentTrimmedKiB = Bench::residentKiB();
 
     const int manifests = countManifests(folder);
     if (registered != options.examples || manifests != options.examples) {
@@ -201,7 +212,7 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addOptions({{"examples", "Number of examples.", "n", "50"},
                        {"size", "Bytes of files per example (k and M suffixes).", "bytes", "2M"},
-                       {"rounds", "Rounds of the three measurements.", "n", "3"},
+                       {"rounds", "Rounds of the three measurements.", "n", "5"},
                        {"parallel", "Parallel curl | tar pipelines.", "n", "4"},
                        {"server", "The gitlab-server executable.", "path",
                         QCoreApplication::applicationDirPath() + QStringLiteral("/gitlab-server")}});
@@ -263,9 +274,10 @@ int main(int argc, char *argv[])
                     double(fileBytes) / 1048576.0, double(archiveBytes) / 1048576.0);
 
         std::unique_ptr<DownloadService> service;
-        QList<double> curlTimes, tarTimes, pluginTimes, lateness;
+        QList<double> curlTimes, tarTimes, pluginTimes, lateness, work;
         double worstStall = 0;
-        qint64 idleKiB = 0, afterFirstKiB = 0, afterLastKiB = 0;
+        qint64 idleKiB = 0, afterFirstKiB = 0, afterLastKiB = 0, trimmedKiB = 0;
+        qint64 idleAnonymousKiB = 0, idleFileKiB = 0, anonymousKiB = 0, fileKiB = 0;
         std::pair<double, double> idleHeap, afterFirstHeap;
 
         for (int round = 0; round < options.rounds; ++round) {
@@ -273,8 +285,10 @@ int main(int argc, char *argv[])
             // not always favour the same one.
             for (int step = 0; step < 3; ++step) {
                 const int which = (step + round) % 3;
-                const QString dest = home + QStringLiteral("/unpacked-%1").arg(round);
-                QDir(dest).removeRecursively();
+                // Nothing is deleted before the run ends: ext4 creates files slowly while it
+                // still remembers many recently deleted inodes, which would make every
+                // measurement after a clean-up slower than the one before it.
+                const QString dest = home + QStringLiteral("/unpacked-%1-%2").arg(round).arg(which);
                 QDir().mkpath(dest);
                 if (which == 0) {
                     QList<QStringList> pipelines;
@@ -299,23 +313,28 @@ int main(int argc, char *argv[])
                     if (pluginTimes.isEmpty()) {
                         idleKiB = Bench::residentKiB();
                         idleHeap = Bench::heapKiB();
+                        idleAnonymousKiB = Bench::residentKiB("RssAnon");
+                        idleFileKiB = Bench::residentKiB("RssFile");
                     }
                     const PluginRun run = installThroughPlugin(
-                        repositoryUrl, home + QStringLiteral("/settings-%1").arg(round), options,
-                        service);
+                        repositoryUrl, repositoryName + QString::number(round),
+                        home + QStringLiteral("/settings-%1").arg(round), options, service);
                     if (run.seconds < 0)
                         return;
                     if (pluginTimes.isEmpty()) {
                         afterFirstKiB = run.residentAfterKiB;
                         afterFirstHeap = run.heapAfterKiB;
+                        anonymousKiB = run.anonymousKiB;
+                        fileKiB = run.fileKiB;
                     }
                     afterLastKiB = run.residentAfterKiB;
+                    trimmedKiB = std::max(trimmedKiB, run.residentTrimmedKiB);
                     pluginTimes << run.seconds;
                     lateness << run.lateness;
+                    work << run.work;
                     for (double late : run.lateness)
                         worstStall = std::max(worstStall, late);
                 }
-                QDir(dest).removeRecursively();
             }
             std::printf("round %d: curl|tar x%d %.3f s, tar xzf %.3f s, plugin %.3f s\n", round + 1,
                         options.parallel, curlTimes.last(), tarTimes.last(), pluginTimes.last());
@@ -332,10 +351,31 @@ int main(int argc, char *argv[])
                     "first install %.1f MiB, after last %.1f MiB\n",
                     options.rounds, static_cast<long long>(lateness.size()), double(idleKiB) / 1024.0,
                     double(afterFirstKiB) / 1024.0, double(afterLastKiB) / 1024.0);
+        std::printf("GUI thread's own work between two ticks: longest %.2f ms, 99th percentile "
+                    "%.2f ms\n(the rest of a stall is waiting: for a processor, a lock or the disk)\n",
+                    work.isEmpty() ? 0.0 : *std::max_element(work.cbegin(), work.cend()),
+                    Bench::percentile(work, 99));
         std::printf("heap in use / held from the system: idle %.1f / %.1f MiB, after first install "
-                    "%.1f / %.1f MiB\n\n",
+                    "%.1f / %.1f MiB; resident once malloc_trim() gave free memory back: %.1f MiB "
+                    "(%.1f MiB above idle)\n",
                     idleHeap.first / 1024.0, idleHeap.second / 1024.0,
-                    afterFirstHeap.first / 1024.0, afterFirstHeap.second / 1024.0);
+                    afterFirstHeap.first / 1024.0, afterFirstHeap.second / 1024.0,
+                    double(trimmedKiB) / 1024.0, double(trimmedKiB - idleKiB) / 1024.0);
+        std::printf("after the first install, above idle: %.1f MiB allocated, %.1f MiB of mapped "
+                    "files (libraries loaded on first use)\n",
+                    double(anonymousKiB - idleAnonymousKiB) / 1024.0,
+                    double(fileKiB - idleFileKiB) / 1024.0);
+        // Where the long stalls went: the GUI thread's own work, or waiting (for a processor, a
+        // lock or the disk).
+        QList<double> stallWork;
+        for (qsizetype i = 0; i < lateness.size() && i < work.size(); ++i) {
+            if (lateness.at(i) > 16.0)
+                stallWork << work.at(i);
+        }
+        std::printf("ticks more than 16 ms late: %lld; the GUI thread's own work in them: median "
+                    "%.2f ms, longest %.2f ms\n\n",
+                    static_cast<long long>(stallWork.size()), Bench::median(stallWork),
+                    stallWork.isEmpty() ? 0.0 : *std::max_element(stallWork.cbegin(), stallWork.cend()));
         Bench::printFigures({
             {"P1a", "install vs curl | tar xz, parallel", Bench::seconds(plugin),
              Bench::seconds(curl), plugin / curl, 1.0, "<= 1.00x"},

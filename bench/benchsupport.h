@@ -87,7 +87,6 @@ inline double percentile(QList<double> values, double p)
     return values.at(std::clamp<qsizetype>(rank - 1, 0, values.size() - 1));
 }
 
-// Resident memory of this process in kibibytes, from /proc/self/status.
 // Bytes the allocator hands out right now, and bytes it holds from the system: what is resident
 // beyond the second is code, stacks and mappings; between the two is free memory kept for reuse.
 inline std::pair<double, double> heapKiB()
@@ -97,15 +96,17 @@ inline std::pair<double, double> heapKiB()
             double(info.arena + info.hblkhd) / 1024.0};
 }
 
-inline qint64 residentKiB()
+// Resident memory of this process in kibibytes, from /proc/self/status: "VmRSS" in all,
+// "RssAnon" for allocated memory, "RssFile" for mapped files (mostly code of loaded libraries).
+inline qint64 residentKiB(const QByteArray &field = "VmRSS")
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
         return -1;
     const QList<QByteArray> lines = status.readAll().split('\n');
     for (const QByteArray &line : lines) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
 }
