@@ -89,11 +89,14 @@ int startOnce(const QString &home, int repositories)
         delete server.nextPendingConnection();
         ++connectionsDuring;
     }
-    // Afterwards the clients do look their groups up, from the event loop.
+    // Afterwards the clients do look their groups up, from the event loop. Each connection is
+    // closed at once, so that every request has ended before the program does.
     int connectionsAfter = 0;
     QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
         while (server.hasPendingConnections()) {
-            server.nextPendingConnection()->deleteLater();
+            QTcpSocket *socket = server.nextPendingConnection();
+            socket->abort();
+            socket->deleteLater();
             ++connectionsAfter;
         }
     });
@@ -101,6 +104,11 @@ int startOnce(const QString &home, int repositories)
     wait.start();
     while (connectionsAfter < repositories && wait.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    wait.restart();
+    while (wait.elapsed() < 300) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 
     std::printf("start_us=%.1f ssl_us=%.1f connections_during=%d connections_after=%d "
                 "read_bytes=%lld written_bytes=%lld\n",
