@@ -59,6 +59,8 @@ void tst_Plugin::initTestCase()
 void tst_Plugin::cleanupTestCase()
 {
     PluginManager::shutdown();
+    // The host keeps registered pages for good; the IDE frees them when it exits.
+    qDeleteAll(Core::IOptionsPage::allOptionsPages());
     HostStandIn::reset();
 }
 
