@@ -7,6 +7,7 @@
 #include "plugin/settings.h"
 #include "service/downloadservice.h"
 #include "service/folderremoval.h"
+#include "testimage.h"
 
 #include <gitlabserver.h>
 
@@ -153,16 +154,7 @@ inline QByteArray tarGz(const QList<TarEntry> &entries, bool rawNames = false)
         rawNames);
 }
 
-inline QByteArray png(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
+using TestImage::png;
 
 // Every file and folder below root, relative to it, hidden ones included; links not followed.
 inline QStringList tree(const QString &root)

@@ -3,6 +3,7 @@
 // Helpers shared by the suites that talk to the local GitLab server.
 
 #include "repositories/apiclient.h"
+#include "testimage.h"
 
 #include <gitlabserver.h>
 
@@ -22,16 +23,7 @@ using namespace Tidepool::Internal;
 using LocalGitLab::Fault;
 using LocalGitLab::Route;
 
-inline QByteArray png(int width, int height, const QColor &color = Qt::darkCyan)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(color);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
+using TestImage::png;
 
 inline QString pathOf(const Repository::ExamplePtr &example)
 {

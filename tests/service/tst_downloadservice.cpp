@@ -1,6 +1,7 @@
 #include "service/downloadservice.h"
 
 #include "manifestreader.h"
+#include "testimage.h"
 
 #include "plugin/settings.h"
 #include "repositories/example.h"
@@ -73,16 +74,7 @@ QByteArray tarGz(const QList<Entry> &entries)
     return QByteArray(buffer.data(), qsizetype(used));
 }
 
-QByteArray png(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
+using TestImage::png;
 
 ProjectData project(const QString &path, const QDateTime &lastActivity = {})
 {
