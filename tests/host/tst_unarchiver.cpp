@@ -131,6 +131,7 @@ private slots:
     void cleanup() { m_work.reset(); }
 
     void unpacksGitLabArchive();
+    void listsEveryEntryOfLargeArchive();
     void refusesHostileArchive_data();
     void refusesHostileArchive();
     void failsOnWhatIsNoArchive_data();
@@ -225,6 +226,21 @@ void tst_Unarchiver::unpacksGitLabArchive()
     QCOMPARE(tree(path("sentinel")), QStringList("precious.txt (7 bytes)"));
 }
 
+void tst_Unarchiver::listsEveryEntryOfLargeArchive()
+{
+    // More entries than go over to the receiving thread at once: none lost, none reordered.
+    Entries entries = {{'d', "top/"}};
+    for (int i = 0; i < 1000; ++i)
+        entries.append({'f', "top/d" + QByteArray::number(i % 7) + "/f" + QByteArray::number(i), "x"});
+    const Result result = unpack(gzipOf(tarOf(entries)));
+    QCOMPARE(result.outcome, "success");
+    QStringList listed;
+    for (const Entry &entry : entries)
+        listed.append(QString::fromUtf8(entry.path) + '\n');
+    QCOMPARE(result.output, listed);
+    QCOMPARE(tree(path("dest")).size(), 1 + 7 + 1000);
+}
+
 void tst_Unarchiver::refusesHostileArchive_data()
 {
     QTest::addColumn<Entries>("entries");
@@ -242,6 +258,13 @@ void tst_Unarchiver::refusesHostileArchive_data()
         << Entries{{'d', "real/"}, {'l', "alias", "real"}, {'f', "alias/evil.txt", "x"}};
     QTest::newRow("file replacing a symlink")
         << Entries{{'f', "target.txt", "x"}, {'l', "alias", "target.txt"}, {'f', "alias", "overwritten"}};
+    // A folder made by an earlier entry stays a folder for the later ones.
+    QTest::newRow("folder replaced by a symlink")
+        << Entries{{'d', "real/"}, {'d', "top/"}, {'l', "top", "real"}, {'f', "top/evil.txt", "x"}};
+    QTest::newRow("folder replaced by a hard link")
+        << Entries{{'f', "f.txt", "x"}, {'d', "top/"}, {'h', "top", "f.txt"}, {'f', "top/evil.txt", "x"}};
+    QTest::newRow("folder replaced by a file")
+        << Entries{{'d', "top/"}, {'f', "top", "x"}, {'f', "top/evil.txt", "x"}};
     QTest::newRow("hard link to a file outside") << Entries{{'h', "evil.txt", "../sentinel/precious.txt"}};
     QTest::newRow("hard link with absolute target") << Entries{{'h', "evil.txt", "/SENTINEL/precious.txt"}};
     QTest::newRow("hard link through a symlink")

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
+#include <QSet>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -148,13 +149,19 @@ Existing lstatKind(const QByteArray &path)
 }
 
 // Every folder on the way to the entry that exists already must be a real folder, not a link:
-// writing through a link could land anywhere.
-QString checkParents(const QByteArray &root, const QList<QByteArray> &components)
+// writing through a link could land anywhere. Folders already found real during this run are
+// not looked at again: no later entry may replace a folder (see extractArchive), so they stay so.
+QString checkParents(const QByteArray &root, const QList<QByteArray> &components,
+                     const QSet<QByteArray> &realFolders)
 {
-    for (qsizetype i = 1; i < components.size(); ++i) {
+    for (qsizetype i = components.size() - 1; i >= 1; --i) {
+        if (realFolders.contains(joinedPath(root, components, i))) {
+            // Everything above a known folder was known before it.
+            break;
+        }
         const Existing kind = lstatKind(joinedPath(root, components, i));
         if (kind == Existing::None)
-            return {};
+            continue;
         if (kind == Existing::Symlink)
             return tr("the path leads through a symbolic link");
         if (kind != Existing::Directory)
@@ -223,8 +230,7 @@ bool ArchiveExtractor::fail(const QString &message)
 
 bool ArchiveExtractor::extractArchive()
 {
-    // Resolve the destination once: the checks below compare against real paths, and libarchive
-    // refuses paths that lead through a link.
+    // Resolve the destination once: the checks below compare against real paths.
     const QString canonicalDest = QFileInfo(m_request.destDir).canonicalFilePath();
     if (canonicalDest.isEmpty())
         return fail(tr("Cannot access the folder \"%1\".").arg(QDir::toNativeSeparators(m_request.destDir)));
@@ -237,9 +243,15 @@ bool ArchiveExtractor::extractArchive()
 
     WriteArchive writer(archive_write_disk_new());
     // Absolute paths are refused below, before the entry's name is made absolute by prefixing the
-    // destination; the libarchive flag for them would refuse the prefixed names too.
-    archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_SECURE_NODOTDOT
-                                                     | ARCHIVE_EXTRACT_SECURE_SYMLINKS);
+    // destination; the libarchive flag for them would refuse the prefixed names too. Links on the
+    // way are refused below as well: libarchive's own check for them opens and examines every
+    // folder from the file system's root down, for every entry, which costs more than writing
+    // the files of a typical source tree.
+    archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_SECURE_NODOTDOT);
+
+    // The folders inside the destination known to be real folders: checked, or made by the
+    // writer on the way to an entry. Keys are absolute paths, as joinedPath() builds them.
+    QSet<QByteArray> realFolders;
 
     qint64 entries = 0;
     qint64 totalBytes = 0;
@@ -281,7 +293,7 @@ bool ArchiveExtractor::extractArchive()
             const EntryPath target = splitEntryPath(QByteArray(hardlink));
             if (!target.error.isEmpty() || target.components.isEmpty())
                 return refuse(tr("the hard link points outside the destination"));
-            const QString parentError = checkParents(root, target.components);
+            const QString parentError = checkParents(root, target.components, realFolders);
             if (!parentError.isEmpty())
                 return refuse(tr("the hard link's target: %1").arg(parentError));
             if (lstatKind(joinedPath(root, target.components)) != Existing::Other)
@@ -295,7 +307,7 @@ bool ArchiveExtractor::extractArchive()
             return refuse(tr("only files, folders and links are unpacked"));
         }
 
-        const QString parentError = checkParents(root, entryPath.components);
+        const QString parentError = checkParents(root, entryPath.components, realFolders);
         if (!parentError.isEmpty())
             return refuse(parentError);
         const QByteArray destPath = joinedPath(root, entryPath.components);
@@ -303,7 +315,8 @@ bool ArchiveExtractor::extractArchive()
         // would pull the ground from under every other thread.
         if (destPath.size() >= maxPathLength)
             return refuse(tr("the path is too long"));
-        const Existing existing = lstatKind(destPath);
+        const Existing existing = realFolders.contains(destPath) ? Existing::Directory
+                                                                 : lstatKind(destPath);
         if (existing == Existing::Symlink)
             return refuse(tr("the path leads through a symbolic link"));
         if (existing == Existing::Directory && (hardlink || type != AE_IFDIR))
@@ -325,6 +338,16 @@ bool ArchiveExtractor::extractArchive()
 
         if (archive_write_header(writer.get(), entry) < ARCHIVE_WARN)
             return refuse(QString::fromLocal8Bit(archive_error_string(writer.get())));
+        // Its parents are real folders now, checked above or made by the writer; so is the entry
+        // itself when it is one.
+        for (qsizetype i = entryPath.components.size() - 1; i >= 1; --i) {
+            const QByteArray folder = joinedPath(root, entryPath.components, i);
+            if (realFolders.contains(folder))
+                break;
+            realFolders.insert(folder);
+        }
+        if (!hardlink && type == AE_IFDIR)
+            realFolders.insert(destPath);
 
         const void *buffer = nullptr;
         size_t bufferSize = 0;
