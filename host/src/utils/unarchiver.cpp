@@ -3,7 +3,9 @@
 #include "archiveextractor.h"
 #include "hoststandin/hoststate.h"
 
+#include <QElapsedTimer>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QMutex>
 #include <QRunnable>
 #include <QThreadPool>
@@ -59,13 +61,35 @@ public:
         }
         bool success = false;
         if (!m_job->canceled) {
+            // The lines go over in batches: one event for each entry would wake the owner's
+            // thread thousands of times for an ordinary source tree. Each line is still a signal
+            // of its own, and a slow archive still shows its progress.
             Unarchiver *owner = m_owner;
-            const auto output = [owner](const QString &text) {
-                QMetaObject::invokeMethod(owner, [owner, text] { emit owner->outputReceived(text); },
-                                          Qt::QueuedConnection);
+            QStringList lines;
+            QElapsedTimer sinceSent;
+            sinceSent.start();
+            const auto send = [owner, &lines, &sinceSent] {
+                if (lines.isEmpty())
+                    return;
+                QMetaObject::invokeMethod(owner, [owner, lines] {
+                    const QPointer<Unarchiver> guard(owner);
+                    for (const QString &line : lines) {
+                        if (!guard)
+                            return; // a receiver deleted it
+                        emit owner->outputReceived(line);
+                    }
+                }, Qt::QueuedConnection);
+                lines.clear();
+                sinceSent.restart();
+            };
+            const auto output = [&lines, &sinceSent, &send](const QString &text) {
+                lines.append(text);
+                if (lines.size() >= maxBatchLines || sinceSent.elapsed() >= maxBatchDelayMs)
+                    send();
             };
             ArchiveExtractor extractor(m_request, m_job->canceled, output);
             success = extractor.run();
+            send();
         }
         QMutexLocker locker(&m_job->mutex);
         if (!m_job->canceled) {
@@ -78,6 +102,9 @@ public:
     }
 
 private:
+    static constexpr qsizetype maxBatchLines = 256;
+    static constexpr qint64 maxBatchDelayMs = 100;
+
     std::shared_ptr<UnarchiverJob> m_job;
     Unarchiver *m_owner;
     ExtractionRequest m_request;
