@@ -103,7 +103,7 @@ void InstallationProgress::report(Batch &batch)
             : tr("%1 of %2 examples done, %3 failed").arg(done).arg(batch.total).arg(batch.failed);
     batch.future.setProgressValueAndText(done, text);
     if (batch.task)
-        batch.task->setSubtitle(batch.failed == 0 ? QString() : tr("%n failed", nullptr, batch.failed));
+        batch.task->setSubtitle(batch.failed == 0 ? QString() : tr("%1 failed").arg(batch.failed));
 }
 
 void InstallationProgress::end(Batch &batch)

@@ -10,6 +10,7 @@
 #include <gitlabserver.h>
 
 #include <coreplugin/helpmanager.h>
+#include <coreplugin/progressmanager/futureprogress.h>
 #include <coreplugin/icore.h>
 #include <hoststandin/hostsetup.h>
 
@@ -169,6 +170,8 @@ private slots:
     void archiveRefused();
     void statusesWithoutWork();
     void dateSaveKeepsOtherSaves();
+    void progress_data();
+    void progress();
 
 private:
     QUrl addGroup(const QList<ProjectData> &projects, QList<qint64> *ids = nullptr);
@@ -527,6 +530,65 @@ void tst_DownloadService::dateSaveKeepsOtherSaves()
     QCOMPARE(stored.repositories.value(repositoryName).removedExamples, QSet<QString>{"beta"});
     QVERIFY(stored.repositories.contains(QStringLiteral("Second")));
     QCOMPARE(stored.updatesCheckTimeoutDays, 5u);
+}
+
+void tst_DownloadService::progress_data()
+{
+    QTest::addColumn<QString>("missingArchive");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<QStringList>("installed");
+    QTest::addColumn<QString>("text");   // a canceled future takes no more progress texts
+    QTest::addColumn<QString>("subtitle");
+
+    QTest::newRow("all installed") << QString() << false << QStringList({"a", "b", "c"})
+                                   << "3 of 3 examples done" << "";
+    QTest::newRow("one archive missing") << "b" << false << QStringList({"a", "c"})
+                                         << "3 of 3 examples done, 1 failed" << "1 failed";
+    QTest::newRow("canceled") << QString() << true << QStringList() << "" << "3 failed";
+}
+
+// Each batch is one task of the IDE's progress view, with a step per example; a batch in which
+// an example was not installed, or which the user canceled, ends as failed.
+void tst_DownloadService::progress()
+{
+    QFETCH(QString, missingArchive);
+    QFETCH(bool, cancel);
+    QFETCH(QStringList, installed);
+    QFETCH(QString, text);
+    QFETCH(QString, subtitle);
+
+    QList<qint64> ids;
+    configure(addGroup({project("a"), project("b"), project("c")}, &ids));
+    if (!missingArchive.isEmpty()) {
+        const qint64 id = ids.at(missingArchive.at(0).unicode() - 'a');
+        m_server.addFault(QRegularExpression(QString("/projects/%1/repository/archive").arg(id)),
+                          LocalGitLab::Fault::httpStatus(404));
+    }
+
+    QList<QPointer<Core::FutureProgress>> tasks;
+    int finished = 0;
+    HostStandIn::setProgressTaskObserver([&](Core::FutureProgress *task) {
+        tasks.append(task);
+        connect(task, &Core::FutureProgress::finished, this, [&finished] { ++finished; });
+        if (cancel)
+            task->future().cancel();
+    });
+    Run run;
+    QTRY_VERIFY_WITH_TIMEOUT(finished == 1, 30000);
+    QCOMPARE(tasks.size(), 1);
+    const QFuture<void> future = tasks.first()->future();
+    QCOMPARE(tasks.first()->title(), "Installing examples from " + repositoryName);
+    QCOMPARE(future.progressText(), text);
+    QCOMPARE(tasks.first()->subtitle(), subtitle);
+    QCOMPARE(future.progressValue(), cancel ? 0 : 3);
+    QCOMPARE(future.progressMaximum(), 3);
+    QCOMPARE(tasks.first()->hasError(), installed.size() != 3);
+    QCOMPARE(installedExamples(), installed);
+    QCOMPARE(run.installed.count(), installed.size());
+    // Only the failed download is left to resume at the next start; a canceled installation
+    // does not come back on its own.
+    QCOMPARE(readFile(examplePath(".tidepool-pending")),
+             missingArchive.isEmpty() ? QString() : missingArchive + '\n');
 }
 
 QTEST_MAIN(tst_DownloadService)

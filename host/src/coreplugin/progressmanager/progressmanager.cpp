@@ -71,10 +71,11 @@ FutureProgress *ProgressManager::addTask(const QFuture<void> &future, const QStr
 
     if (state.running[type]++ == 0)
         emit instance()->taskStarted(type);
+    // A future that has already finished reports it from the event loop, so the observer still
+    // sees the whole task.
+    task->setFuture(future);
     if (const auto &observer = HostStandIn::Internal::hostState().progressTaskObserver)
         observer(task);
-    // Set last: a future that has already finished reports it from the event loop.
-    task->setFuture(future);
     return task;
 }
 
