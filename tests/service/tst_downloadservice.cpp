@@ -154,7 +154,6 @@ private slots:
     void endToEnd();
     void updatesAndFailedRegistrations();
     void statusesWithoutWork();
-    void dateSaveKeepsOtherSaves();
     void progress_data();
     void progress();
 
@@ -445,29 +444,6 @@ void tst_DownloadService::statusesWithoutWork()
     const QString restart = QStringLiteral("API client is not ready - restarting (%1)");
     QTRY_VERIFY_WITH_TIMEOUT(run.statuses.count(restart.arg(missing.toString())) >= 2, 15000);
     QVERIFY(!run.statuses.contains(restart.arg(good.toString())));
-}
-
-void tst_DownloadService::dateSaveKeepsOtherSaves()
-{
-    configure(addGroup({project("alpha"), project("beta")}));
-    Run run;
-    // The options page saves its own copy while the service runs.
-    Settings page;
-    page.load(Core::ICore::settings());
-    page.repositories[repositoryName].removedExamples = {QStringLiteral("beta")};
-    page.repositories.insert(QStringLiteral("Second"),
-                             {QUrl("http://127.0.0.1:1/second"), {}, {}, {}, {}});
-    page.updatesCheckTimeoutDays = 5;
-    page.save(Core::ICore::settings());
-
-    QVERIFY(run.waitInstalled(1));
-    QCOMPARE(installedExamples(), QStringList{"alpha"});
-    Settings stored;
-    stored.load(Core::ICore::settings());
-    QCOMPARE(stored.updatesCheckedDate.value(repositoryName), QDate::currentDate());
-    QCOMPARE(stored.repositories.value(repositoryName).removedExamples, QSet<QString>{"beta"});
-    QVERIFY(stored.repositories.contains(QStringLiteral("Second")));
-    QCOMPARE(stored.updatesCheckTimeoutDays, 5u);
 }
 
 void tst_DownloadService::progress_data()
