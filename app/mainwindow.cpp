@@ -1,10 +1,12 @@
 #include "mainwindow.h"
 
 #include "preferencesdialog.h"
+#include "progresstracker.h"
 #include "welcomeexamplesview.h"
 #include "workmonitor.h"
 
 #include <coreplugin/helpmanager.h>
+#include <coreplugin/progressmanager/futureprogress.h>
 #include <extensionsystem/pluginmanager.h>
 #include <extensionsystem/pluginspec.h>
 #include <hoststandin/hostsetup.h>
@@ -23,7 +25,7 @@
 
 namespace Shell {
 
-MainWindow::MainWindow(WorkMonitor *monitor, QWidget *parent)
+MainWindow::MainWindow(WorkMonitor *monitor, ProgressTracker *progress, QWidget *parent)
     : QMainWindow(parent)
 {
     setWindowTitle(tr("Tidepool IDE"));
@@ -44,6 +46,14 @@ MainWindow::MainWindow(WorkMonitor *monitor, QWidget *parent)
     statusBar()->addWidget(m_statusLabel, 1);
     if (monitor) {
         connect(monitor, &WorkMonitor::statusChanged, m_statusLabel, &QLabel::setText);
+    }
+    // Running tasks show their progress bars at the right of the status bar, as in the IDE; each
+    // goes by itself a little after it has finished.
+    if (progress) {
+        connect(progress, &ProgressTracker::taskAdded, this, [this](Core::FutureProgress *task) {
+            statusBar()->addPermanentWidget(task);
+            task->show();
+        });
     }
     connect(Core::HelpManager::Signals::instance(),
             &Core::HelpManager::Signals::documentationChanged, this, [this] {

@@ -8,6 +8,7 @@ QT_END_NAMESPACE
 
 namespace Shell {
 
+class ProgressTracker;
 class WelcomeExamplesView;
 class WorkMonitor;
 struct ExampleItem;
@@ -19,7 +20,7 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(WorkMonitor *monitor, QWidget *parent = nullptr);
+    MainWindow(WorkMonitor *monitor, ProgressTracker *progress, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     WelcomeExamplesView *examplesView() const { return m_examples; }

@@ -209,7 +209,7 @@ void ShellRunner::waitUntilSettled(const std::function<void(bool settled)> &done
         return;
     }
     connect(&m_pollTimer, &QTimer::timeout, this, [this, done] {
-        const bool settled = m_monitor.isSettled()
+        const bool settled = m_monitor.isSettled() && m_progress.runningTasks() == 0
                              && m_monitor.idleMilliseconds() >= m_options.idleMilliseconds;
         const bool expired = m_runTimer.elapsed() >= qint64(m_options.timeoutSeconds) * 1000;
         if (!settled && !expired)
@@ -227,7 +227,7 @@ int ShellRunner::workExitCode(bool settled) const
         return SetupFailed;
     if (!settled)
         return TimedOut;
-    if (!m_monitor.failures().isEmpty())
+    if (!m_monitor.failures().isEmpty() || m_progress.failedTasks() > 0)
         return WorkFailed;
     if (pluginRunning(QString::fromLatin1(tidepoolPluginId))
         && m_monitor.progress().repositoriesReady < m_outlook.repositories) {
@@ -270,6 +270,9 @@ int ShellRunner::finishHeadless(bool settled)
                                           [](const ExampleReport::Row &row) { return row.updated; }));
 
     QTextStream out(stdout);
+    // What the IDE's progress view showed, one line per finished task.
+    for (const ProgressTracker::Result &task : m_progress.results())
+        out << tr("%1: %2").arg(task.title, task.text) << Qt::endl;
     out << ExampleReport::table(rows);
     for (const QString &error : std::as_const(errors))
         printError(error);
@@ -379,7 +382,7 @@ int ShellRunner::exec()
         return code;
     }
 
-    m_window = std::make_unique<MainWindow>(&m_monitor);
+    m_window = std::make_unique<MainWindow>(&m_monitor, &m_progress);
     if (!m_options.screenshotFile.isEmpty()) {
         m_window->resize(1100, 620);
         m_window->show();

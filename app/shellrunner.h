@@ -1,5 +1,6 @@
 #pragma once
 
+#include "progresstracker.h"
 #include "shelloptions.h"
 #include "workmonitor.h"
 
@@ -56,6 +57,7 @@ private:
 
     ShellOptions m_options;
     WorkMonitor m_monitor;
+    ProgressTracker m_progress;
     RepositoryOutlook m_outlook;
     QDateTime m_runStart;
     QElapsedTimer m_runTimer;

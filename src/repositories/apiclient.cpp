@@ -544,7 +544,11 @@ ExamplePtr ApiClient::downloadExample(const std::shared_ptr<Shared> &shared,
                 example->setData(body);
                 client->requestImage(example, chain);
             },
-            [chain] { chain->end(); }, chain);
+            [client, example, chain] {
+                emit client->downloadFailed(example);
+                chain->end();
+            },
+            chain);
     }
 
     {

@@ -50,6 +50,8 @@ signals:
     void statusChanged(QString status);
     void fetched(Repository::Examples examples);
     void downloaded(Repository::ExamplePtr example);
+    // The example's archive could not be downloaded; nothing else follows for it.
+    void downloadFailed(Repository::ExamplePtr example);
 
 public slots:
     void fetch();

@@ -25,6 +25,7 @@ void Repository::restart()
     m_client = std::make_unique<ApiClient>(m_url, nullptr);
     ApiClient *client = m_client.get();
     connect(client, &ApiClient::downloaded, this, &Repository::downloaded);
+    connect(client, &ApiClient::downloadFailed, this, &Repository::downloadFailed);
     connect(client, &ApiClient::fetched, this, &Repository::onFetched);
     connect(client, &ApiClient::ready, client, &ApiClient::fetch);
 }

@@ -35,6 +35,7 @@ public:
 
 signals:
     void downloaded(Tidepool::Internal::Repository::ExamplePtr example);
+    void downloadFailed(Tidepool::Internal::Repository::ExamplePtr example);
     void fetched();
 
 private slots:

@@ -181,6 +181,10 @@ DownloadService::DownloadService(QObject *parent)
         m_repositories.append(repository);
         connect(repository.get(), &Repository::downloaded, this, &DownloadService::onDownloaded);
         connect(repository.get(), &Repository::fetched, this, &DownloadService::onFetched);
+        connect(repository.get(), &Repository::downloadFailed, this,
+                [this, source = repository.get()](const Repository::ExamplePtr &example) {
+                    onDownloadFailed(source, example);
+                });
     }
 
     connect(
@@ -218,7 +222,27 @@ void DownloadService::download(const QString &repositoryName, const QSet<QString
         return;
     }
     addPending(repositoryName, paths);
+    startDownload(repository.get(), repositoryName, paths);
+}
+
+void DownloadService::startDownload(Repository *repository, const QString &repositoryName,
+                                    const QSet<QString> &paths)
+{
+    // Only the paths the repository lists are downloaded.
+    QStringList batch;
+    for (const Repository::ExamplePtr &example : repository->examples()) {
+        const QString path = pathOf(example);
+        if (paths.contains(path) && !batch.contains(path))
+            batch.append(path);
+    }
+    m_progress.start(repository, repositoryName, batch);
     repository->download(paths);
+}
+
+void DownloadService::onDownloadFailed(const Repository *repository,
+                                       const Repository::ExamplePtr &example)
+{
+    m_progress.finish(repository, pathOf(example), false);
 }
 
 void DownloadService::onFetched()
@@ -252,7 +276,7 @@ void DownloadService::onFetched()
 
     if (m_settings.updatesCheckTimeoutDays == 0) {
         qCDebug(serviceLog) << "Automatic updates disabled";
-        repository->download(resumed);
+        startDownload(repository, name, resumed);
         return;
     }
 
@@ -261,7 +285,7 @@ void DownloadService::onFetched()
     // A date in the future counts as recent too.
     if (lastCheck.isValid() &&
         lastCheck.daysTo(today) <= qint64(m_settings.updatesCheckTimeoutDays)) {
-        repository->download(resumed);
+        startDownload(repository, name, resumed);
         return;
     }
 
@@ -308,17 +332,19 @@ void DownloadService::onFetched()
     // that no later start installs.
     addPending(name, paths);
     m_settings.saveUpdatesCheckedDate(Core::ICore::settings(), name, today);
-    repository->download(paths);
+    startDownload(repository, name, paths);
 }
 
 void DownloadService::onDownloaded(Repository::ExamplePtr example)
 {
+    auto repository = qobject_cast<Repository *>(sender());
+    const QString path = pathOf(example);
     if (example->data().isEmpty()) {
+        m_progress.finish(repository, path, false);
         setStatus(tr("The data is not downloaded for example: %1").arg(nameOf(example)));
         return;
     }
 
-    auto repository = qobject_cast<Repository *>(sender());
     if (!repository) {
         setStatus(repositoryCastErrorTemplate.arg(classNameOf(sender())));
         return;
@@ -326,15 +352,23 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
 
     const QString name = m_settings.repositoryName(repository->url());
     if (name.isEmpty()) {
+        m_progress.finish(repository, path, false);
         setStatus(tr("Skip saving example %1 - unable to find repository name for url: %2")
                       .arg(example->name(), repository->url().toString()));
         return;
     }
 
-    const QString path = pathOf(example);
     if (!isSafeFolderName(path)) {
+        m_progress.finish(repository, path, false);
         setStatus(
             tr("Skip saving example %1 - unusable folder name: %2").arg(example->name(), path));
+        return;
+    }
+
+    if (m_progress.isCanceled(repository, path)) {
+        removePending(name, path);
+        m_progress.finish(repository, path, false);
+        setStatus(tr("Skip saving example %1 - the installation was canceled").arg(example->name()));
         return;
     }
 
@@ -358,6 +392,7 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
     const auto sourceAndCommand = Utils::Unarchiver::sourceAndCommand(archive);
     if (!sourceAndCommand) {
         removePending(name, path);
+        m_progress.finish(repository, path, false);
         setStatus(tr("Downloaded file is not an archive"));
         return;
     }
@@ -371,23 +406,25 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
     connect(unarchiver, &Utils::Unarchiver::outputReceived, this,
             [](const QString &output) { qCDebug(archiveLog) << "Unpacking output:" << output; });
     connect(unarchiver, &Utils::Unarchiver::done, this,
-            [this, unarchiver, name, archive, example](Tasking::DoneResult result) {
+            [this, unarchiver, repository, name, path, archive, example](Tasking::DoneResult result) {
                 QFile::remove(archive.toFSPathString());
+                bool installed = false;
                 if (result != Tasking::DoneResult::Success) {
-                    removeUnregisteredCopies(name, pathOf(example));
-                    removePending(name, pathOf(example));
+                    removeUnregisteredCopies(name, path);
+                    removePending(name, path);
                     setStatus(tr("There was an error while unarchiving"));
                 } else {
-                    registerExample(name, example);
-                    removePending(name, pathOf(example));
+                    installed = registerExample(name, example);
+                    removePending(name, path);
                 }
+                m_progress.finish(repository, path, installed);
                 unarchiver->deleteLater();
             });
 
     unarchiver->start();
 }
 
-void DownloadService::registerExample(const QString &repositoryName,
+bool DownloadService::registerExample(const QString &repositoryName,
                                       const Repository::ExamplePtr &example)
 {
     const QString path = pathOf(example);
@@ -395,15 +432,15 @@ void DownloadService::registerExample(const QString &repositoryName,
     if (!repository) {
         setStatus(tr("Skip registering example %1 - unable to find repository for name: %2")
                       .arg(nameOf(example), repositoryName));
-        return;
+        return false;
     }
     if (!isSafeFolderName(path))
-        return;
+        return false;
     // Removed on the options page while it was being downloaded: it does not come back.
     if (storedRemovedExamples(repository->url()).contains(path)) {
         removeUnregisteredCopies(repositoryName, path);
         setStatus(tr("Skip registering example %1 - it was removed").arg(nameOf(example)));
-        return;
+        return true;
     }
 
     const QString manifestError = tr("There was an error while creating example mainfest");
@@ -418,13 +455,14 @@ void DownloadService::registerExample(const QString &repositoryName,
     if (newest == folders.crend()) {
         const bool wasInstalled =
             QFileInfo::exists(exampleFolder + QDir::separator() + QLatin1String(manifestFileName));
-        if (!writeManifest(repositoryName, example)) {
+        const bool written = writeManifest(repositoryName, example);
+        if (!written) {
             if (!wasInstalled)
                 removeFolder(exampleFolder);
             setStatus(manifestError);
         }
         notifyInstalled();
-        return;
+        return written;
     }
 
     // A new version without a project file at its top cannot be registered: it goes, and
@@ -435,7 +473,7 @@ void DownloadService::registerExample(const QString &repositoryName,
         removeFolder(unpackedFolder);
         setStatus(manifestError);
         notifyInstalled();
-        return;
+        return false;
     }
 
     // Copies left over from earlier attempts.
@@ -457,7 +495,8 @@ void DownloadService::registerExample(const QString &repositoryName,
     }
     QDir().rename(unpackedFolder, exampleFolder);
 
-    if (writeManifest(repositoryName, example)) {
+    const bool written = writeManifest(repositoryName, example);
+    if (written) {
         if (!previousFolder.isEmpty())
             removeFolder(previousFolder);
     } else {
@@ -467,6 +506,7 @@ void DownloadService::registerExample(const QString &repositoryName,
         setStatus(manifestError);
     }
     notifyInstalled();
+    return written;
 }
 
 void DownloadService::removeUnregisteredCopies(const QString &repositoryName, const QString &path)
@@ -577,6 +617,8 @@ void DownloadService::checkRepositories()
         allReady = false;
         setStatus(QStringLiteral("%1 (%2)").arg(tr("API client is not ready - restarting"),
                                                 repository->url().toString()));
+        // The old client's downloads end without a word.
+        m_progress.abandon(repository.get());
         repository->restart();
     }
     // Once every client has found its group the timer has done its work for good.

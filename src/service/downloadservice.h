@@ -1,5 +1,7 @@
 #pragma once
 
+#include "installationprogress.h"
+
 #include "plugin/settings.h"
 #include "repositories/repository.h"
 
@@ -37,7 +39,12 @@ private:
     void setStatus(const QString &status);
     QSharedPointer<Repository> findRepository(const QString &name) const;
     void checkRepositories();
-    void registerExample(const QString &repositoryName, const Repository::ExamplePtr &example);
+    // Hands the paths to the repository's download and shows them as one batch in progress.
+    void startDownload(Repository *repository, const QString &repositoryName,
+                       const QSet<QString> &paths);
+    void onDownloadFailed(const Repository *repository, const Repository::ExamplePtr &example);
+    // Whether the example ended up installed (an example removed meanwhile counts as done).
+    bool registerExample(const QString &repositoryName, const Repository::ExamplePtr &example);
     QStringList exampleFolders(const QString &repositoryName, const QString &path,
                                const Repository::Examples &examples) const;
     // Deletes the folders that unpacking left for the example beside its installed copy.
@@ -48,6 +55,7 @@ private:
     Settings m_settings;
     QTimer m_restartTimer;
     QList<QSharedPointer<Repository>> m_repositories;
+    InstallationProgress m_progress;
 };
 
 // Process-wide constants, created when the library is loaded.

@@ -135,6 +135,10 @@ Sie ist nicht Teil des Beispiels.</translation>
             <source>Skip registering example %1 - it was removed</source>
             <translation>Registrieren von Beispiel %1 übersprungen - es wurde entfernt</translation>
         </message>
+        <message>
+            <source>Skip saving example %1 - the installation was canceled</source>
+            <translation>Speichern von Beispiel %1 übersprungen - die Installation wurde abgebrochen</translation>
+        </message>
     </context>
     <context>
         <name>Tidepool::Internal::ExamplesDialog</name>
@@ -149,6 +153,25 @@ Sie ist nicht Teil des Beispiels.</translation>
         <message>
             <source>&lt;table&gt;&lt;tbody&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Name:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%1&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Description:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%2&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Updated:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%3&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Location:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%4&lt;/td&gt;&lt;/tr&gt;&lt;/tbody&gt;&lt;/table&gt;</source>
             <translation>&lt;table&gt;&lt;tbody&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Name:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%1&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Beschreibung:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%2&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Aktualisiert:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%3&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Ort:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%4&lt;/td&gt;&lt;/tr&gt;&lt;/tbody&gt;&lt;/table&gt;</translation>
+        </message>
+    </context>
+    <context>
+        <name>Tidepool::Internal::InstallationProgress</name>
+        <message>
+            <source>Installing examples from %1</source>
+            <translation>Beispiele aus %1 werden installiert</translation>
+        </message>
+        <message>
+            <source>%1 of %2 examples done</source>
+            <translation>%1 von %2 Beispielen erledigt</translation>
+        </message>
+        <message>
+            <source>%1 of %2 examples done, %3 failed</source>
+            <translation>%1 von %2 Beispielen erledigt, %3 fehlgeschlagen</translation>
+        </message>
+        <message>
+            <source>%1 failed</source>
+            <translation>%1 fehlgeschlagen</translation>
         </message>
     </context>
     <context>

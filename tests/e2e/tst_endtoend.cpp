@@ -21,6 +21,7 @@ struct Run
     int exitCode = -1;   // -1: crashed or killed
     qint64 milliseconds = 0;
     QString out, err, summary;
+    QStringList tasks;   // finished progress tasks, "title: progress text"
     QList<QStringList> rows;
 
     QStringList column(int index) const
@@ -113,7 +114,11 @@ Run tst_EndToEnd::run(const QStringList &arguments, const QStringList &environme
     run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     run.err = QString::fromLocal8Bit(process.readAllStandardError());
     const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
-    for (qsizetype i = 1; i < lines.size() && lines.first().startsWith("SET"); ++i) {
+    // The tasks the progress view showed come first, then the table and the summary.
+    const qsizetype header = lines.indexOf(QRegularExpression("^SET\\b.*"));
+    for (qsizetype i = 0; i < header; ++i)
+        run.tasks.append(lines.at(i));
+    for (qsizetype i = header + 1; header >= 0 && i < lines.size(); ++i) {
         if (lines.at(i).startsWith("Summary:"))
             run.summary = lines.at(i);
         else
@@ -138,6 +143,7 @@ void tst_EndToEnd::demoCatalogueInstalledAndListed()
     QCOMPARE(run.column(4), QStringList({"clock,qml,quick", "qmake,widgets", "cmake,settings,widgets",
                                          "qml,sensors"}));
     QCOMPARE(run.column(5), QStringList(4, "updated"));
+    QCOMPARE(run.tasks, QStringList("Installing examples from Veyra Examples: 4 of 4 examples done"));
     QVERIFY2(run.summary.contains("4 example(s) listed in 1 set(s)"), qPrintable(run.summary));
     QVERIFY2(run.summary.contains("1 of 1 repositories reached"), qPrintable(run.summary));
     for (const QString &image : run.column(3))
@@ -166,6 +172,7 @@ void tst_EndToEnd::secondRunUpdatesOnlyTheChangedExample()
     const Run sameDay = run();
     QVERIFY2(sameDay.exitCode == 0, sameDay.describe());
     QCOMPARE(sameDay.column(5), QStringList(4, "unchanged"));
+    QCOMPARE(sameDay.tasks, QStringList());
     QCOMPARE(m_server->requestCount(Route::Archive), 4);
 
     // Three days later, one project has changed since.
@@ -180,6 +187,7 @@ void tst_EndToEnd::secondRunUpdatesOnlyTheChangedExample()
     QVERIFY2(second.exitCode == 0, second.describe());
     QCOMPARE(second.column(1), first.column(1));
     QCOMPARE(second.column(5), QStringList({"unchanged", "updated", "unchanged", "unchanged"}));
+    QCOMPARE(second.tasks, QStringList("Installing examples from Veyra Examples: 1 of 1 examples done"));
     QCOMPARE(m_server->requestCount(Route::Archive), 5);
     QFile main(folder(demoName) + "/hello-qmake/main.cpp");
     QVERIFY(main.open(QIODevice::ReadOnly));
@@ -242,6 +250,7 @@ void tst_EndToEnd::failures_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("task");   // the progress line printed, if any
 
     QTcpServer closed;
     QVERIFY(closed.listen(QHostAddress::LocalHost));
@@ -249,15 +258,19 @@ void tst_EndToEnd::failures_data()
     closed.close();
     const QStringList none;
     QTest::newRow("server unreachable") << Route::Any << Fault() << nobody << none << 1
-                                        << "1 of 1 configured repositories could not be reached";
+                                        << "1 of 1 configured repositories could not be reached"
+                                        << "";
     QTest::newRow("garbage answer") << Route::Search << Fault::invalidJson() << "" << none << 1
-                                    << "Search error";
+                                    << "Search error" << "";
+    const QString task = "Installing examples from Veyra Examples: 4 of 4 examples done, 4 failed";
     QTest::newRow("archive is no archive") << Route::Archive << Fault::html() << "" << none << 1
-                                           << "not an archive";
+                                           << "not an archive" << task;
+    QTest::newRow("archive missing") << Route::Archive << Fault::httpStatus(404) << "" << none << 1
+                                     << "Network error" << task;
     QTest::newRow("server never answers") << Route::Search << Fault::hangBeforeHeaders() << ""
-                                          << QStringList{"--timeout", "3"} << 3 << "giving up";
+                                          << QStringList{"--timeout", "3"} << 3 << "giving up" << "";
     QTest::newRow("plugin folder missing") << Route::Any << Fault() << ""
-        << QStringList{"-pluginpath", "/nonexistent"} << 2 << "/nonexistent does not exist";
+        << QStringList{"-pluginpath", "/nonexistent"} << 2 << "/nonexistent does not exist" << "";
 }
 
 void tst_EndToEnd::failures()
@@ -268,6 +281,7 @@ void tst_EndToEnd::failures()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, message);
+    QFETCH(QString, task);
     if (fault.kind != Fault::None)
         m_server->addFault(route, fault);
     addRepository(demoName, url.isEmpty() ? demoUrl() : url);
@@ -278,6 +292,7 @@ void tst_EndToEnd::failures()
     const Run run = this->run(arguments, hangs ? QStringList{"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"} : QStringList());
     QVERIFY2(run.exitCode == exitCode, run.describe());
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QCOMPARE(run.tasks, task.isEmpty() ? QStringList() : QStringList(task));
     QVERIFY2(run.milliseconds < 30000, run.describe());
 }
 

@@ -20,15 +20,11 @@ struct Measure
     qint64 elapsedMs = 0;
 };
 
-QByteArray rawPath(const QString &folder, const QByteArray &name)
-{
-    return QFile::encodeName(folder) + '/' + name;
-}
-
-bool rawExists(const QByteArray &path)
+// Names that are not UTF-8 have no QString: look for the raw bytes.
+bool rawExists(const QString &folder, const QByteArray &name)
 {
     struct stat st;
-    return ::lstat(path.constData(), &st) == 0;
+    return ::lstat((QFile::encodeName(folder) + '/' + name).constData(), &st) == 0;
 }
 
 bool manifestIsWellFormed(const QString &path)
@@ -52,7 +48,6 @@ class tst_HostileArchives : public QObject
 
 private slots:
     void initTestCase();
-    void init();
     void cleanup();
 
     void hostileArchive_data();
@@ -65,13 +60,6 @@ private:
 void tst_HostileArchives::initTestCase()
 {
     QVERIFY(m_fixture.start());
-}
-
-void tst_HostileArchives::init()
-{
-    QFile victim(m_fixture.outside + QStringLiteral("/victim.txt"));
-    QVERIFY(victim.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    victim.write("untouched");
 }
 
 void tst_HostileArchives::cleanup()
@@ -94,34 +82,12 @@ void tst_HostileArchives::hostileArchive_data()
     const QByteArray outside = QFile::encodeName(m_fixture.outside);
     const QByteArray none;
 
-    QTest::newRow("parent folder entries")
-        << tarGz({project, TarEntry::file("demo-main/../../../../../../evil.txt", "x")}) << 0ll
-        << 0ll << Outcome::Refused << none;
-    QTest::newRow("absolute path")
-        << tarGz({project, TarEntry::file(outside + "/absolute.txt", "x")}) << 0ll << 0ll
-        << Outcome::Refused << none;
+    // Each kind of refused name is the unarchiver's own test; this one shows the service
+    // cleaning up after a refusal half-way through an archive and going on.
     QTest::newRow("symbolic link, then a write through it")
         << tarGz({project, TarEntry::symlink("demo-main/escape", outside),
                   TarEntry::file("demo-main/escape/evil.txt", "x")})
         << 0ll << 0ll << Outcome::Refused << none;
-    QTest::newRow("relative symbolic link upwards, then a write through it")
-        << tarGz({project, TarEntry::symlink("demo-main/up", "../../../../../../.."),
-                  TarEntry::file("demo-main/up/evil.txt", "x")})
-        << 0ll << 0ll << Outcome::Refused << none;
-    QTest::newRow("hard link to a file outside, then a write to it")
-        << tarGz({project, TarEntry::hardlink("demo-main/victim", outside + "/victim.txt"),
-                  TarEntry::file("demo-main/victim", "overwritten")})
-        << 0ll << 0ll << Outcome::Refused << none;
-    QTest::newRow("character device")
-        << tarGz({project, TarEntry::special(TarEntry::CharDevice, "demo-main/null")}) << 0ll
-        << 0ll << Outcome::Refused << none;
-    QTest::newRow("block device")
-        << tarGz({project, TarEntry::special(TarEntry::BlockDevice, "demo-main/loop")}) << 0ll
-        << 0ll << Outcome::Refused << none;
-    QTest::newRow("fifo")
-        << tarGz({project, TarEntry::special(TarEntry::Fifo, "demo-main/pipe")}) << 0ll << 0ll
-        << Outcome::Refused << none;
-
     // Zeros compress about 1000:1: 512 MiB of them make an archive of about half a MiB.
     constexpr qint64 mib = 1024 * 1024;
     constexpr qint64 bombLimit = 64 * mib;
@@ -172,21 +138,10 @@ void tst_HostileArchives::hostileArchive_data()
     QTest::newRow("name component of 300 bytes")
         << tarGz({project, TarEntry::file("demo-main/" + QByteArray(300, 'n'), "x")}) << 0ll
         << 0ll << Outcome::Refused << none;
-    QByteArray deep = "demo-main";
-    while (deep.size() < 5000)
-        deep += '/' + QByteArray(100, 'd');
-    QTest::newRow("path of 5000 bytes")
-        << tarGz({project, TarEntry::file(deep + "/f", "x")}) << 0ll << 0ll << Outcome::Refused
-        << none;
-
     QTest::newRow("duplicate file entries, the last one wins")
         << tarGz({TarEntry::file("demo-main/CMakeLists.txt", "first\n"),
                   TarEntry::file("demo-main/CMakeLists.txt", "project(second)\n")})
         << 0ll << 0ll << Outcome::Installed << QByteArray("CMakeLists.txt");
-    QTest::newRow("folder, then a file of the same name")
-        << tarGz({project, TarEntry{TarEntry::Dir, "demo-main/twice", {}, -1, 0},
-                  TarEntry::file("demo-main/twice", "x")})
-        << 0ll << 0ll << Outcome::Refused << none;
     QTest::newRow("names that are not UTF-8")
         << tarGz({project, TarEntry::file("demo-main/caf\xe9-\xff\xfe.txt", "latin-1")}, true)
         << 0ll << 0ll << Outcome::Installed << QByteArray("caf\xe9-\xff\xfe.txt");
@@ -246,9 +201,7 @@ void tst_HostileArchives::hostileArchive()
 
     // Nothing outside the repository folder, in the data location or beside it.
     QCOMPARE(tree(m_fixture.outside), outsideBefore);
-    QCOMPARE(readFile(m_fixture.outside + QStringLiteral("/victim.txt")), QStringLiteral("untouched"));
     QCOMPARE(m_fixture.strayEntries(), QStringList());
-    QVERIFY(!QFile::exists(QFileInfo(m_fixture.dataRoot).path() + QStringLiteral("/evil.txt")));
 
     if (outcome == Outcome::Refused) {
         QVERIFY(!m_fixture.isInstalled(QStringLiteral("demo")));
@@ -260,7 +213,7 @@ void tst_HostileArchives::hostileArchive()
     } else {
         QVERIFY(manifestIsWellFormed(m_fixture.exampleFolder(QStringLiteral("demo"))
                                      + QStringLiteral("/examples-manifest.xml")));
-        QVERIFY(rawExists(rawPath(m_fixture.exampleFolder(QStringLiteral("demo")), expectedFile)));
+        QVERIFY(rawExists(m_fixture.exampleFolder(QStringLiteral("demo")), expectedFile));
         if (expectedFile == "CMakeLists.txt") {
             QCOMPARE(readFile(m_fixture.exampleFolder(QStringLiteral("demo")) + "/CMakeLists.txt"),
                      QStringLiteral("project(second)\n"));
@@ -269,9 +222,8 @@ void tst_HostileArchives::hostileArchive()
     if (byteLimit > 0) {
         // A bomb: it unpacks to over a thousand times its size.
         QVERIFY(qint64(archive.size()) * 1000 < 512 * 1024 * 1024);
-    }
-    if (byteLimit > 0)
         QVERIFY2(measure.peakDisk <= byteLimit + 4 * 1024 * 1024, qPrintable(QString::number(measure.peakDisk)));
+    }
     if (entryLimit > 0)
         // Folders the archive implies and the other example come on top of the entries.
         QVERIFY(measure.peakEntries <= entryLimit + 200);

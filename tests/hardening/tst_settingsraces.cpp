@@ -45,6 +45,8 @@ private slots:
     void removedWhileItsDownloadIsInFlight();
 
 private:
+    // alpha and beta on the server, beta installed before, so that the page lists it.
+    void prepare();
     // The page, as the user leaves it: interval 7, "beta" removed.
     void editPage(OptionsWidget &page);
 
@@ -60,6 +62,17 @@ void tst_SettingsRaces::cleanup()
 {
     m_fixture.server.clearFaults();
     HostStandIn::reset();
+}
+
+void tst_SettingsRaces::prepare()
+{
+    m_fixture.reset();
+    for (const QString &path : {QStringLiteral("alpha"), QStringLiteral("beta")})
+        QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project(path)));
+    QVERIFY(QDir().mkpath(m_fixture.exampleFolder(QStringLiteral("beta"))));
+    QFile manifest(m_fixture.exampleFolder(QStringLiteral("beta")) + "/examples-manifest.xml");
+    QVERIFY(manifest.open(QIODevice::WriteOnly));
+    QVERIFY(manifest.write("<instructionals module=\"x\"><examples/></instructionals>\n") > 0);
 }
 
 void tst_SettingsRaces::editPage(OptionsWidget &page)
@@ -91,15 +104,7 @@ void tst_SettingsRaces::interleavedSaves()
 {
     QFETCH(Order, order);
 
-    m_fixture.reset();
-    for (const QString &path : {QStringLiteral("alpha"), QStringLiteral("beta")})
-        QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project(path)));
-    // Installed before: the page lists beta, so the user can remove it.
-    QVERIFY(QDir().mkpath(m_fixture.exampleFolder(QStringLiteral("beta"))));
-    QFile manifest(m_fixture.exampleFolder(QStringLiteral("beta")) + "/examples-manifest.xml");
-    QVERIFY(manifest.open(QIODevice::WriteOnly));
-    manifest.write("<instructionals module=\"x\"><examples/></instructionals>\n");
-    manifest.close();
+    prepare();
 
     // The listing is held back so that the page can be opened before the service's cycle.
     if (order != Order::DateOpenApply)
@@ -163,14 +168,7 @@ void tst_SettingsRaces::interleavedSaves()
 
 void tst_SettingsRaces::removedWhileItsDownloadIsInFlight()
 {
-    m_fixture.reset();
-    for (const QString &path : {QStringLiteral("alpha"), QStringLiteral("beta")})
-        QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project(path)));
-    QVERIFY(QDir().mkpath(m_fixture.exampleFolder(QStringLiteral("beta"))));
-    QFile manifest(m_fixture.exampleFolder(QStringLiteral("beta")) + "/examples-manifest.xml");
-    QVERIFY(manifest.open(QIODevice::WriteOnly));
-    manifest.write("<instructionals module=\"x\"><examples/></instructionals>\n");
-    manifest.close();
+    prepare();
 
     // beta's download is slow; the user removes beta while it is under way.
     m_fixture.server.addFault(QRegularExpression(QStringLiteral("/uploads/.*")),

@@ -265,10 +265,12 @@ void tst_Unarchiver::refusesHostileArchive_data()
         << Entries{{'f', "f.txt", "x"}, {'d', "top/"}, {'h', "top", "f.txt"}, {'f', "top/evil.txt", "x"}};
     QTest::newRow("folder replaced by a file")
         << Entries{{'d', "top/"}, {'f', "top", "x"}, {'f', "top/evil.txt", "x"}};
-    QTest::newRow("hard link to a file outside") << Entries{{'h', "evil.txt", "../sentinel/precious.txt"}};
+    QTest::newRow("hard link to a file outside, then a write to it")
+        << Entries{{'h', "evil.txt", "../sentinel/precious.txt"}, {'f', "evil.txt", "overwritten"}};
     QTest::newRow("hard link with absolute target") << Entries{{'h', "evil.txt", "/SENTINEL/precious.txt"}};
     QTest::newRow("hard link through a symlink")
         << Entries{{'d', "real/"}, {'f', "real/f.txt", "x"}, {'l', "alias", "real"}, {'h', "copy.txt", "alias/f.txt"}};
+    QTest::newRow("folder, then a file of the same name") << Entries{{'d', "twice/"}, {'f', "twice", "x"}};
     QTest::newRow("path too long") << Entries{{'f', QByteArray(40, 'd').append('/').repeated(110) + "evil.txt", "x"}};
     QTest::newRow("character device") << Entries{{'c', "null"}};
     QTest::newRow("block device") << Entries{{'b', "loop0"}};

@@ -11,6 +11,8 @@
 
 #include <functional>
 
+namespace Core { class FutureProgress; }
+
 QT_BEGIN_NAMESPACE
 class QMainWindow;
 class QWidget;
@@ -44,8 +46,13 @@ struct UnarchiverLimits
 CORE_EXPORT void setUnarchiverLimits(const UnarchiverLimits &limits);
 CORE_EXPORT UnarchiverLimits unarchiverLimits();
 
+// Told of every task given to the ProgressManager, as it is added (the IDE shows them in its
+// status bar). The task is the manager's; it goes some time after its future has finished.
+using ProgressTaskObserver = std::function<void(Core::FutureProgress *task)>;
+CORE_EXPORT void setProgressTaskObserver(const ProgressTaskObserver &observer);
+
 // Back to the defaults: settings synced and dropped (pointers to them become invalid), no main
-// window, no options dialog provider, default resource path and unarchiver limits. Options pages
+// window, no options dialog provider, no progress task observer, default resource path and unarchiver limits. Options pages
 // stay with their owners.
 CORE_EXPORT void reset();
 

@@ -75,6 +75,11 @@ void setUnarchiverLimits(const UnarchiverLimits &limits)
     hostState().unarchiverLimits = limits;
 }
 
+void setProgressTaskObserver(const ProgressTaskObserver &observer)
+{
+    hostState().progressTaskObserver = observer;
+}
+
 UnarchiverLimits unarchiverLimits()
 {
     return hostState().unarchiverLimits;
@@ -90,6 +95,7 @@ void reset()
     state.mainWindow = nullptr;
     state.optionsDialogProvider = {};
     state.unarchiverLimits = {};
+    state.progressTaskObserver = {};
 }
 
 } // namespace HostStandIn

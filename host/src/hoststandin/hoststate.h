@@ -21,6 +21,7 @@ struct HostState
     QPointer<QMainWindow> mainWindow;
     OptionsDialogProvider optionsDialogProvider;
     UnarchiverLimits unarchiverLimits;
+    ProgressTaskObserver progressTaskObserver;
 };
 
 HostState &hostState();
