@@ -1,6 +1,7 @@
 #include "downloadservice.h"
 
 #include "folderremoval.h"
+#include "heaptrim.h"
 #include "manifestwriter.h"
 #include "projectinspection.h"
 
@@ -191,6 +192,9 @@ DownloadService::DownloadService(QObject *parent)
         &m_restartTimer, &QTimer::timeout, &m_restartTimer, [this] { checkRepositories(); },
         Qt::DirectConnection);
     m_restartTimer.start(restartInterval(m_settings.serviceRestartTimeoutSeconds));
+
+    // Queued: what the last installation released on its way out is free by then.
+    connect(&m_progress, &InstallationProgress::allEnded, this, &trimHeap, Qt::QueuedConnection);
 }
 
 DownloadService::~DownloadService()
@@ -582,6 +586,9 @@ bool DownloadService::writeManifest(const QString &repositoryName,
     } else {
         qCDebug(serviceLog) << "Repository contains no image for example:" << nameOf(example);
     }
+    // The icon is on disk now; the record is shared for the life of the IDE and need not hold
+    // every image it ever downloaded.
+    example->setImage({});
     if (fields.imageUrl.isEmpty())
         fields.imageUrl = findIcon(folder);
 

@@ -68,11 +68,14 @@ void InstallationProgress::finish(const Repository *repository, const QString &p
     if (it->remaining.isEmpty()) {
         end(*it);
         m_batches.erase(it);
+        if (m_batches.empty())
+            emit allEnded();
     }
 }
 
 void InstallationProgress::abandon(const Repository *repository)
 {
+    bool ended = false;
     for (auto it = m_batches.begin(); it != m_batches.end();) {
         if (it->repository != repository) {
             ++it;
@@ -83,7 +86,10 @@ void InstallationProgress::abandon(const Repository *repository)
         report(*it);
         end(*it);
         it = m_batches.erase(it);
+        ended = true;
     }
+    if (ended && m_batches.empty())
+        emit allEnded();
 }
 
 std::list<InstallationProgress::Batch>::iterator

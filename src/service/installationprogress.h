@@ -34,6 +34,10 @@ public:
     // The repository's running batches end as failed: their downloads will not report back.
     void abandon(const Repository *repository);
 
+signals:
+    // The last running batch has ended.
+    void allEnded();
+
 private:
     struct Batch
     {

@@ -359,11 +359,14 @@ void tst_DownloadService::endToEnd()
              "It is not the part of the example.");
     QVERIFY(!QFile::exists(examplePath("qmlapp", "example-icon.png")));
 
-    // Once unpacked, the archives are no longer held in memory.
+    // Once installed, neither the archives nor the images are held in memory.
     const Repository::Examples examples = run.service.examples(repositoryName);
     QCOMPARE(examples.size(), 5);
-    for (const Repository::ExamplePtr &example : examples)
+    for (const Repository::ExamplePtr &example : examples) {
         QVERIFY(example->data().isEmpty());
+        QVERIFY(example->image().isNull());
+        QVERIFY(example->imageFile().isEmpty());
+    }
 }
 
 // Registration keeps one folder per example: an update replaces the older folder and its own

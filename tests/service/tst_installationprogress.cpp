@@ -1,0 +1,82 @@
+#include "repositories/repository.h"
+#include "service/installationprogress.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace Tidepool::Internal;
+
+// When the service hears that every running batch has ended: once, after the last one, however
+// it ended.
+class tst_InstallationProgress : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void allEnded_data();
+    void allEnded();
+};
+
+void tst_InstallationProgress::allEnded_data()
+{
+    // Each step is "start REPO PATH...", "finish REPO PATH [failed]" or "abandon REPO"; after
+    // each step, the number of allEnded() signals so far.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QList<int>>("counts");
+
+    QTest::newRow("one batch, after its last example")
+        << QStringList{"start a p q", "finish a p", "finish a q"} << QList<int>{0, 0, 1};
+    QTest::newRow("a failed example ends it too")
+        << QStringList{"start a p", "finish a p failed"} << QList<int>{0, 1};
+    QTest::newRow("two batches, after the second")
+        << QStringList{"start a p", "start b q", "finish a p", "finish b q"}
+        << QList<int>{0, 0, 0, 1};
+    QTest::newRow("two batches of one repository")
+        << QStringList{"start a p", "start a q", "finish a q", "finish a p"}
+        << QList<int>{0, 0, 0, 1};
+    QTest::newRow("abandoned while another runs")
+        << QStringList{"start a p q", "start b r", "abandon a", "finish b r"}
+        << QList<int>{0, 0, 0, 1};
+    QTest::newRow("the last one abandoned")
+        << QStringList{"start a p q", "abandon a"} << QList<int>{0, 1};
+    QTest::newRow("nothing to abandon") << QStringList{"abandon a"} << QList<int>{0};
+    QTest::newRow("an example of no batch")
+        << QStringList{"start a p", "finish a x", "finish b p"} << QList<int>{0, 0, 0};
+    QTest::newRow("an empty batch starts nothing")
+        << QStringList{"start a", "finish a p", "abandon a"} << QList<int>{0, 0, 0};
+    QTest::newRow("again for the next batch")
+        << QStringList{"start a p", "finish a p", "start a q", "finish a q"}
+        << QList<int>{0, 1, 1, 2};
+}
+
+void tst_InstallationProgress::allEnded()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QList<int>, counts);
+
+    // Addresses that make no requests: the progress only tells repositories apart.
+    Repository a(QUrl(QStringLiteral("file:///a")), nullptr);
+    Repository b(QUrl(QStringLiteral("file:///b")), nullptr);
+    const QMap<QString, const Repository *> repositories{{"a", &a}, {"b", &b}};
+
+    InstallationProgress progress;
+    QSignalSpy ended(&progress, &InstallationProgress::allEnded);
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        QStringList words = steps.at(i).split(' ');
+        const QString verb = words.takeFirst();
+        const Repository *repository = repositories.value(words.takeFirst());
+        if (verb == "start")
+            progress.start(repository, QStringLiteral("Repo"), words);
+        else if (verb == "finish")
+            progress.finish(repository, words.first(), words.value(1) != "failed");
+        else
+            progress.abandon(repository);
+        QVERIFY2(ended.size() == counts.at(i), qPrintable(QStringLiteral("after \"%1\": %2")
+                                                               .arg(steps.at(i))
+                                                               .arg(ended.size())));
+    }
+}
+
+QTEST_MAIN(tst_InstallationProgress)
+
+#include "tst_installationprogress.moc"
