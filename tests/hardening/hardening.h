@@ -25,12 +25,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QXmlStreamReader>
 
 #include <archive.h>
 #include <archive_entry.h>
 
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <functional>
 #include <memory>
@@ -43,7 +43,7 @@ using namespace Tidepool::Internal;
 // is empty and size > 0, so that large files need not be held in memory.
 struct TarEntry
 {
-    enum Type { File, Dir, Symlink, Hardlink, CharDevice, BlockDevice, Fifo };
+    enum Type { File, Symlink };
     Type type = File;
     QByteArray path;
     QByteArray data; // file content, or a link's target
@@ -55,9 +55,6 @@ struct TarEntry
     static TarEntry zeros(const QByteArray &path, qint64 size) { return {File, path, {}, size, 0}; }
     static TarEntry symlink(const QByteArray &path, const QByteArray &target)
     { return {Symlink, path, target, -1, 0}; }
-    static TarEntry hardlink(const QByteArray &path, const QByteArray &target)
-    { return {Hardlink, path, target, -1, 0}; }
-    static TarEntry special(Type type, const QByteArray &path) { return {type, path, {}, -1, 0}; }
 };
 
 // Writes a gzip-compressed tar, streaming into memory; entries are produced one at a time by
@@ -97,28 +94,9 @@ inline QByteArray tarGz(const std::function<bool(TarEntry &)> &next, bool rawNam
             archive_entry_set_filetype(entry, AE_IFREG);
             archive_entry_set_size(entry, size);
             break;
-        case TarEntry::Dir:
-            archive_entry_set_filetype(entry, AE_IFDIR);
-            archive_entry_set_perm(entry, 0755);
-            break;
         case TarEntry::Symlink:
             archive_entry_set_filetype(entry, AE_IFLNK);
             archive_entry_copy_symlink(entry, item.data.constData());
-            break;
-        case TarEntry::Hardlink:
-            archive_entry_set_filetype(entry, AE_IFREG);
-            archive_entry_copy_hardlink(entry, item.data.constData());
-            break;
-        case TarEntry::CharDevice:
-            archive_entry_set_filetype(entry, AE_IFCHR);
-            archive_entry_set_rdev(entry, makedev(1, 3)); // /dev/null
-            break;
-        case TarEntry::BlockDevice:
-            archive_entry_set_filetype(entry, AE_IFBLK);
-            archive_entry_set_rdev(entry, makedev(7, 0));
-            break;
-        case TarEntry::Fifo:
-            archive_entry_set_filetype(entry, AE_IFIFO);
             break;
         }
         archive_write_header(writer, entry);
@@ -208,6 +186,17 @@ inline QString readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+inline bool isWellFormedXml(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QXmlStreamReader reader(&file);
+    while (!reader.atEnd())
+        reader.readNext();
+    return !reader.hasError();
 }
 
 inline QStringList texts(const QSignalSpy &spy)
