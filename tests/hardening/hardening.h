@@ -188,6 +188,21 @@ inline QString readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+// Writes a file, creating its folder.
+inline bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
+           && file.write(content) == content.size();
+}
+
+// What an installed example holds as far as the service and the page can tell.
+inline bool installStubManifest(const QString &exampleFolder)
+{
+    return writeFile(exampleFolder + QStringLiteral("/examples-manifest.xml"),
+                     "<instructionals module=\"x\"><examples/></instructionals>\n");
+}
+
 inline bool isWellFormedXml(const QString &path)
 {
     QFile file(path);
