@@ -7,6 +7,7 @@
 #include "plugin/settings.h"
 #include "service/downloadservice.h"
 #include "service/folderremoval.h"
+#include "testfiles.h"
 #include "testimage.h"
 
 #include <gitlabserver.h>
@@ -132,19 +133,8 @@ inline QByteArray tarGz(const QList<TarEntry> &entries, bool rawNames = false)
         rawNames);
 }
 
+using namespace TestFiles;
 using TestImage::png;
-
-// Every file and folder below root, relative to it, hidden ones included; links not followed.
-inline QStringList tree(const QString &root)
-{
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        entries << QDir(root).relativeFilePath(it.next());
-    entries.sort();
-    return entries;
-}
 
 // Bytes of disk the tree below root occupies (allocated blocks, so sparse files count as what
 // they really take), and the number of entries in it.
@@ -180,20 +170,6 @@ inline qint64 peakResidentBytes()
             return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
     }
     return -1;
-}
-
-inline QString readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-// Writes a file, creating its folder.
-inline bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
-           && file.write(content) == content.size();
 }
 
 // What an installed example holds as far as the service and the page can tell.
