@@ -1,3 +1,5 @@
+#include "testfiles.h"
+
 #include <gitlabserver.h>
 
 #include <QImage>
@@ -9,6 +11,7 @@
 #include <QtTest>
 
 using namespace LocalGitLab;
+using TestFiles::readFile;
 
 Q_DECLARE_METATYPE(LocalGitLab::Route)
 Q_DECLARE_METATYPE(LocalGitLab::Fault)
@@ -148,12 +151,10 @@ void tst_EndToEnd::demoCatalogueInstalledAndListed()
     QVERIFY2(run.summary.contains("1 of 1 repositories reached"), qPrintable(run.summary));
     for (const QString &image : run.column(3))
         QVERIFY2(!QImage(folder(demoName) + '/' + image).isNull(), qPrintable(image));
-    QFile clock(folder(demoName) + "/analog-clock/examples-manifest.xml");
-    QVERIFY(clock.open(QIODevice::ReadOnly));
-    QVERIFY(clock.readAll().contains("<fileToOpen>/qml/Main.qml</fileToOpen>"));
-    QFile hello(folder(demoName) + "/hello-qmake/examples-manifest.xml");
-    QVERIFY(hello.open(QIODevice::ReadOnly));
-    QVERIFY(hello.readAll().contains("<fileToOpen>/main.cpp</fileToOpen>"));
+    QVERIFY(readFile(folder(demoName) + "/analog-clock/examples-manifest.xml")
+                .contains("<fileToOpen>/qml/Main.qml</fileToOpen>"));
+    QVERIFY(readFile(folder(demoName) + "/hello-qmake/examples-manifest.xml")
+                .contains("<fileToOpen>/main.cpp</fileToOpen>"));
     QCOMPARE(m_server->requestCount(Route::Archive), 4);
     // Quiescence is detected, not waited out.
     QVERIFY2(run.milliseconds < 30000, run.describe());
@@ -189,9 +190,7 @@ void tst_EndToEnd::secondRunUpdatesOnlyTheChangedExample()
     QCOMPARE(second.column(5), QStringList({"unchanged", "updated", "unchanged", "unchanged"}));
     QCOMPARE(second.tasks, QStringList("Installing examples from Veyra Examples: 1 of 1 examples done"));
     QCOMPARE(m_server->requestCount(Route::Archive), 5);
-    QFile main(folder(demoName) + "/hello-qmake/main.cpp");
-    QVERIFY(main.open(QIODevice::ReadOnly));
-    QCOMPARE(main.readAll(), QByteArray("int main() {}\n"));
+    QCOMPARE(readFile(folder(demoName) + "/hello-qmake/main.cpp"), "int main() {}\n");
     // The update replaced the folder instead of adding a second copy.
     QCOMPARE(QDir(folder(demoName)).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
              QStringList({"analog-clock", "hello-qmake", "notes", "sensor-gauge"}));

@@ -1,5 +1,7 @@
 #include <welcomeexamplesview.h>
 
+#include "testfiles.h"
+
 #include <coreplugin/icore.h>
 #include <hoststandin/hostsetup.h>
 
@@ -8,6 +10,7 @@
 #include <QtTest>
 
 using namespace Shell;
+using TestFiles::writeFile;
 
 class tst_WelcomeExamplesView : public QObject
 {
@@ -18,13 +21,6 @@ private slots:
     void readingRules_data();
     void readingRules();
 };
-
-static bool write(const QString &path, const QByteArray &content = {})
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 
 void tst_WelcomeExamplesView::readingRules_data()
 {
@@ -61,9 +57,9 @@ void tst_WelcomeExamplesView::readingRules()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     for (const char *file : {"app.pro", "main.cpp", "qml/Main.qml"})
-        QVERIFY(write(dir.filePath(folder + '/' + file)));
-    QVERIFY(write(dir.filePath("set/main.cpp")));
-    QVERIFY(write(dir.filePath(folder + "/examples-manifest.xml"),
+        QVERIFY(writeFile(dir.filePath(folder + '/' + file)));
+    QVERIFY(writeFile(dir.filePath("set/main.cpp")));
+    QVERIFY(writeFile(dir.filePath(folder + "/examples-manifest.xml"),
                   QString("<instructionals><examples><example name=\"App\" %1><fileToOpen>%2</fileToOpen>"
                           "</example></examples></instructionals>")
                       .arg(attributes, fileToOpen).toUtf8()));

@@ -7,6 +7,7 @@
 #include "plugin/settings.h"
 #include "service/downloadservice.h"
 #include "service/folderremoval.h"
+#include "testfiles.h"
 #include "testimage.h"
 
 #include <gitlabserver.h>
@@ -25,12 +26,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QXmlStreamReader>
 
 #include <archive.h>
 #include <archive_entry.h>
 
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <functional>
 #include <memory>
@@ -43,7 +44,7 @@ using namespace Tidepool::Internal;
 // is empty and size > 0, so that large files need not be held in memory.
 struct TarEntry
 {
-    enum Type { File, Dir, Symlink, Hardlink, CharDevice, BlockDevice, Fifo };
+    enum Type { File, Symlink };
     Type type = File;
     QByteArray path;
     QByteArray data; // file content, or a link's target
@@ -55,9 +56,6 @@ struct TarEntry
     static TarEntry zeros(const QByteArray &path, qint64 size) { return {File, path, {}, size, 0}; }
     static TarEntry symlink(const QByteArray &path, const QByteArray &target)
     { return {Symlink, path, target, -1, 0}; }
-    static TarEntry hardlink(const QByteArray &path, const QByteArray &target)
-    { return {Hardlink, path, target, -1, 0}; }
-    static TarEntry special(Type type, const QByteArray &path) { return {type, path, {}, -1, 0}; }
 };
 
 // Writes a gzip-compressed tar, streaming into memory; entries are produced one at a time by
@@ -97,28 +95,9 @@ inline QByteArray tarGz(const std::function<bool(TarEntry &)> &next, bool rawNam
             archive_entry_set_filetype(entry, AE_IFREG);
             archive_entry_set_size(entry, size);
             break;
-        case TarEntry::Dir:
-            archive_entry_set_filetype(entry, AE_IFDIR);
-            archive_entry_set_perm(entry, 0755);
-            break;
         case TarEntry::Symlink:
             archive_entry_set_filetype(entry, AE_IFLNK);
             archive_entry_copy_symlink(entry, item.data.constData());
-            break;
-        case TarEntry::Hardlink:
-            archive_entry_set_filetype(entry, AE_IFREG);
-            archive_entry_copy_hardlink(entry, item.data.constData());
-            break;
-        case TarEntry::CharDevice:
-            archive_entry_set_filetype(entry, AE_IFCHR);
-            archive_entry_set_rdev(entry, makedev(1, 3)); // /dev/null
-            break;
-        case TarEntry::BlockDevice:
-            archive_entry_set_filetype(entry, AE_IFBLK);
-            archive_entry_set_rdev(entry, makedev(7, 0));
-            break;
-        case TarEntry::Fifo:
-            archive_entry_set_filetype(entry, AE_IFIFO);
             break;
         }
         archive_write_header(writer, entry);
@@ -154,19 +133,8 @@ inline QByteArray tarGz(const QList<TarEntry> &entries, bool rawNames = false)
         rawNames);
 }
 
+using namespace TestFiles;
 using TestImage::png;
-
-// Every file and folder below root, relative to it, hidden ones included; links not followed.
-inline QStringList tree(const QString &root)
-{
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        entries << QDir(root).relativeFilePath(it.next());
-    entries.sort();
-    return entries;
-}
 
 // Bytes of disk the tree below root occupies (allocated blocks, so sparse files count as what
 // they really take), and the number of entries in it.
@@ -204,10 +172,22 @@ inline qint64 peakResidentBytes()
     return -1;
 }
 
-inline QString readFile(const QString &path)
+// What an installed example holds as far as the service and the page can tell.
+inline bool installStubManifest(const QString &exampleFolder)
+{
+    return writeFile(exampleFolder + QStringLiteral("/examples-manifest.xml"),
+                     "<instructionals module=\"x\"><examples/></instructionals>\n");
+}
+
+inline bool isWellFormedXml(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QXmlStreamReader reader(&file);
+    while (!reader.atEnd())
+        reader.readNext();
+    return !reader.hasError();
 }
 
 inline QStringList texts(const QSignalSpy &spy)

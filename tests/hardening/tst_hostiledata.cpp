@@ -122,22 +122,12 @@ void tst_HostileData::hostileRecord_data()
     row("plain record", r, "demo-main", Expect::Installed);
 
     r = Record();
-    r.path = "a/b";
-    row("path with a separator", r, "a", Expect::NotInstalled);
-    r.path = "a\\\\b";
-    row("path with a backslash", r, "a", Expect::NotInstalled);
     r.path = "..";
     row("path ..", r, "..", Expect::NotInstalled);
-    r.path = ".";
-    row("path .", r, "demo-main", Expect::NotInstalled);
-    r.path = "";
-    row("empty path", r, "demo-main", Expect::NotInstalled);
     r.path = "../Hardening Examples";
     row("path climbing to the repository folder", r, "demo-main", Expect::NotInstalled);
     r.path = "a\\u0000b";
     row("path with a NUL", r, "a", Expect::NotInstalled);
-    r.path = "line\\nbreak";
-    row("path with a line break", r, "line", Expect::NotInstalled);
     r.path = QByteArray(1000, 'x');
     row("path of 1000 characters", r, QByteArray(1000, 'x') + "-main", Expect::NotInstalled);
     r.path = "kee";
@@ -150,12 +140,6 @@ void tst_HostileData::hostileRecord_data()
     row("path with a division slash", r, "\xe2\x88\x95" "evil-main", Expect::Installed,
         QStringLiteral("∕evil"));
 
-    r = Record();
-    r.name = "<b>Tom & \\\"Jerry\\\"</b> <!-- x -->";
-    r.description = "<![CDATA[ a ]]> b <c/> &amp; ]]>";
-    row("markup and ]]> in name and description", r, "demo-main", Expect::Installed,
-        QStringLiteral("demo"), QStringLiteral("<b>Tom & \"Jerry\"</b> <!-- x -->"),
-        QStringLiteral("<![CDATA[ a ]]> b <c/> &amp; ]]>"));
     r = Record();
     r.name = "bell\\u0007\\u0001\\u001f";
     r.description = "tab\\tcr\\rnul\\u0000 \\ufffe\\ud800 end";
@@ -210,17 +194,9 @@ void tst_HostileData::hostileRecord()
     // What must survive: an installed example, a folder beside the repository folder, and the
     // repository folder itself.
     const QString keep = m_fixture.exampleFolder(QStringLiteral("keep"));
-    QVERIFY(QDir().mkpath(keep));
-    QFile keepManifest(keep + QStringLiteral("/examples-manifest.xml"));
-    QVERIFY(keepManifest.open(QIODevice::WriteOnly));
-    keepManifest.write("<instructionals module=\"x\"><examples/></instructionals>\n");
-    keepManifest.close();
+    QVERIFY(installStubManifest(keep));
     const QString beside = m_fixture.dataRoot + QStringLiteral("/beside");
-    QVERIFY(QDir().mkpath(beside));
-    QFile besideFile(beside + QStringLiteral("/file.txt"));
-    QVERIFY(besideFile.open(QIODevice::WriteOnly));
-    besideFile.write("keep");
-    besideFile.close();
+    QVERIFY(writeFile(beside + QStringLiteral("/file.txt"), "keep"));
     const QStringList keepBefore = tree(keep);
 
     QByteArray projects = "[";

@@ -10,7 +10,6 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QThreadPool>
-#include <QXmlStreamReader>
 
 using namespace Hardening;
 
@@ -159,10 +158,6 @@ void tst_ServerFaults::fault_data()
         << Route::Archive << Fault::reset() << none << QStringLiteral("^Network error: .+") << Copy::Kept;
     QTest::newRow("archive: 500") << Route::Archive << Fault::httpStatus(500) << none
                                   << replied.arg("Internal Server Error") << Copy::Kept;
-    QTest::newRow("archive: 502") << Route::Archive << Fault::httpStatus(502) << none
-                                  << replied.arg("Bad Gateway") << Copy::Kept;
-    QTest::newRow("archive: 503") << Route::Archive << Fault::httpStatus(503) << none
-                                  << replied.arg("Service Unavailable") << Copy::Kept;
     QTest::newRow("archive: 429 with Retry-After")
         << Route::Archive << Fault::httpStatus(429, 30) << none
         << replied.arg("Too Many Requests") << Copy::Kept;
@@ -189,9 +184,6 @@ void tst_ServerFaults::fault_data()
     QTest::newRow("avatar: HTML login page with 200")
         << Route::Avatar << Fault::html() << none << QStringLiteral("^Unpacking example: .+")
         << Copy::Replaced;
-    QTest::newRow("avatar: hang before headers")
-        << Route::Avatar << Fault::hangBeforeHeaders() << none
-        << QStringLiteral("^Unable to download image: .+") << Copy::Replaced;
     QTest::newRow("avatar: 1 byte per second")
         << Route::Avatar << Fault::slowBody(1) << none
         << QStringLiteral("^Unable to download image: .+") << Copy::Replaced;
@@ -259,12 +251,7 @@ void tst_ServerFaults::fault()
         // reads back.
         QVERIFY(m_fixture.isInstalled(QStringLiteral("demo")));
         QVERIFY(!QFile::exists(demoFolder + QStringLiteral("/example-icon.png")));
-        QFile file(manifest);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QXmlStreamReader reader(&file);
-        while (!reader.atEnd())
-            reader.readNext();
-        QVERIFY(!reader.hasError());
+        QVERIFY(isWellFormedXml(manifest));
     }
     QCOMPARE(m_fixture.strayEntries(), QStringList());
 

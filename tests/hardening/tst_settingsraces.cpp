@@ -69,10 +69,7 @@ void tst_SettingsRaces::prepare()
     m_fixture.reset();
     for (const QString &path : {QStringLiteral("alpha"), QStringLiteral("beta")})
         QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project(path)));
-    QVERIFY(QDir().mkpath(m_fixture.exampleFolder(QStringLiteral("beta"))));
-    QFile manifest(m_fixture.exampleFolder(QStringLiteral("beta")) + "/examples-manifest.xml");
-    QVERIFY(manifest.open(QIODevice::WriteOnly));
-    QVERIFY(manifest.write("<instructionals module=\"x\"><examples/></instructionals>\n") > 0);
+    QVERIFY(installStubManifest(m_fixture.exampleFolder(QStringLiteral("beta"))));
 }
 
 void tst_SettingsRaces::editPage(OptionsWidget &page)

@@ -1,6 +1,7 @@
 #include "service/downloadservice.h"
 
 #include "manifestreader.h"
+#include "testfiles.h"
 #include "testimage.h"
 
 #include "plugin/settings.h"
@@ -15,7 +16,6 @@
 #include <hoststandin/hostsetup.h>
 
 #include <QBuffer>
-#include <QDirIterator>
 #include <QImage>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -30,6 +30,7 @@
 #include <climits>
 
 using namespace Tidepool::Internal;
+using namespace TestFiles;
 using LocalGitLab::ProjectData;
 
 namespace {
@@ -74,24 +75,6 @@ ProjectData project(const QString &path, const QDateTime &lastActivity = {})
     result.files = {{QStringLiteral("CMakeLists.txt"), "project(example)\n"},
                     {QStringLiteral("src/main.cpp"), "int main(int argc, char *argv[]) {}\n"}};
     return result;
-}
-
-QString readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-// Every file and folder below root, as sorted relative paths, hidden ones included.
-QStringList tree(const QString &root)
-{
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        entries << QDir(root).relativeFilePath(it.next());
-    entries.sort();
-    return entries;
 }
 
 QString examplePath(const QString &path, const QString &file = {})
