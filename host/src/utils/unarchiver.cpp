@@ -5,8 +5,8 @@
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
-#include <QPointer>
 #include <QMutex>
+#include <QPointer>
 #include <QRunnable>
 #include <QThreadPool>
 #include <QWaitCondition>
