@@ -97,13 +97,6 @@ void addPending(const QString &repositoryName, const QSet<QString> &paths)
         writePending(repositoryName, pending | paths);
 }
 
-void removePending(const QString &repositoryName, const QString &path)
-{
-    QSet<QString> pending = readPending(repositoryName);
-    if (pending.remove(path))
-        writePending(repositoryName, pending);
-}
-
 bool hasManifest(const QString &folder)
 {
     return QFileInfo::exists(folder + QDir::separator() + QLatin1String(manifestFileName));
@@ -193,6 +186,14 @@ DownloadService::DownloadService(QObject *parent)
         Qt::DirectConnection);
     m_restartTimer.start(restartInterval(m_settings.serviceRestartTimeoutSeconds));
 
+    // Ended installations leave the pending record in one go, a moment after the last one or
+    // when every batch has ended: replacing the file after each example kept the GUI thread
+    // waiting on the disk while the unpacking writes. Should the IDE die before, the next start
+    // only installs those examples once more.
+    m_pendingTimer.setSingleShot(true);
+    m_pendingTimer.setInterval(1000);
+    connect(&m_pendingTimer, &QTimer::timeout, this, &DownloadService::flushPending);
+    connect(&m_progress, &InstallationProgress::allEnded, this, &DownloadService::flushPending);
     // Queued: what the last installation released on its way out is free by then.
     connect(&m_progress, &InstallationProgress::allEnded, this, &trimHeap, Qt::QueuedConnection);
 }
@@ -209,6 +210,25 @@ DownloadService::~DownloadService()
         if (!archive.isEmpty())
             QFile::remove(archive);
     }
+    flushPending();
+}
+
+void DownloadService::finishPending(const QString &repositoryName, const QString &path)
+{
+    m_endedPending[repositoryName].insert(path);
+    if (!m_pendingTimer.isActive())
+        m_pendingTimer.start();
+}
+
+void DownloadService::flushPending()
+{
+    m_pendingTimer.stop();
+    for (auto it = m_endedPending.cbegin(); it != m_endedPending.cend(); ++it) {
+        const QSet<QString> pending = readPending(it.key());
+        if (pending.intersects(it.value()))
+            writePending(it.key(), pending - it.value());
+    }
+    m_endedPending.clear();
 }
 
 Repository::Examples DownloadService::examples(const QString &repositoryName) const
@@ -225,6 +245,7 @@ void DownloadService::download(const QString &repositoryName, const QSet<QString
                       .arg(repositoryName));
         return;
     }
+    flushPending();
     addPending(repositoryName, paths);
     startDownload(repository.get(), repositoryName, paths);
 }
@@ -267,6 +288,7 @@ void DownloadService::onFetched()
     QSet<QString> resumed;
     if (!name.isEmpty()) {
         const QSet<QString> removed = storedRemovedExamples(url);
+        flushPending();
         const QSet<QString> pending = readPending(name);
         for (const Repository::ExamplePtr &example : repository->examples()) {
             const QString path = pathOf(example);
@@ -334,6 +356,7 @@ void DownloadService::onFetched()
 
     // Recorded as pending before the day's check is: a crash in between must not leave examples
     // that no later start installs.
+    flushPending();
     addPending(name, paths);
     m_settings.saveUpdatesCheckedDate(Core::ICore::settings(), name, today);
     startDownload(repository, name, paths);
@@ -370,7 +393,7 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
     }
 
     if (m_progress.isCanceled(repository, path)) {
-        removePending(name, path);
+        finishPending(name, path);
         m_progress.finish(repository, path, false);
         setStatus(tr("Skip saving example %1 - the installation was canceled").arg(example->name()));
         return;
@@ -395,7 +418,7 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
     const Utils::FilePath archive = Utils::FilePath::fromString(archiveFile.fileName());
     const auto sourceAndCommand = Utils::Unarchiver::sourceAndCommand(archive);
     if (!sourceAndCommand) {
-        removePending(name, path);
+        finishPending(name, path);
         m_progress.finish(repository, path, false);
         setStatus(tr("Downloaded file is not an archive"));
         return;
@@ -415,11 +438,11 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
                 bool installed = false;
                 if (result != Tasking::DoneResult::Success) {
                     removeUnregisteredCopies(name, path);
-                    removePending(name, path);
+                    finishPending(name, path);
                     setStatus(tr("There was an error while unarchiving"));
                 } else {
                     installed = registerExample(name, example);
-                    removePending(name, path);
+                    finishPending(name, path);
                 }
                 m_progress.finish(repository, path, installed);
                 unarchiver->deleteLater();

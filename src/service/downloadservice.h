@@ -5,6 +5,7 @@
 #include "plugin/settings.h"
 #include "repositories/repository.h"
 
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QSharedPointer>
@@ -51,9 +52,15 @@ private:
     void removeUnregisteredCopies(const QString &repositoryName, const QString &path);
     bool writeManifest(const QString &repositoryName, const Repository::ExamplePtr &example);
     void notifyInstalled();
+    // The example's installation has ended, one way or the other: it leaves the pending record
+    // with the next flush.
+    void finishPending(const QString &repositoryName, const QString &path);
+    void flushPending();
 
     Settings m_settings;
     QTimer m_restartTimer;
+    QTimer m_pendingTimer;
+    QHash<QString, QSet<QString>> m_endedPending;   // by repository name
     QList<QSharedPointer<Repository>> m_repositories;
     InstallationProgress m_progress;
 };
