@@ -49,10 +49,11 @@ void InstallationProgress::start(const Repository *repository, const QString &re
 
 bool InstallationProgress::isCanceled(const Repository *repository, const QString &path) const
 {
-    return std::any_of(m_batches.cbegin(), m_batches.cend(), [&](const Batch &batch) {
-        return batch.repository == repository && batch.remaining.contains(path)
-               && batch.future.isCanceled();
+    // The batch that the example's next download counts for, as in finish().
+    const auto it = std::find_if(m_batches.cbegin(), m_batches.cend(), [&](const Batch &batch) {
+        return batch.repository == repository && batch.remaining.contains(path);
     });
+    return it != m_batches.cend() && it->future.isCanceled();
 }
 
 void InstallationProgress::finish(const Repository *repository, const QString &path,

@@ -1,6 +1,9 @@
 #include "repositories/repository.h"
 #include "service/installationprogress.h"
 
+#include <coreplugin/progressmanager/futureprogress.h>
+#include <hoststandin/hostsetup.h>
+
 #include <QSignalSpy>
 #include <QTest>
 
@@ -15,6 +18,7 @@ class tst_InstallationProgress : public QObject
 private slots:
     void allEnded_data();
     void allEnded();
+    void cancelCountsForTheBatchOfTheNextDownload();
 };
 
 void tst_InstallationProgress::allEnded_data()
@@ -75,6 +79,25 @@ void tst_InstallationProgress::allEnded()
                                                                .arg(steps.at(i))
                                                                .arg(ended.size())));
     }
+}
+
+// An example asked for twice is in two batches; its first download counts for the older one,
+// and only that batch's cancel may stop it.
+void tst_InstallationProgress::cancelCountsForTheBatchOfTheNextDownload()
+{
+    Repository a(QUrl(QStringLiteral("file:///a")), nullptr);
+    QList<Core::FutureProgress *> tasks;
+    HostStandIn::setProgressTaskObserver([&tasks](Core::FutureProgress *task) { tasks.append(task); });
+    InstallationProgress progress;
+    progress.start(&a, QStringLiteral("Repo"), {QStringLiteral("p")});
+    progress.start(&a, QStringLiteral("Repo"), {QStringLiteral("p")});
+    HostStandIn::setProgressTaskObserver({});
+    QCOMPARE(tasks.size(), 2);
+
+    tasks.at(1)->future().cancel();
+    QVERIFY(!progress.isCanceled(&a, QStringLiteral("p")));
+    progress.finish(&a, QStringLiteral("p"), true);
+    QVERIFY(progress.isCanceled(&a, QStringLiteral("p")));
 }
 
 QTEST_MAIN(tst_InstallationProgress)
