@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -58,6 +59,9 @@ QString classNameOf(const QObject *object)
 // a line, in a hidden file of the repository folder. It outlives a crash of the IDE: the next
 // start picks the installations up again, although the day's check is already recorded.
 constexpr char pendingFileName[] = ".tidepool-pending";
+
+// Where a downloaded archive waits to be unpacked: <temporary folder>/<path>-XXXXXX<suffix>.
+const QString temporaryArchiveSuffix = QStringLiteral(".tar.gz");
 
 QString pendingFile(const QString &repositoryName)
 {
@@ -133,6 +137,22 @@ void recoverInterruptedInstallations(const QString &repositoryName)
         const QString copy = examplePath(repositoryName, name);
         if (unpackedCopy && !hasManifest(copy))
             removeFolder(copy);
+    }
+
+    // The downloaded archives that were waiting to be unpacked, in the temporary folder.
+    const QDir temp(QDir::tempPath());
+    const QStringList archives = temp.entryList({QStringLiteral("*%1").arg(temporaryArchiveSuffix)},
+                                                QDir::Files | QDir::Hidden);
+    for (const QString &path : pending) {
+        const QRegularExpression leftover(
+            QRegularExpression::anchoredPattern(QRegularExpression::escape(path) + QStringLiteral("-.{6}")
+                                                + QRegularExpression::escape(temporaryArchiveSuffix)));
+        for (const QString &archive : archives) {
+            if (leftover.match(archive).hasMatch()) {
+                qCDebug(serviceLog) << "Removing interrupted download:" << temp.filePath(archive);
+                QFile::remove(temp.filePath(archive));
+            }
+        }
     }
 }
 
@@ -403,7 +423,7 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
 
     QTemporaryFile archiveFile(
         QStringLiteral("%1%2%3-XXXXXX%4")
-            .arg(QDir::tempPath(), QDir::separator(), path, QStringLiteral(".tar.gz")));
+            .arg(QDir::tempPath(), QDir::separator(), path, temporaryArchiveSuffix));
     if (archiveFile.open()) {
         const QByteArray bytes = example->data();
         const bool saved = archiveFile.write(bytes) == bytes.size() && archiveFile.flush();
