@@ -294,12 +294,22 @@ int ShellRunner::finishHeadless(bool settled)
     return code;
 }
 
+QString ShellRunner::workSummary(bool settled) const
+{
+    const int failures = int(m_monitor.failures().size());
+    if (!settled)
+        return tr("The plugins are still busy after %1 s.").arg(m_options.timeoutSeconds);
+    if (failures > 0)
+        return tr("Examples checked, with %n failure(s): %1", nullptr, failures)
+            .arg(m_monitor.failures().constLast());
+    return tr("Examples are up to date.");
+}
+
 int ShellRunner::finishScreenshot(bool settled)
 {
     reportProblems(settled);
     m_window->examplesView()->rescan();
-    m_window->showWorkDone(m_monitor.failures().isEmpty() ? tr("Examples are up to date.")
-                                                          : m_monitor.failures().constLast());
+    m_window->showWorkDone(workSummary(settled));
     QWidget *target = m_window.get();
     std::unique_ptr<PreferencesDialog> preferences;
     if (!m_options.preferencesPage.isEmpty()) {
@@ -395,16 +405,7 @@ int ShellRunner::exec()
         return code;
     }
     m_window->show();
-    waitUntilSettled([this](bool settled) {
-        const int failures = int(m_monitor.failures().size());
-        if (!settled)
-            m_window->showWorkDone(tr("The plugins are still busy after %1 s.").arg(m_options.timeoutSeconds));
-        else if (failures > 0)
-            m_window->showWorkDone(tr("Examples checked, with %n failure(s): %1", nullptr, failures)
-                                       .arg(m_monitor.failures().constLast()));
-        else
-            m_window->showWorkDone(tr("Examples are up to date."));
-    });
+    waitUntilSettled([this](bool settled) { m_window->showWorkDone(workSummary(settled)); });
     return QApplication::exec();
 }
 

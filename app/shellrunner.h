@@ -52,6 +52,8 @@ private:
     void waitUntilSettled(const std::function<void(bool settled)> &done);
     int finishHeadless(bool settled);
     int finishScreenshot(bool settled);
+    // The status bar's text once the wait is over.
+    QString workSummary(bool settled) const;
     int workExitCode(bool settled) const;
     void reportProblems(bool settled) const;
 

@@ -18,6 +18,9 @@ class FutureProgressPrivate
 {
 public:
     QFutureWatcher<void> watcher;
+    // Qt passes at most 25 progress changes a second on to watchers and drops the others; the
+    // bar reads the future's latest value now and then, so it never stays behind for long.
+    QTimer refresh;
     QLabel *title = nullptr;
     QLabel *subtitle = nullptr;
     QProgressBar *bar = nullptr;
@@ -65,6 +68,8 @@ FutureProgress::FutureProgress(QWidget *parent)
             &FutureProgress::updateProgress);
     connect(&d->watcher, &QFutureWatcherBase::progressTextChanged, this,
             &FutureProgress::updateProgress);
+    d->refresh.setInterval(250);
+    connect(&d->refresh, &QTimer::timeout, this, &FutureProgress::updateProgress);
 }
 
 FutureProgress::~FutureProgress() = default;
@@ -122,6 +127,8 @@ void FutureProgress::setFuture(const QFuture<void> &future)
 {
     d->watcher.setFuture(future);
     updateProgress();
+    if (!future.isFinished())
+        d->refresh.start();
 }
 
 QFuture<void> FutureProgress::future() const
@@ -157,6 +164,7 @@ void FutureProgress::setFinished()
     if (d->finished)
         return;
     d->finished = true;
+    d->refresh.stop();
     updateProgress();
     // A task that shows no steps still ends as a full bar.
     if (d->bar->maximum() == 0)
