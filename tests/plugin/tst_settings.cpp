@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QLoggingCategory>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,20 +20,14 @@ private slots:
     void init();
 
     void defaults();
-    void repositoryItems_data();
-    void repositoryItems();
-    void dateItems_data();
-    void dateItems();
+    void listItems_data();
+    void listItems();
     void numbers_data();
     void numbers();
     void roundTrip();
-    void emptyRemovedSetGetsTrailingSeparator();
     void invalidDateWrittenBackEmpty();
-    void loadKeepsDatesWhenKeyMissing();
     void repositoryName();
-    void dateSaveKeepsOtherChanges();
 
-    void dataLocationTemplate();
     void safeFolderNames_data();
     void safeFolderNames();
 
@@ -86,119 +79,104 @@ void tst_Settings::defaults()
     settings.updatesCheckTimeoutDays = 7;
     settings.serviceRestartTimeoutSeconds = 5;
     settings.repositories.insert("x", {});
+    settings.updatesCheckedDate.insert("Demo", QDate(2026, 1, 1));
     settings.load(store().get());
     QCOMPARE(settings.updatesCheckTimeoutDays, 1u);
     QCOMPARE(settings.serviceRestartTimeoutSeconds, 60u);
     QVERIFY(settings.repositories.isEmpty());
+    // No stored dates: the ones already known are kept.
+    QCOMPARE(settings.updatesCheckedDate.value("Demo"), QDate(2026, 1, 1));
 }
 
-void tst_Settings::repositoryItems_data()
+void tst_Settings::listItems_data()
 {
+    QTest::addColumn<QString>("key");
     QTest::addColumn<QStringList>("items");
     QTest::addColumn<QStringList>("names");   // accepted, sorted
     QTest::addColumn<QStringList>("removedOfFirst");
     QTest::addColumn<QStringList>("messages");
 
-    QTest::newRow("two parts") << QStringList{"Demo|https://h/g"} << QStringList{"Demo"}
-                               << QStringList{} << QStringList{};
-    QTest::newRow("trailing separator") << QStringList{"Demo|https://h/g|"} << QStringList{"Demo"}
-                                        << QStringList{""} << QStringList{};
+    const QString repositories = "Repositories";
+    const QString dates = "UpdatesCheckedDate";
+    const QString wrong = "Skipping wrong setting in item: \"%1\"";
+    const QString invalid = "Empty or invalid settings. Check variable: \"Repositories\"";
+    QTest::newRow("two parts") << repositories << QStringList{"Demo|https://h/g"}
+                               << QStringList{"Demo"} << QStringList{} << QStringList{};
+    QTest::newRow("trailing separator") << repositories << QStringList{"Demo|https://h/g|"}
+                                        << QStringList{"Demo"} << QStringList{""} << QStringList{};
     QTest::newRow("removed paths, duplicates collapse")
-        << QStringList{"Demo|https://h/g|a|b|a"} << QStringList{"Demo"} << QStringList{"a", "b"}
-        << QStringList{};
-    QTest::newRow("empty item skipped silently") << QStringList{"", "Demo|https://h/g"}
+        << repositories << QStringList{"Demo|https://h/g|a|b|a"} << QStringList{"Demo"}
+        << QStringList{"a", "b"} << QStringList{};
+    QTest::newRow("empty item skipped silently") << repositories << QStringList{"", "Demo|https://h/g"}
                                                  << QStringList{"Demo"} << QStringList{}
                                                  << QStringList{};
     QTest::newRow("no separator")
-        << QStringList{"Demo", "Other|https://h/o"} << QStringList{"Other"} << QStringList{}
-        << QStringList{"Skipping wrong setting in item: \"Demo\""};
-    QTest::newRow("empty name")
-        << QStringList{"|https://h/g"} << QStringList{} << QStringList{}
-        << QStringList{"Skipping wrong setting in item: \"|https://h/g\"",
-                       "Empty or invalid settings. Check variable: \"Repositories\""};
-    QTest::newRow("empty url")
-        << QStringList{"Demo||a"} << QStringList{} << QStringList{}
-        << QStringList{"Skipping wrong setting in item: \"Demo||a\"",
-                       "Empty or invalid settings. Check variable: \"Repositories\""};
+        << repositories << QStringList{"Demo", "Other|https://h/o"} << QStringList{"Other"}
+        << QStringList{} << QStringList{wrong.arg("Demo")};
+    QTest::newRow("empty name") << repositories << QStringList{"|https://h/g"} << QStringList{}
+                                << QStringList{} << QStringList{wrong.arg("|https://h/g"), invalid};
+    QTest::newRow("empty url") << repositories << QStringList{"Demo||a"} << QStringList{}
+                               << QStringList{} << QStringList{wrong.arg("Demo||a"), invalid};
     QTest::newRow("duplicated name, first wins")
-        << QStringList{"Demo|https://h/g|a", "Demo|https://h/other"} << QStringList{"Demo"}
-        << QStringList{"a"}
+        << repositories << QStringList{"Demo|https://h/g|a", "Demo|https://h/other"}
+        << QStringList{"Demo"} << QStringList{"a"}
         << QStringList{"Skipping duplicated repository name in item: \"Demo|https://h/other\""};
     QTest::newRow("duplicated url, first wins")
-        << QStringList{"Demo|https://h/g|a", "Other|https://h/g"} << QStringList{"Demo"}
-        << QStringList{"a"}
+        << repositories << QStringList{"Demo|https://h/g|a", "Other|https://h/g"}
+        << QStringList{"Demo"} << QStringList{"a"}
         << QStringList{"Skipping duplicated repository url in item: \"Other|https://h/g\""};
+
+    // Dates: the first of a name wins; text that is no date is kept as an invalid date.
+    QTest::newRow("date") << dates << QStringList{"Demo|01.02.2026"} << QStringList{"Demo"}
+                          << QStringList{} << QStringList{};
+    QTest::newRow("date, three parts") << dates << QStringList{"Demo|01.02.2026|x"} << QStringList{}
+                                       << QStringList{} << QStringList{wrong.arg("Demo|01.02.2026|x")};
+    QTest::newRow("date, one part") << dates << QStringList{"Demo"} << QStringList{}
+                                    << QStringList{} << QStringList{wrong.arg("Demo")};
+    QTest::newRow("date, duplicated name")
+        << dates << QStringList{"Demo|01.02.2026", "Demo|02.02.2026"} << QStringList{"Demo"}
+        << QStringList{}
+        << QStringList{"Skipping duplicated repository name in item: \"Demo|02.02.2026\""};
+    QTest::newRow("date, unparsable") << dates << QStringList{"Demo|yesterday"}
+                                      << QStringList{"Demo"} << QStringList{} << QStringList{};
 }
 
-void tst_Settings::repositoryItems()
+void tst_Settings::listItems()
 {
+    QFETCH(QString, key);
     QFETCH(QStringList, items);
     QFETCH(QStringList, names);
     QFETCH(QStringList, removedOfFirst);
     QFETCH(QStringList, messages);
 
-    writeRaw("Tidepool/Repositories", items);
+    const bool dates = key != "Repositories";
+    writeRaw(qPrintable("Tidepool/" + key), items);
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Settings:"));
+    if (dates)
+        QTest::ignoreMessage(QtDebugMsg, "Settings does not contain variable: \"Repositories\"");
     for (const QString &message : messages)
         QTest::ignoreMessage(QtDebugMsg, message.toUtf8().constData());
 
     Settings settings;
     settings.load(store().get());
-    QStringList loaded = settings.repositories.keys();
+    QStringList loaded = dates ? settings.updatesCheckedDate.keys() : settings.repositories.keys();
     loaded.sort();
     QCOMPARE(loaded, names);
-    if (!names.isEmpty()) {
-        const RepositorySettings repository = settings.repositories.value(names.first());
-        QStringList removed(repository.removedExamples.cbegin(), repository.removedExamples.cend());
-        removed.sort();
-        QCOMPARE(removed, removedOfFirst);
-        QCOMPARE(repository.url.host(), QString("h"));
-        QVERIFY(repository.examplesToInstall.isEmpty());
-        QVERIFY(repository.examplesToRemove.isEmpty());
-        QVERIFY(repository.installedManifests.isEmpty());
+    if (names.isEmpty())
+        return;
+    if (dates) {
+        const QDate date = settings.updatesCheckedDate.value("Demo");
+        QCOMPARE(date, items.first().endsWith("2026") ? QDate(2026, 2, 1) : QDate());
+        return;
     }
-}
-
-void tst_Settings::dateItems_data()
-{
-    QTest::addColumn<QStringList>("items");
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QStringList>("messages");
-
-    QTest::newRow("valid") << QStringList{"Demo|01.02.2026"} << QStringList{"Demo"}
-                           << QStringList{};
-    QTest::newRow("three parts")
-        << QStringList{"Demo|01.02.2026|x"} << QStringList{}
-        << QStringList{"Skipping wrong setting in item: \"Demo|01.02.2026|x\""};
-    QTest::newRow("one part") << QStringList{"Demo"} << QStringList{}
-                              << QStringList{"Skipping wrong setting in item: \"Demo\""};
-    QTest::newRow("duplicated name")
-        << QStringList{"Demo|01.02.2026", "Demo|02.02.2026"} << QStringList{"Demo"}
-        << QStringList{"Skipping duplicated repository name in item: \"Demo|02.02.2026\""};
-    QTest::newRow("unparsable date kept") << QStringList{"Demo|yesterday"} << QStringList{"Demo"}
-                                          << QStringList{};
-}
-
-void tst_Settings::dateItems()
-{
-    QFETCH(QStringList, items);
-    QFETCH(QStringList, names);
-    QFETCH(QStringList, messages);
-
-    writeRaw("Tidepool/UpdatesCheckedDate", items);
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Settings:"));
-    QTest::ignoreMessage(QtDebugMsg, "Settings does not contain variable: \"Repositories\"");
-    for (const QString &message : messages)
-        QTest::ignoreMessage(QtDebugMsg, message.toUtf8().constData());
-
-    Settings settings;
-    settings.load(store().get());
-    QStringList loaded = settings.updatesCheckedDate.keys();
-    loaded.sort();
-    QCOMPARE(loaded, names);
-    if (QTest::currentDataTag() == QLatin1String("valid")
-        || QTest::currentDataTag() == QLatin1String("duplicated name"))
-        QCOMPARE(settings.updatesCheckedDate.value("Demo"), QDate(2026, 2, 1));
+    const RepositorySettings repository = settings.repositories.value(names.first());
+    QStringList removed(repository.removedExamples.cbegin(), repository.removedExamples.cend());
+    removed.sort();
+    QCOMPARE(removed, removedOfFirst);
+    QCOMPARE(repository.url.host(), QString("h"));
+    QVERIFY(repository.examplesToInstall.isEmpty());
+    QVERIFY(repository.examplesToRemove.isEmpty());
+    QVERIFY(repository.installedManifests.isEmpty());
 }
 
 void tst_Settings::numbers_data()
@@ -235,11 +213,10 @@ void tst_Settings::roundTrip()
     demo.removedExamples = {"hello", "cru-albania-ds.gitlab.io"};
     demo.examplesToInstall = {"pending"};
     saved.repositories.insert("Demo", demo);
-    RepositorySettings other;
-    other.url = QUrl("http://127.0.0.1:8080/parent/child");
-    other.removedExamples = {"x"};
-    saved.repositories.insert("Other name", other);
+    saved.repositories.insert("Other name", {QUrl("http://127.0.0.1:8080/parent/child"), {}, {}, {}, {}});
     saved.save(store().get());
+    // Nothing removed yet still ends in a separator.
+    QVERIFY(readRaw("Tidepool/Repositories").toStringList().contains("Other name|http://127.0.0.1:8080/parent/child|"));
 
     Settings loaded;
     loaded.load(store().get());
@@ -250,20 +227,8 @@ void tst_Settings::roundTrip()
     QCOMPARE(loaded.repositories.value("Demo").url, demo.url);
     QCOMPARE(loaded.repositories.value("Demo").removedExamples, demo.removedExamples);
     QVERIFY(loaded.repositories.value("Demo").examplesToInstall.isEmpty());
-    QCOMPARE(loaded.repositories.value("Other name").url, other.url);
-    QCOMPARE(loaded.repositories.value("Other name").removedExamples, other.removedExamples);
-}
-
-void tst_Settings::emptyRemovedSetGetsTrailingSeparator()
-{
-    Settings saved;
-    saved.repositories.insert("Demo", {QUrl("https://h/g"), {}, {}, {}, {}});
-    saved.save(store().get());
-    QCOMPARE(readRaw("Tidepool/Repositories").toStringList(), QStringList{"Demo|https://h/g|"});
-
-    Settings loaded;
-    loaded.load(store().get());
-    QCOMPARE(loaded.repositories.value("Demo").removedExamples, QSet<QString>{QString()});
+    QCOMPARE(loaded.repositories.value("Other name").url, QUrl("http://127.0.0.1:8080/parent/child"));
+    QCOMPARE(loaded.repositories.value("Other name").removedExamples, QSet<QString>{QString()});
 }
 
 void tst_Settings::invalidDateWrittenBackEmpty()
@@ -279,14 +244,6 @@ void tst_Settings::invalidDateWrittenBackEmpty()
     QCOMPARE(items, (QStringList{"Demo|", "Other|05.12.2026"}));
 }
 
-void tst_Settings::loadKeepsDatesWhenKeyMissing()
-{
-    Settings settings;
-    settings.updatesCheckedDate.insert("Demo", QDate(2026, 1, 1));
-    settings.load(store().get());
-    QCOMPARE(settings.updatesCheckedDate.value("Demo"), QDate(2026, 1, 1));
-}
-
 void tst_Settings::repositoryName()
 {
     Settings settings;
@@ -295,38 +252,6 @@ void tst_Settings::repositoryName()
     QCOMPARE(settings.repositoryName(QUrl("https://h/other")), QString("Other"));
     QCOMPARE(settings.repositoryName(QUrl("https://h/missing")), QString());
     QCOMPARE(settings.repositoryName(QUrl("https://H/demo")), QString("Demo"));
-}
-
-void tst_Settings::dateSaveKeepsOtherChanges()
-{
-    Settings service;
-    service.repositories.insert("Demo", {QUrl("https://h/demo"), {}, {}, {}, {}});
-    service.save(store().get());
-
-    // The options page saves a removal after the service loaded its copy.
-    Settings page;
-    page.load(store().get());
-    page.repositories["Demo"].removedExamples.insert("gone");
-    page.updatesCheckTimeoutDays = 9;
-    page.save(store().get());
-
-    service.saveUpdatesCheckedDate(store().get(), "Demo", QDate(2026, 12, 6));
-    QCOMPARE(service.updatesCheckedDate.value("Demo"), QDate(2026, 12, 6));
-
-    Settings stored;
-    stored.load(store().get());
-    QVERIFY(stored.repositories.value("Demo").removedExamples.contains("gone"));
-    QCOMPARE(stored.updatesCheckTimeoutDays, 9u);
-    QCOMPARE(stored.updatesCheckedDate.value("Demo"), QDate(2026, 12, 6));
-}
-
-void tst_Settings::dataLocationTemplate()
-{
-    const QString expected = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                             + QDir::separator() + qEnvironmentVariable("ORVIK_SDK_NAME")
-                             + QDir::separator() + "%1";
-    QCOMPARE(dataLocation(), expected);
-    QVERIFY(dataLocation().startsWith(qEnvironmentVariable("TIDEPOOL_TEST_DATA")));
 }
 
 void tst_Settings::safeFolderNames_data()
