@@ -28,7 +28,6 @@ struct Reply
     int status;
     QByteArray type;
     QByteArray body;
-    QByteArray retryAfter;
     qint64 elapsedMs;
 };
 
@@ -43,7 +42,7 @@ Reply fetch(const QUrl &url, int timeoutMs = 10000)
     std::unique_ptr<QNetworkReply> reply(manager.get(request));
     QSignalSpy(reply.get(), &QNetworkReply::finished).wait(timeoutMs + 5000);
     return {reply->error(), reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-            reply->rawHeader("Content-Type"), reply->isOpen() ? reply->readAll() : QByteArray(), reply->rawHeader("Retry-After"), timer.elapsed()};
+            reply->rawHeader("Content-Type"), reply->isOpen() ? reply->readAll() : QByteArray(), timer.elapsed()};
 }
 
 // The entries of a tar.gz as written, the pax global header included (extractors hide it):
@@ -149,8 +148,7 @@ void tst_GitLabServer::initTestCase()
     m_base = base.toString();
     m_paths = {{Route::Search, m_base + "/api/v4/groups?search=%22qt-examples%22"},
                {Route::Group, m_base + QStringLiteral("/api/v4/groups/%1").arg(examples)},
-               {Route::Archive, m_base + QStringLiteral("/api/v4/projects/%1/repository/archive.tar.gz").arg(m_hello)},
-               {Route::Avatar, m_server.avatarUrl(m_hello).toString()}};
+               {Route::Archive, m_base + QStringLiteral("/api/v4/projects/%1/repository/archive.tar.gz").arg(m_hello)}};
 }
 
 // One line that says what came back: status and type, then what matters of the body.
@@ -200,8 +198,6 @@ void tst_GitLabServer::routes_data()
                                    << "200 " + json + "[qt-examples/advanced, qt-examples]";
     QTest::newRow("search ignores case") << "/api/v4/groups?search=%22Veyra-SAMPLES%22"
                                          << "200 " + json + "[veyra-samples]";
-    QTest::newRow("quoted phrase keeps its order") << "/api/v4/groups?search=%22Samples%20Veyra%22"
-                                                   << "200 " + json + "[]";
     QTest::newRow("group lists at most 100 projects") << "/api/v4/groups/900" << "200 " + json + "big: 100 projects";
     QTest::newRow("archive") << QStringLiteral("/api/v4/projects/%1/repository/archive.tar.gz").arg(m_hello)
                              << "200 application/octet-stream pax_global_header g 52 comment=" + sha + "\n | "
@@ -226,12 +222,12 @@ void tst_GitLabServer::routes()
     QTEST(summary(fetch(QUrl(m_base + path))), "expected");
 }
 
+// Faults whose failure the client suites see are checked there, through the client. Left here are
+// those a client that copes would not notice: delays that did not happen.
 void tst_GitLabServer::faults_data()
 {
     QTest::addColumn<Route>("route");
-    QTest::addColumn<QString>("pattern"); // instead of the route when set
     QTest::addColumn<Fault>("fault");
-    QTest::addColumn<int>("times");
     QTest::addColumn<int>("timeoutMs");
     QTest::addColumn<QNetworkReply::NetworkError>("error");
     QTest::addColumn<QString>("expected"); // the summary; "*" matches anything after it
@@ -239,64 +235,33 @@ void tst_GitLabServer::faults_data()
 
     using E = QNetworkReply;
     const QString json = "200 application/json ";
-    const QString html = "200 text/html*<!DOCTYPE html>*";
-    QTest::newRow("500") << Route::Group << "" << Fault::httpStatus(500) << 1 << 10000 << E::InternalServerError
-                         << R"(500 application/json {"message":"500 Internal Server Error"})" << 0;
-    QTest::newRow("429") << Route::Search << "" << Fault::httpStatus(429) << 1 << 10000 << E::UnknownContentError
-                         << "429 application/json *requested too many times* retry after 60" << 0;
-    QTest::newRow("429 with Retry-After") << Route::Archive << "" << Fault::httpStatus(429, 7) << 1 << 10000
-                                          << E::UnknownContentError << "429 application/json * retry after 7" << 0;
-    QTest::newRow("by pattern") << Route::Search << "search=%22qt-" << Fault::httpStatus(503) << 1 << 10000
-                                << E::ServiceUnavailableError << "503 application/json *" << 0;
-    QTest::newRow("delay") << Route::Group << "" << Fault::delay(400) << 1 << 10000 << E::NoError
+    QTest::newRow("delay") << Route::Group << Fault::delay(400) << 10000 << E::NoError
                            << json + "qt-examples: 3 projects" << 400;
-    QTest::newRow("slow body") << Route::Search << "" << Fault::slowBody(4000) << 1 << 10000 << E::NoError
+    QTest::newRow("slow body") << Route::Search << Fault::slowBody(4000) << 10000 << E::NoError
                                << json + "[qt-examples/advanced, qt-examples]" << 250;
     // The client gives up after its transfer timeout (its timer may fire a little early).
-    QTest::newRow("hang before headers") << Route::Search << "" << Fault::hangBeforeHeaders() << 1 << 600
+    QTest::newRow("hang before headers") << Route::Search << Fault::hangBeforeHeaders() << 600
                                          << E::OperationCanceledError << "0 *" << 500;
-    QTest::newRow("hang mid-body") << Route::Archive << "" << Fault::hangMidBody() << 1 << 600
+    QTest::newRow("hang mid-body") << Route::Archive << Fault::hangMidBody() << 600
                                    << E::OperationCanceledError << "200 application/octet-stream *" << 500;
-    // The network layer sends a request again once when the connection drops before an answer.
-    QTest::newRow("reset") << Route::Group << "" << Fault::reset() << -1 << 10000 << E::RemoteHostClosedError
-                           << "0 *" << 0;
-    QTest::newRow("truncated") << Route::Archive << "" << Fault::truncate() << 1 << 10000
-                               << E::RemoteHostClosedError << "200 application/octet-stream *" << 0;
-    QTest::newRow("invalid json") << Route::Search << "" << Fault::invalidJson() << 1 << 10000 << E::NoError
-                                  << json + "not json" << 0;
-    QTest::newRow("html instead of json") << Route::Group << "" << Fault::html() << 1 << 10000 << E::NoError
-                                          << html << 0;
-    QTest::newRow("html instead of an image") << Route::Avatar << "" << Fault::html() << 1 << 10000 << E::NoError
-                                              << html << 0;
-    QTest::newRow("redirect elsewhere") << Route::Archive << "" << Fault::redirect(m_server.avatarUrl(m_hello)) << 1
-                                        << 10000 << E::NoError << "200 image/png the logo" << 0;
-    QTest::newRow("redirect loop") << Route::Archive << "" << Fault::redirectLoop() << -1 << 10000
-                                   << E::TooManyRedirectsError << "302 *" << 0;
 }
 
 void tst_GitLabServer::faults()
 {
     QFETCH(Route, route);
-    QFETCH(QString, pattern);
     QFETCH(Fault, fault);
-    QFETCH(int, times);
     QFETCH(int, timeoutMs);
     QFETCH(QString, expected);
     QFETCH(int, minElapsedMs);
 
     m_server.clearFaults();
-    if (pattern.isEmpty())
-        m_server.addFault(route, fault, times);
-    else
-        m_server.addFault(QRegularExpression(pattern), fault, times);
+    m_server.addFault(route, fault, 1);
     // Another route is left alone.
     QCOMPARE(fetch(m_paths.value(route == Route::Search ? Route::Group : Route::Search)).status, 200);
 
     const Reply reply = fetch(m_paths.value(route), timeoutMs);
     QTEST(reply.error, "error");
-    QString actual = summary(reply);
-    if (!reply.retryAfter.isEmpty())
-        actual += " retry after " + reply.retryAfter;
+    const QString actual = summary(reply);
     const QRegularExpression wildcard(QRegularExpression::anchoredPattern(
                                          QRegularExpression::escape(expected).replace("\\*", ".*")),
                                      QRegularExpression::DotMatchesEverythingOption);
@@ -304,8 +269,7 @@ void tst_GitLabServer::faults()
     QVERIFY2(reply.elapsedMs >= minElapsedMs - 20, qPrintable(QString::number(reply.elapsedMs)));
 
     // A fault for one request is spent after it.
-    if (times == 1)
-        QCOMPARE(fetch(m_paths.value(route)).status, 200);
+    QCOMPARE(fetch(m_paths.value(route)).status, 200);
 }
 
 QTEST_MAIN(tst_GitLabServer)
