@@ -198,7 +198,7 @@ void tst_HostileArchives::hostileArchive()
             QVERIFY2(!entry.startsWith(QLatin1String("demo-")), qPrintable(entry));
         }
     } else {
-        QVERIFY(isWellFormedXml(m_fixture.exampleFolder(QStringLiteral("demo"))
+        QVERIFY(isWellFormedManifest(m_fixture.exampleFolder(QStringLiteral("demo"))
                                      + QStringLiteral("/examples-manifest.xml")));
         QVERIFY(rawExists(m_fixture.exampleFolder(QStringLiteral("demo")), expectedFile));
         if (expectedFile == "CMakeLists.txt") {

@@ -6,8 +6,6 @@
 
 #include "hardening.h"
 
-#include <QXmlStreamReader>
-
 using namespace Hardening;
 
 namespace {
@@ -40,35 +38,6 @@ struct Record
         return result;
     }
 };
-
-struct ManifestTexts
-{
-    bool wellFormed = false;
-    QString name;
-    QString description;
-    QString tags;
-};
-
-ManifestTexts readManifest(const QString &path)
-{
-    ManifestTexts texts;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return texts;
-    QXmlStreamReader reader(&file);
-    while (!reader.atEnd()) {
-        if (reader.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        if (reader.name() == QLatin1String("example"))
-            texts.name = reader.attributes().value(QLatin1String("name")).toString();
-        else if (reader.name() == QLatin1String("description"))
-            texts.description = reader.readElementText();
-        else if (reader.name() == QLatin1String("tags"))
-            texts.tags = reader.readElementText();
-    }
-    texts.wellFormed = !reader.hasError();
-    return texts;
-}
 
 } // namespace
 
@@ -239,14 +208,16 @@ void tst_HostileData::hostileRecord()
     while (it.hasNext()) {
         const QString path = it.next();
         ++manifests;
-        QVERIFY2(readManifest(path).wellFormed, qPrintable(path));
+        QVERIFY2(isWellFormedManifest(path), qPrintable(path));
     }
 
     if (expect == Expect::Installed) {
-        const ManifestTexts texts = readManifest(installedManifest);
-        QCOMPARE(texts.name, name);
-        QCOMPARE(texts.description, description);
-        QVERIFY(!texts.tags.isEmpty());
+        QString error;
+        const ManifestFields fields = parsedManifestFile(installedManifest, &error);
+        QCOMPARE(error, QString());
+        QCOMPARE(fields.name, name);
+        QCOMPARE(fields.description, description);
+        QVERIFY(!fields.tags.isEmpty());
         QCOMPARE(manifests, 2);
     } else if (expect == Expect::NotInstalled) {
         QCOMPARE(manifests, 1); // keep's

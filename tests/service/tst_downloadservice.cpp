@@ -1,8 +1,10 @@
 #include "service/downloadservice.h"
 
 #include "manifestreader.h"
+#include "testarchive.h"
 #include "testfiles.h"
 #include "testimage.h"
+#include "testproject.h"
 
 #include "plugin/settings.h"
 #include "repositories/example.h"
@@ -15,7 +17,6 @@
 #include <coreplugin/icore.h>
 #include <hoststandin/hostsetup.h>
 
-#include <QBuffer>
 #include <QImage>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -23,9 +24,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <archive.h>
-#include <archive_entry.h>
 
 #include <climits>
 
@@ -39,43 +37,8 @@ const QString repositoryName = QStringLiteral("My Examples");
 const QString manifestError = QStringLiteral("There was an error while creating example mainfest");
 constexpr int noDate = INT_MIN;
 
-// A gzip-compressed tar archive holding exactly these files, in this order.
-QByteArray tarGz(const QList<std::pair<QByteArray, QByteArray>> &files)
-{
-    std::vector<char> buffer(1 << 20);
-    size_t used = 0;
-    archive *writer = archive_write_new();
-    archive_write_add_filter_gzip(writer);
-    archive_write_set_format_pax_restricted(writer);
-    archive_write_open_memory(writer, buffer.data(), buffer.size(), &used);
-    for (const auto &[path, content] : files) {
-        archive_entry *entry = archive_entry_new();
-        archive_entry_set_pathname(entry, path.constData());
-        archive_entry_set_perm(entry, 0644);
-        archive_entry_set_filetype(entry, AE_IFREG);
-        archive_entry_set_size(entry, content.size());
-        archive_write_header(writer, entry);
-        archive_write_data(writer, content.constData(), size_t(content.size()));
-        archive_entry_free(entry);
-    }
-    archive_write_close(writer);
-    archive_write_free(writer);
-    return QByteArray(buffer.data(), qsizetype(used));
-}
-
 using TestImage::png;
-
-ProjectData project(const QString &path, const QDateTime &lastActivity = {})
-{
-    ProjectData result;
-    result.path = path;
-    result.name = QStringLiteral("Example %1").arg(path);
-    result.description = QStringLiteral("About %1").arg(path);
-    result.lastActivity = lastActivity;
-    result.files = {{QStringLiteral("CMakeLists.txt"), "project(example)\n"},
-                    {QStringLiteral("src/main.cpp"), "int main(int argc, char *argv[]) {}\n"}};
-    return result;
-}
+using TestProject::project;
 
 QString examplePath(const QString &path, const QString &file = {})
 {
@@ -364,7 +327,7 @@ void tst_DownloadService::updatesAndFailedRegistrations()
     configure(addGroup({demo, project("demo2"), nested, project("odd")}, &ids));
     // An archive whose top folder does not begin with the path: nothing is renamed.
     m_server.setArchiveOverride(ids.last(),
-                                tarGz({{"elsewhere/CMakeLists.txt", "project(x)"}}));
+                                TestArchive::tarGz({TestArchive::TarEntry::file("elsewhere/CMakeLists.txt", "project(x)")}));
     Run run;
     QVERIFY(run.waitInstalled(4));
     QCOMPARE(run.statuses.count(manifestError), 2);

@@ -50,4 +50,22 @@ inline ManifestFields parsedManifest(const QByteArray &xml, QString *error)
     return fields;
 }
 
+// The same for the manifest file at path; error also tells when the file cannot be read.
+inline ManifestFields parsedManifestFile(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read ") + path;
+        return {};
+    }
+    return parsedManifest(file.readAll(), error);
+}
+
+inline bool isWellFormedManifest(const QString &path)
+{
+    QString error;
+    parsedManifestFile(path, &error);
+    return error.isEmpty();
+}
+
 } // namespace Tidepool::Internal
