@@ -1,8 +1,6 @@
 #include <gitlabserver.h>
 
-#include <QBuffer>
 #include <QElapsedTimer>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -103,7 +101,6 @@ private:
     QString summary(const Reply &reply) const;
 
     Server m_server;
-    QByteArray m_logo;
     qint64 m_hello = 0;
     QString m_base;
     QMap<Route, QString> m_paths;
@@ -115,17 +112,10 @@ void tst_GitLabServer::initTestCase()
     QVERIFY(m_server.addGroup("qt-examples/advanced", "Advanced") != 0);
     QVERIFY(m_server.addGroup("veyra-samples", "Veyra Samples") != 0);
 
-    QImage image(8, 8, QImage::Format_ARGB32);
-    image.fill(Qt::red);
-    QBuffer buffer(&m_logo);
-    QVERIFY(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG"));
-
     ProjectData hello;
     hello.path = "hello";
     hello.files = {{"README.md", "# Hello"}, {"src/main.cpp", "int main() {}"}, {"run.sh", "#!/bin/sh"}};
     hello.executables = {"run.sh"};
-    hello.avatar = m_logo;
-    hello.avatarFileName = "logo.png";
     m_hello = m_server.addProject(examples, hello);
     ProjectData world;
     world.path = "world";
@@ -170,14 +160,9 @@ QString tst_GitLabServer::summary(const Reply &reply) const
             for (const QJsonValue &project : object.value("projects").toArray())
                 ids.insert(project.toObject().value("id").toInteger());
             body = object.value("full_path").toString() + QStringLiteral(": %1 projects").arg(ids.size());
-        } else {
-            const QJsonValue avatar = object.value("avatar_url");
-            body = object.value("path").toString() + " avatar " + (avatar.isNull() ? "null" : avatar.toString());
         }
     } else if (reply.type == "application/octet-stream") {
         body = tarListing(reply.body).join(" | ");
-    } else if (reply.type.startsWith("image/")) {
-        body = reply.body == m_logo ? "the logo" : "another image";
     }
     return QString::number(reply.status) + ' ' + QString::fromLatin1(reply.type) + ' ' + body;
 }
@@ -192,7 +177,6 @@ void tst_GitLabServer::routes_data()
     QVERIFY(QRegularExpression("^[0-9a-f]{40}$").match(sha).hasMatch());
     QCOMPARE(top, "hello-main-" + sha);
     const QString json = QStringLiteral("application/json ");
-    const QString uploads = m_base + "/uploads/-/system/project/avatar/";
 
     QTest::newRow("quoted search") << "/api/v4/groups?search=%22qt-examples%22"
                                    << "200 " + json + "[qt-examples/advanced, qt-examples]";
@@ -204,11 +188,6 @@ void tst_GitLabServer::routes_data()
                                     + top + "/ 5 | " + top + "/README.md 0 664 # Hello | " + top
                                     + "/run.sh 0 775 #!/bin/sh | " + top + "/src/ 5 | " + top
                                     + "/src/main.cpp 0 664 int main() {}";
-    QTest::newRow("avatar url") << QStringLiteral("/api/v4/projects/%1").arg(m_hello)
-                                << "200 " + json + "hello avatar " + uploads + QString::number(m_hello) + "/logo.png";
-    QTest::newRow("no avatar") << "/api/v4/projects/qt-examples%2Fworld" << "200 " + json + "world avatar null";
-    QTest::newRow("avatar") << QStringLiteral("/uploads/-/system/project/avatar/%1/logo.png").arg(m_hello)
-                            << "200 image/png the logo";
     QTest::newRow("unknown group") << "/api/v4/groups/999999" << "404 " + json + R"({"message":"404 Group Not Found"})";
     QTest::newRow("archive of unknown project") << "/api/v4/projects/999999/repository/archive.tar.gz"
                                                 << "404 " + json + R"({"message":"404 Project Not Found"})";

@@ -15,6 +15,8 @@
 
 #include <gitlabserver.h>
 
+#include "testproject.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -29,16 +31,7 @@ using namespace Tidepool::Internal;
 
 inline const char manifestName[] = "examples-manifest.xml";
 
-// Just enough of a CMake project for the installer to find its project file and file to open.
-inline LocalGitLab::ProjectData project(const QString &path, const QDateTime &lastActivity)
-{
-    LocalGitLab::ProjectData data;
-    data.path = path;
-    data.lastActivity = lastActivity;
-    data.files.insert("CMakeLists.txt", "cmake_minimum_required(VERSION 3.16)\nproject(example)\n");
-    data.files.insert("main.cpp", "int main() { return 0; }\n");
-    return data;
-}
+using TestProject::project;
 
 inline QString repositoryFolder(const QString &name)
 {
