@@ -40,6 +40,8 @@ void tst_Example::validity_data()
     QTest::newRow("empty object") << QJsonObject() << false;
     QTest::newRow("id 0") << with("id", 0) << false;
     QTest::newRow("id fractional") << with("id", 17.9) << true;
+    QTest::newRow("id as a string") << with("id", "1303689") << false;
+    QTest::newRow("id null") << with("id", QJsonValue::Null) << false;
     QTest::newRow("name empty") << with("name", "") << false;
     QTest::newRow("web_url empty") << with("web_url", "") << false;
     QTest::newRow("path with dots") << with("path", "cru-albania-ds.gitlab.io") << true;
