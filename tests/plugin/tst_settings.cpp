@@ -26,7 +26,6 @@ private slots:
     void numbers();
     void roundTrip();
     void invalidDateWrittenBackEmpty();
-    void repositoryName();
 
     void safeFolderNames_data();
     void safeFolderNames();
@@ -242,16 +241,6 @@ void tst_Settings::invalidDateWrittenBackEmpty()
     QStringList items = readRaw("Tidepool/UpdatesCheckedDate").toStringList();
     items.sort();
     QCOMPARE(items, (QStringList{"Demo|", "Other|05.12.2026"}));
-}
-
-void tst_Settings::repositoryName()
-{
-    Settings settings;
-    settings.repositories.insert("Demo", {QUrl("https://h/demo"), {}, {}, {}, {}});
-    settings.repositories.insert("Other", {QUrl("https://h/other"), {}, {}, {}, {}});
-    QCOMPARE(settings.repositoryName(QUrl("https://h/other")), QString("Other"));
-    QCOMPARE(settings.repositoryName(QUrl("https://h/missing")), QString());
-    QCOMPARE(settings.repositoryName(QUrl("https://H/demo")), QString("Demo"));
 }
 
 void tst_Settings::safeFolderNames_data()
