@@ -132,6 +132,17 @@ struct ApiClient::Shared
     ApiClient *client = nullptr;
     bool quitting = false;
     QList<std::shared_ptr<Chain>> chains;
+
+    // Runs work(client) on the client's thread; dropped if the client goes before it runs.
+    template<typename Work>
+    void postToClient(Work work)
+    {
+        QMutexLocker locker(&mutex);
+        if (ApiClient *target = client) {
+            QMetaObject::invokeMethod(
+                target, [target, work = std::move(work)] { work(target); }, Qt::QueuedConnection);
+        }
+    }
 };
 
 // The outcome of one request, taken from the reply on the reply's own thread.
@@ -322,17 +333,9 @@ QNetworkAccessManager *ApiClient::request(const QUrl &url, const QByteArray &con
         connect(manager, &QNetworkAccessManager::finished, manager,
                 [shared, takeReply, onFinished, onError, chain](QNetworkReply *finished) {
                     const Reply result = takeReply(finished);
-                    QMutexLocker locker(&shared->mutex);
-                    ApiClient *client = shared->client;
-                    if (!client)
-                        return;
-                    // Posted to the client: dropped if the client is deleted before it runs.
-                    QMetaObject::invokeMethod(
-                        client,
-                        [client, result, onFinished, onError, chain] {
-                            client->handleReply(result, onFinished, onError, chain);
-                        },
-                        Qt::QueuedConnection);
+                    shared->postToClient([result, onFinished, onError, chain](ApiClient *client) {
+                        client->handleReply(result, onFinished, onError, chain);
+                    });
                 });
     }
     return manager;
@@ -606,20 +609,13 @@ void ApiClient::requestImage(const ExamplePtr &example, const std::shared_ptr<Ch
             const std::shared_ptr<Shared> shared = m_shared;
             chain->post([shared, example, chain, body] {
                 example->setImage(body);
-                QMutexLocker locker(&shared->mutex);
-                ApiClient *client = shared->client;
-                if (!client)
-                    return;
-                QMetaObject::invokeMethod(
-                    client,
-                    [client, example, chain] {
-                        if (chain->isEnded())
-                            return;
-                        emit client->downloaded(example);
-                        client->setStatus(QString());
-                        chain->end();
-                    },
-                    Qt::QueuedConnection);
+                shared->postToClient([example, chain](ApiClient *client) {
+                    if (chain->isEnded())
+                        return;
+                    emit client->downloaded(example);
+                    client->setStatus(QString());
+                    chain->end();
+                });
             });
         },
         imageError, chain);
