@@ -176,10 +176,16 @@ void registerInstalledExamples(Utils::QtcSettings *settings)
     bool changed = false;
     for (auto it = current.repositories.cbegin(); it != current.repositories.cend(); ++it) {
         const QString &name = it.key();
+        // A name that is no folder name would put the folder outside the data location.
+        if (!isSafeFolderName(name)) {
+            qCDebug(pluginLog) << "Skipping repository with an unusable folder name:" << name;
+            continue;
+        }
         const QString folder = dataLocation().arg(name);
         const QString entry = QString("%1|%2|%2").arg(name, folder);
         for (QString &existing : entries) {
-            if (existing.startsWith(name)) {
+            // Only the entry of this very name: "Veyra" must not take over "Veyra SDK Examples".
+            if (existing.section(separator, 0, 0) == name) {
                 existing = entry;
                 changed = true;
                 QDir().mkpath(folder);

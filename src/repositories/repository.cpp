@@ -23,6 +23,7 @@ void Repository::restart()
     // The old client goes at once: its requests in flight lose their handlers with it, and its
     // waiting downloads are released.
     m_client = std::make_unique<ApiClient>(m_url, nullptr);
+    m_listed = false;
     ApiClient *client = m_client.get();
     connect(client, &ApiClient::downloaded, this, &Repository::downloaded);
     connect(client, &ApiClient::downloadFailed, this, &Repository::downloadFailed);
@@ -50,6 +51,7 @@ void Repository::download(const QSet<QString> &paths)
 void Repository::onFetched(const Examples &examples)
 {
     m_examples = examples;
+    m_listed = true;
     emit fetched();
 }
 

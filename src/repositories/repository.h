@@ -30,6 +30,8 @@ public:
     QUrl url() const { return m_url; }
     Examples examples() const { return m_examples; }
     bool isReady() const;
+    // Whether the current client has listed the group's projects.
+    bool isListed() const { return m_listed; }
     void restart();
     void download(const QSet<QString> &paths);
 
@@ -44,6 +46,7 @@ private slots:
 private:
     QUrl m_url;
     Examples m_examples;
+    bool m_listed = false;
     std::unique_ptr<ApiClient> m_client;
 };
 

@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -29,9 +30,10 @@ const QString exampleIconFileName = QStringLiteral("example-icon.png");
 
 namespace {
 
-// The temporary archive of a running unpack job, kept on the job so that a service that goes
-// away before the job ends can still clean up.
+// The temporary archive and unpack folder of a running unpack job, kept on the job so that a
+// service that goes away before the job ends can still clean up.
 constexpr char archiveProperty[] = "tidepoolArchive";
+constexpr char unpackFolderProperty[] = "tidepoolUnpackFolder";
 
 QString examplePath(const QString &repositoryName, const QString &folderName)
 {
@@ -60,8 +62,23 @@ QString classNameOf(const QObject *object)
 // start picks the installations up again, although the day's check is already recorded.
 constexpr char pendingFileName[] = ".tidepool-pending";
 
-// Where a downloaded archive waits to be unpacked: <temporary folder>/<path>-XXXXXX<suffix>.
+// Where a downloaded archive waits to be unpacked, and where it is unpacked to before the copy
+// goes into place: a hidden folder of the repository folder that only the service writes to, so
+// that nothing of the user's is ever taken for a leftover (and no scan lists what lies in it).
+// An archive is "<path>-XXXXXX.tar.gz", the folder it unpacks to "<path>-XXXXXX".
+constexpr char workFolderName[] = ".tidepool-work";
 const QString temporaryArchiveSuffix = QStringLiteral(".tar.gz");
+
+QString workFolder(const QString &repositoryName)
+{
+    return examplePath(repositoryName, QLatin1String(workFolderName));
+}
+
+// Gone once the last job has cleaned up after itself; a job still running keeps it.
+void removeWorkFolderIfEmpty(const QString &repositoryName)
+{
+    QDir().rmdir(workFolder(repositoryName));
+}
 
 QString pendingFile(const QString &repositoryName)
 {
@@ -107,8 +124,8 @@ bool hasManifest(const QString &folder)
 }
 
 // What an installation cut short by a crash left in the repository folder: an installed copy
-// moved aside is put back unless its successor was registered, and unpacked copies of pending
-// examples that never got a manifest go.
+// moved aside is put back unless its successor was registered, and the downloads and unpacked
+// copies of pending examples go.
 void recoverInterruptedInstallations(const QString &repositoryName)
 {
     const QDir folder(examplePath(repositoryName, QString()));
@@ -126,34 +143,23 @@ void recoverInterruptedInstallations(const QString &repositoryName)
     }
 
     const QSet<QString> pending = readPending(repositoryName);
-    if (pending.isEmpty())
-        return;
-    const QStringList names = folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &name : names) {
-        const bool unpackedCopy = std::any_of(pending.cbegin(), pending.cend(),
-                                              [&name](const QString &path) {
-            return name != path && name.startsWith(path);
-        });
-        const QString copy = examplePath(repositoryName, name);
-        if (unpackedCopy && !hasManifest(copy))
-            removeFolder(copy);
-    }
-
-    // The downloaded archives that were waiting to be unpacked, in the temporary folder.
-    const QDir temp(QDir::tempPath());
-    const QStringList archives = temp.entryList({QStringLiteral("*%1").arg(temporaryArchiveSuffix)},
-                                                QDir::Files | QDir::Hidden);
+    const QDir work(workFolder(repositoryName));
+    const QStringList leftovers =
+        work.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString &path : pending) {
-        const QRegularExpression leftover(
-            QRegularExpression::anchoredPattern(QRegularExpression::escape(path) + QStringLiteral("-.{6}")
-                                                + QRegularExpression::escape(temporaryArchiveSuffix)));
-        for (const QString &archive : archives) {
-            if (leftover.match(archive).hasMatch()) {
-                qCDebug(serviceLog) << "Removing interrupted download:" << temp.filePath(archive);
-                QFile::remove(temp.filePath(archive));
+        // Only those of pending examples: another IDE sharing the data folder may be installing
+        // something else right now.
+        const QRegularExpression leftover(QRegularExpression::anchoredPattern(
+            QRegularExpression::escape(path) + QStringLiteral("-.{6}(")
+            + QRegularExpression::escape(temporaryArchiveSuffix) + QStringLiteral(")?")));
+        for (const QString &entry : leftovers) {
+            if (leftover.match(entry).hasMatch()) {
+                qCDebug(serviceLog) << "Removing interrupted installation:" << work.filePath(entry);
+                removeFolder(work.filePath(entry));
             }
         }
     }
+    removeWorkFolderIfEmpty(repositoryName);
 }
 
 // The examples of the repository at url that the user removed, as stored now: the options page
@@ -185,10 +191,19 @@ DownloadService::DownloadService(QObject *parent)
 {
     m_settings.load(Core::ICore::settings());
 
-    for (auto it = m_settings.repositories.cbegin(); it != m_settings.repositories.cend(); ++it) {
-        if (isSafeFolderName(it.key()))
-            recoverInterruptedInstallations(it.key());
+    // A repository's name is its folder's name: one that is no folder name would put the folder
+    // (and everything the service deletes in it) outside the data location.
+    for (auto it = m_settings.repositories.begin(); it != m_settings.repositories.end();) {
+        if (isSafeFolderName(it.key())) {
+            ++it;
+            continue;
+        }
+        setStatus(tr("Skip repository %1 - unusable folder name").arg(it.key()));
+        it = m_settings.repositories.erase(it);
     }
+
+    for (auto it = m_settings.repositories.cbegin(); it != m_settings.repositories.cend(); ++it)
+        recoverInterruptedInstallations(it.key());
 
     for (auto it = m_settings.repositories.cbegin(); it != m_settings.repositories.cend(); ++it) {
         const auto repository = QSharedPointer<Repository>::create(it->url, this);
@@ -225,10 +240,14 @@ DownloadService::~DownloadService()
     const auto jobs = findChildren<Utils::Unarchiver *>(QString(), Qt::FindDirectChildrenOnly);
     for (Utils::Unarchiver *job : jobs) {
         const QString archive = job->property(archiveProperty).toString();
+        const QString unpackFolder = job->property(unpackFolderProperty).toString();
         disconnect(job, nullptr, this, nullptr);
         delete job;
-        if (!archive.isEmpty())
+        if (!archive.isEmpty()) {
             QFile::remove(archive);
+            removeFolder(unpackFolder);
+            QDir().rmdir(QFileInfo(archive).path());
+        }
     }
     flushPending();
 }
@@ -421,49 +440,66 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
 
     setStatus(tr("Unpacking example: %1").arg(example->name()));
 
-    QTemporaryFile archiveFile(
-        QStringLiteral("%1%2%3-XXXXXX%4")
-            .arg(QDir::tempPath(), QDir::separator(), path, temporaryArchiveSuffix));
+    // A failed installation stays pending: the next start tries it again.
+    const QString work = workFolder(name);
+    const QString job = work + QDir::separator() + path + QStringLiteral("-XXXXXX");
+    QDir().mkpath(work);
+    QTemporaryFile archiveFile(job + temporaryArchiveSuffix);
+    bool saved = false;
     if (archiveFile.open()) {
         const QByteArray bytes = example->data();
-        const bool saved = archiveFile.write(bytes) == bytes.size() && archiveFile.flush();
+        saved = archiveFile.write(bytes) == bytes.size() && archiveFile.flush();
         archiveFile.close();
         // The bytes are on disk now; the record is shared for the life of the IDE and need not
         // hold every archive it ever downloaded.
         if (saved)
             example->setData({});
     }
+    QTemporaryDir unpackFolder(job);
+    if (!saved || !unpackFolder.isValid()) {
+        archiveFile.remove();
+        removeWorkFolderIfEmpty(name);
+        m_progress.finish(repository, path, false);
+        setStatus(tr("Unable to save the download of example %1 in %2")
+                      .arg(example->name(), QDir::toNativeSeparators(work)));
+        return;
+    }
     qCDebug(serviceLog) << "Saved temp file:" << archiveFile.fileName();
 
     const Utils::FilePath archive = Utils::FilePath::fromString(archiveFile.fileName());
     const auto sourceAndCommand = Utils::Unarchiver::sourceAndCommand(archive);
     if (!sourceAndCommand) {
-        finishPending(name, path);
+        archiveFile.remove();
+        removeWorkFolderIfEmpty(name);
         m_progress.finish(repository, path, false);
         setStatus(tr("Downloaded file is not an archive"));
         return;
     }
 
-    auto unarchiver = new Utils::Unarchiver(this);
+    auto unarchiver = new Utils::Unarchiver;
+    unarchiver->setParent(this);
     unarchiver->setSourceAndCommand(*sourceAndCommand);
-    unarchiver->setDestDir(Utils::FilePath::fromString(examplePath(name, QString())));
+    unarchiver->setDestDir(Utils::FilePath::fromString(unpackFolder.path()));
     unarchiver->setProperty(archiveProperty, archive.toFSPathString());
+    unarchiver->setProperty(unpackFolderProperty, unpackFolder.path());
     archiveFile.setAutoRemove(false);
+    unpackFolder.setAutoRemove(false);
 
     connect(unarchiver, &Utils::Unarchiver::outputReceived, this,
             [](const QString &output) { qCDebug(archiveLog) << "Unpacking output:" << output; });
     connect(unarchiver, &Utils::Unarchiver::done, this,
-            [this, unarchiver, repository, name, path, archive, example](Tasking::DoneResult result) {
+            [this, unarchiver, repository, name, path, archive, unpacked = unpackFolder.path(),
+             example](Tasking::DoneResult result) {
                 QFile::remove(archive.toFSPathString());
                 bool installed = false;
-                if (result != Tasking::DoneResult::Success) {
-                    removeUnregisteredCopies(name, path);
-                    finishPending(name, path);
+                if (result != Tasking::DoneResult::Success)
                     setStatus(tr("There was an error while unarchiving"));
-                } else {
-                    installed = registerExample(name, example);
+                else
+                    installed = registerExample(name, example, unpacked);
+                removeFolder(unpacked);
+                removeWorkFolderIfEmpty(name);
+                if (installed)
                     finishPending(name, path);
-                }
                 m_progress.finish(repository, path, installed);
                 unarchiver->deleteLater();
             });
@@ -472,7 +508,8 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
 }
 
 bool DownloadService::registerExample(const QString &repositoryName,
-                                      const Repository::ExamplePtr &example)
+                                      const Repository::ExamplePtr &example,
+                                      const QString &unpackFolder)
 {
     const QString path = pathOf(example);
     const QSharedPointer<Repository> repository = findRepository(repositoryName);
@@ -485,118 +522,64 @@ bool DownloadService::registerExample(const QString &repositoryName,
         return false;
     // Removed on the options page while it was being downloaded: it does not come back.
     if (storedRemovedExamples(repository->url()).contains(path)) {
-        removeUnregisteredCopies(repositoryName, path);
         setStatus(tr("Skip registering example %1 - it was removed").arg(nameOf(example)));
         return true;
     }
 
-    const QString manifestError = tr("There was an error while creating example mainfest");
-    const QString exampleFolder = examplePath(repositoryName, path);
-    const QStringList folders = exampleFolders(repositoryName, path, repository->examples());
-
-    // The copy just unpacked is the newest folder of the example other than the installed one,
-    // which carries the path as its name. Only an archive that unpacks right into the installed
-    // folder, or one whose top folder is named otherwise, leaves nothing to move into place.
-    const auto newest = std::find_if(folders.crbegin(), folders.crend(),
-                                     [&path](const QString &folder) { return folder != path; });
-    if (newest == folders.crend()) {
-        const bool wasInstalled =
-            QFileInfo::exists(exampleFolder + QDir::separator() + QLatin1String(manifestFileName));
-        const bool written = writeManifest(repositoryName, example);
-        if (!written) {
-            if (!wasInstalled)
-                removeFolder(exampleFolder);
-            setStatus(manifestError);
-        }
+    // A project's archive holds one folder, "<path>-<ref>-<commit>". Anything else is not the
+    // example: it is not installed, and the installed copy stays as it was.
+    const QDir unpacked(unpackFolder);
+    const QStringList top =
+        unpacked.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfo newCopy(unpacked.filePath(top.value(0)));
+    if (top.size() != 1 || !top.first().startsWith(path) || !newCopy.isDir()
+        || newCopy.isSymLink()) {
+        setStatus(tr("Skip installing example %1 - its archive does not hold one folder "
+                     "named after it")
+                      .arg(nameOf(example)));
         notifyInstalled();
-        return written;
+        return false;
     }
 
-    // A new version without a project file at its top cannot be registered: it goes, and
-    // whatever was installed before stays as it was.
-    const QString unpackedFolder = examplePath(repositoryName, *newest);
-    if (findProjectFile(unpackedFolder).isEmpty()) {
+    // A new version without a project file at its top cannot be registered either.
+    const QString manifestError = tr("There was an error while creating example mainfest");
+    if (findProjectFile(newCopy.filePath()).isEmpty()) {
         qCDebug(serviceLog) << "Project file not found";
-        removeFolder(unpackedFolder);
         setStatus(manifestError);
         notifyInstalled();
         return false;
     }
 
-    // Copies left over from earlier attempts.
-    for (const QString &folder : folders) {
-        if (folder != *newest && folder != path)
-            removeFolder(examplePath(repositoryName, folder));
-    }
-
     // The installed copy steps aside (hidden, so that no scan lists it) until the new one is
     // registered, and comes back if it cannot be.
+    const QString exampleFolder = examplePath(repositoryName, path);
     QString previousFolder;
     if (QFileInfo(exampleFolder).isDir()) {
         previousFolder = examplePath(repositoryName, QStringLiteral(".%1.previous").arg(path));
         removeFolder(previousFolder);
         if (!QDir().rename(exampleFolder, previousFolder)) {
-            removeFolder(exampleFolder);
-            previousFolder.clear();
+            setStatus(tr("Unable to replace example %1 in %2")
+                          .arg(nameOf(example), QDir::toNativeSeparators(exampleFolder)));
+            notifyInstalled();
+            return false;
         }
     }
-    QDir().rename(unpackedFolder, exampleFolder);
 
-    const bool written = writeManifest(repositoryName, example);
+    const bool moved = QDir().rename(newCopy.filePath(), exampleFolder);
+    const bool written = moved && writeManifest(repositoryName, example);
     if (written) {
         if (!previousFolder.isEmpty())
             removeFolder(previousFolder);
     } else {
-        removeFolder(exampleFolder);
+        // The new copy goes back to be deleted with the unpack folder.
+        if (moved && !QDir().rename(exampleFolder, newCopy.filePath()))
+            removeFolder(exampleFolder);
         if (!previousFolder.isEmpty())
             QDir().rename(previousFolder, exampleFolder);
         setStatus(manifestError);
     }
     notifyInstalled();
     return written;
-}
-
-void DownloadService::removeUnregisteredCopies(const QString &repositoryName, const QString &path)
-{
-    const QSharedPointer<Repository> repository = findRepository(repositoryName);
-    const QStringList folders = exampleFolders(repositoryName, path,
-                                               repository ? repository->examples()
-                                                          : Repository::Examples());
-    for (const QString &folder : folders) {
-        if (folder != path)
-            removeFolder(examplePath(repositoryName, folder));
-    }
-}
-
-QStringList DownloadService::exampleFolders(const QString &repositoryName, const QString &path,
-                                            const Repository::Examples &examples) const
-{
-    const QStringList names =
-        QDir(examplePath(repositoryName, QString()))
-            .entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Time | QDir::Reversed);
-    QStringList folders;
-    for (const QString &name : names) {
-        if (!name.startsWith(path))
-            continue;
-        // The folders of an example whose path merely begins with this one's (demo2 beside
-        // demo) belong to that example.
-        const bool belongsToOther = std::any_of(
-            examples.cbegin(), examples.cend(), [&](const Repository::ExamplePtr &other) {
-                const QString otherPath = pathOf(other);
-                return otherPath.size() > path.size() && name.startsWith(otherPath);
-            });
-        if (belongsToOther)
-            continue;
-        // Nor is an installed example of another name ever taken for a copy of this one, even
-        // when it is no longer listed online.
-        if (name != path &&
-            QFileInfo::exists(examplePath(repositoryName, name) + QDir::separator() +
-                              QLatin1String(manifestFileName))) {
-            continue;
-        }
-        folders.append(name);
-    }
-    return folders;
 }
 
 bool DownloadService::writeManifest(const QString &repositoryName,
@@ -662,16 +645,20 @@ void DownloadService::checkRepositories()
 {
     bool allReady = true;
     for (const QSharedPointer<Repository> &repository : std::as_const(m_repositories)) {
-        if (repository->isReady())
+        if (repository->isListed())
             continue;
+        // A listing that failed once is tried again like a lookup that failed: until then the
+        // repository has no examples to update or to offer.
         allReady = false;
-        setStatus(QStringLiteral("%1 (%2)").arg(tr("API client is not ready - restarting"),
-                                                repository->url().toString()));
+        const QString reason = repository->isReady()
+                                   ? tr("Examples are not listed - restarting")
+                                   : tr("API client is not ready - restarting");
+        setStatus(QStringLiteral("%1 (%2)").arg(reason, repository->url().toString()));
         // The old client's downloads end without a word.
         m_progress.abandon(repository.get());
         repository->restart();
     }
-    // Once every client has found its group the timer has done its work for good.
+    // Once every repository has been listed the timer has done its work for good.
     if (allReady)
         m_restartTimer.stop();
 }

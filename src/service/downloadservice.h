@@ -44,12 +44,10 @@ private:
     void startDownload(Repository *repository, const QString &repositoryName,
                        const QSet<QString> &paths);
     void onDownloadFailed(const Repository *repository, const Repository::ExamplePtr &example);
-    // Whether the example ended up installed (an example removed meanwhile counts as done).
-    bool registerExample(const QString &repositoryName, const Repository::ExamplePtr &example);
-    QStringList exampleFolders(const QString &repositoryName, const QString &path,
-                               const Repository::Examples &examples) const;
-    // Deletes the folders that unpacking left for the example beside its installed copy.
-    void removeUnregisteredCopies(const QString &repositoryName, const QString &path);
+    // Puts the copy unpacked into unpackFolder in the installed one's place and registers it;
+    // whether the example ended up installed (an example removed meanwhile counts as done).
+    bool registerExample(const QString &repositoryName, const Repository::ExamplePtr &example,
+                         const QString &unpackFolder);
     bool writeManifest(const QString &repositoryName, const Repository::ExamplePtr &example);
     void notifyInstalled();
     // The example's installation has ended, one way or the other: it leaves the pending record

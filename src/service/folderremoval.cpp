@@ -1,13 +1,23 @@
 #include "folderremoval.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 
+#if defined(Q_OS_UNIX)
 #include <cerrno>
 #include <ftw.h>
-#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace Tidepool::Internal {
 
+#if defined(Q_OS_UNIX)
+
+// On Unix a file name is any string of bytes, and an unpacked archive may hold names that are not
+// valid in the file name encoding: Qt cannot name those, so the walk goes by the bytes.
 static int removeEntry(const char *path, const struct stat *, int type, struct FTW *)
 {
     // Whatever cannot be deleted is passed over: the walk goes on, the folder then stays, and
@@ -32,5 +42,49 @@ bool removeFolder(const QString &path)
     ::nftw(native.constData(), removeEntry, 32, FTW_DEPTH | FTW_PHYS);
     return ::lstat(native.constData(), &st) != 0 && errno == ENOENT;
 }
+
+#endif
+
+// Entries first, then the folder; a link (or junction) to a folder is deleted, never entered.
+static void removeTree(const QString &path)
+{
+    QDirIterator entries(path, QDir::AllEntries | QDir::Hidden | QDir::System
+                                   | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+        entries.next();
+        const QFileInfo entry = entries.fileInfo();
+        if (entry.isDir() && !entry.isSymLink() && !entry.isJunction()) {
+            removeTree(entry.filePath());
+        } else if (!QFile::remove(entry.filePath())) {
+            // A read-only file, or a link to a folder, which Windows removes as a folder.
+            QFile::setPermissions(entry.filePath(), QFile::WriteOwner | QFile::ReadOwner);
+            if (!QFile::remove(entry.filePath()))
+                QDir().rmdir(entry.filePath());
+        }
+    }
+    QDir().rmdir(path);
+}
+
+bool removeFolderPortably(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return true;
+    if (info.isDir() && !info.isSymLink() && !info.isJunction())
+        removeTree(path);
+    else if (!QFile::remove(path))
+        QDir().rmdir(path);
+    const QFileInfo after(path);
+    return !after.exists() && !after.isSymLink();
+}
+
+#if !defined(Q_OS_UNIX)
+bool removeFolder(const QString &path)
+{
+    return removeFolderPortably(path);
+}
+#endif
 
 } // namespace Tidepool::Internal

@@ -10,4 +10,8 @@ namespace Tidepool::Internal {
 // there.
 bool removeFolder(const QString &path);
 
+// The same with Qt's means alone, for systems without a POSIX file tree walk; names that are not
+// valid in the file name encoding may stay behind.
+bool removeFolderPortably(const QString &path);
+
 } // namespace Tidepool::Internal

@@ -2,10 +2,15 @@
 
 #include "plugin/logging.h"
 
+#include <QDir>
 #include <QDomDocument>
 #include <QFile>
 
+#if defined(Q_OS_WIN)
+#include <qt_windows.h>
+#elif defined(Q_OS_UNIX)
 #include <cstdio>
+#endif
 
 // The template lives in the plugin's resources, which are linked in from a static library and so
 // have to be registered by hand.
@@ -117,6 +122,24 @@ QByteArray manifestXml(const ManifestFields &fields)
     return document.toByteArray(1);
 }
 
+// Moves from over to in one step, replacing what to held.
+static bool renameOverwrite(const QString &from, const QString &to)
+{
+#if defined(Q_OS_WIN)
+    // Without MOVEFILE_WRITE_THROUGH: nothing waits for the disk.
+    return ::MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
+                         reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
+                         MOVEFILE_REPLACE_EXISTING) != 0;
+#elif defined(Q_OS_UNIX)
+    // POSIX renames over an existing file atomically.
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#else
+    // Elsewhere the old file goes first: a reader may then find none for a moment.
+    QFile::remove(to);
+    return QFile::rename(from, to);
+#endif
+}
+
 bool replaceFile(const QString &path, const QByteArray &bytes)
 {
     // Written beside the file and renamed over it. No flush to the disk is waited for (as
@@ -129,10 +152,8 @@ bool replaceFile(const QString &path, const QByteArray &bytes)
         return false;
     const bool written = file.write(bytes) == bytes.size() && file.flush();
     file.close();
-    if (written && std::rename(QFile::encodeName(temporary).constData(),
-                               QFile::encodeName(path).constData()) == 0) {
+    if (written && renameOverwrite(temporary, path))
         return true;
-    }
     QFile::remove(temporary);
     return false;
 }

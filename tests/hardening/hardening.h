@@ -154,6 +154,13 @@ public:
         return QFileInfo::exists(exampleFolder(path) + QStringLiteral("/examples-manifest.xml"));
     }
 
+    // What downloads and unpack jobs left behind: in the service's own folder, or in the
+    // system's temporary folder.
+    QStringList leftovers() const
+    {
+        return tree(repositoryFolder() + QStringLiteral("/.tidepool-work")) + tree(tempPath);
+    }
+
     // Everything below the data location lies inside the repository folder.
     QStringList strayEntries() const
     {

@@ -67,7 +67,7 @@ void tst_HostileData::initTestCase()
 void tst_HostileData::cleanup()
 {
     m_fixture.server.clearFaults();
-    QCOMPARE(tree(m_fixture.tempPath), QStringList());
+    QCOMPARE(m_fixture.leftovers(), QStringList());
     HostStandIn::reset();
 }
 

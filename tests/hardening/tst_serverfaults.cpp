@@ -125,7 +125,7 @@ void tst_ServerFaults::cleanupTestCase()
 void tst_ServerFaults::cleanup()
 {
     m_fixture.server.clearFaults();
-    QCOMPARE(tree(m_fixture.tempPath), QStringList());
+    QCOMPARE(m_fixture.leftovers(), QStringList());
     HostStandIn::reset();
 }
 

@@ -286,10 +286,16 @@ void tst_Settings::registration_data()
     QTest::newRow("already current") << QStringList{"Demo|https://h/demo"}
                                      << QStringList{"Demo|%F:Demo|%F:Demo"}
                                      << QStringList{"Demo|%F:Demo|%F:Demo"} << true;
-    QTest::newRow("prefix, first only")
+    QTest::newRow("another set's name begins with it")
         << QStringList{"Demo|https://h/demo"}
         << QStringList{"Demo Extra|/x|/x", "Demo|/old|/old"}
-        << QStringList{"Demo|%F:Demo|%F:Demo", "Demo|/old|/old"} << true;
+        << QStringList{"Demo Extra|/x|/x", "Demo|%F:Demo|%F:Demo"} << true;
+    QTest::newRow("only another set's name begins with it")
+        << QStringList{"Demo|https://h/demo"} << QStringList{"Demo SDK|/x|/x"}
+        << QStringList{"Demo SDK|/x|/x"} << false;
+    QTest::newRow("name that is no folder name")
+        << QStringList{"..|https://h/demo"} << QStringList{"..|/old|/old"}
+        << QStringList{"..|/old|/old"} << false;
 }
 
 void tst_Settings::registration()

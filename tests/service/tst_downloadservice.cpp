@@ -7,6 +7,7 @@
 #include "testproject.h"
 
 #include "plugin/settings.h"
+#include "service/folderremoval.h"
 #include "repositories/example.h"
 #include "repositories/repository.h"
 
@@ -18,6 +19,7 @@
 #include <hoststandin/hostsetup.h>
 
 #include <QImage>
+#include <QLoggingCategory>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -100,6 +102,10 @@ private slots:
     void endToEnd();
     void updatesAndFailedRegistrations();
     void statusesWithoutWork();
+    void failedListingIsRetried();
+    void unusableRepositoryNames_data();
+    void unusableRepositoryNames();
+    void recoveryTouchesOnlyItsOwnFiles();
     void progress_data();
     void progress();
 
@@ -140,7 +146,9 @@ void tst_DownloadService::init()
 
 void tst_DownloadService::cleanup()
 {
-    QCOMPARE(tree(m_tempPath), QStringList()); // no temporary archive is left behind
+    // No download or unpacked copy is left behind, nor anything in the system's temporary folder.
+    QVERIFY(!QFileInfo::exists(examplePath(".tidepool-work")));
+    QCOMPARE(tree(m_tempPath), QStringList());
     HostStandIn::reset();
 }
 
@@ -315,8 +323,9 @@ void tst_DownloadService::endToEnd()
     }
 }
 
-// Registration keeps one folder per example: an update replaces the older folder and its own
-// leftovers, a failed registration removes a first installation but keeps the copy installed before.
+// Registration keeps one folder per example: an update replaces the installed copy, and an
+// update that cannot be installed leaves it as it was, removes what it unpacked, reads as failed
+// and stays pending until the next start, which installs it once the server has it right.
 void tst_DownloadService::updatesAndFailedRegistrations()
 {
     ProjectData demo = project("demo");
@@ -325,16 +334,20 @@ void tst_DownloadService::updatesAndFailedRegistrations()
     nested.files = {{QStringLiteral("app/CMakeLists.txt"), "project(app)\n"}};
     QList<qint64> ids;
     configure(addGroup({demo, project("demo2"), nested, project("odd")}, &ids));
-    // An archive whose top folder does not begin with the path: nothing is renamed.
-    m_server.setArchiveOverride(ids.last(),
-                                TestArchive::tarGz({TestArchive::TarEntry::file("elsewhere/CMakeLists.txt", "project(x)")}));
-    Run run;
-    QVERIFY(run.waitInstalled(4));
-    QCOMPARE(run.statuses.count(manifestError), 2);
-    QCOMPARE(folders(), QStringList({"demo", "demo2", "elsewhere"}));
+    const QByteArray elsewhere =
+        TestArchive::tarGz({TestArchive::TarEntry::file("elsewhere/CMakeLists.txt", "project(x)")});
+    const QString misnamed = QStringLiteral(
+        "Skip installing example Example %1 - its archive does not hold one folder named after it");
+    m_server.setArchiveOverride(ids.last(), elsewhere);
+    auto run = std::make_unique<Run>();
+    QVERIFY(run->waitInstalled(4));
+    QCOMPARE(run->statuses.count(manifestError), 1);
+    QCOMPARE(run->statuses.count(misnamed.arg("odd")), 1);
     QCOMPARE(installedExamples(), QStringList({"demo", "demo2"}));
+    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("nested\nodd\n"));
+    QCOMPARE(folders(), QStringList({".tidepool-pending", "demo", "demo2"}));
 
-    // Leftovers of interrupted installations: demo's goes, demo2's is not demo's to take.
+    // Folders the service did not make are not its to take, whatever their names.
     QVERIFY(QDir().mkpath(examplePath("demo-main-0123456789")));
     QVERIFY(QDir().mkpath(examplePath("demo2-main-leftover")));
     const QString sibling = examplePath("demo2", "examples-manifest.xml");
@@ -342,23 +355,41 @@ void tst_DownloadService::updatesAndFailedRegistrations()
     demo.files.remove(QStringLiteral("version.txt"));
     demo.files.insert(QStringLiteral("version2.txt"), "2");
     m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
-    run.service.download(repositoryName, {QStringLiteral("demo")});
-    QVERIFY(run.waitInstalled(5));
-    QCOMPARE(folders(), QStringList({"demo", "demo2", "demo2-main-leftover", "elsewhere"}));
+    run->service.download(repositoryName, {QStringLiteral("demo")});
+    QVERIFY(run->waitInstalled(5));
+    const QStringList kept{".tidepool-pending", "demo", "demo-main-0123456789", "demo2",
+                           "demo2-main-leftover"};
+    QCOMPARE(folders(), kept);
     QVERIFY(!QFile::exists(examplePath("demo", "version.txt")));
     QCOMPARE(readFile(examplePath("demo", "version2.txt")), QStringLiteral("2"));
     QCOMPARE(QFileInfo(sibling).lastModified(), siblingTime);
 
-    // A broken update keeps the copy installed before, manifest included.
+    // Broken updates keep the copy installed before, manifest included.
     const QStringList installedTree = tree(examplePath("demo"));
     const QString manifest = readFile(examplePath("demo", "examples-manifest.xml"));
     m_server.setProjectFiles(ids.first(), nested.files, QDateTime::currentDateTime());
-    run.service.download(repositoryName, {QStringLiteral("demo")});
-    QVERIFY(run.waitInstalled(6));
-    QCOMPARE(run.statuses.count(manifestError), 3);
-    QCOMPARE(folders(), QStringList({"demo", "demo2", "demo2-main-leftover", "elsewhere"}));
+    run->service.download(repositoryName, {QStringLiteral("demo")});
+    QVERIFY(run->waitInstalled(6));
+    QCOMPARE(run->statuses.count(manifestError), 2);
+    m_server.setArchiveOverride(ids.first(), elsewhere);
+    run->service.download(repositoryName, {QStringLiteral("demo")});
+    QVERIFY(run->waitInstalled(7));
+    QCOMPARE(run->statuses.count(misnamed.arg("demo")), 1);
+    QCOMPARE(folders(), kept);
     QCOMPARE(tree(examplePath("demo")), installedTree);
     QCOMPARE(readFile(examplePath("demo", "examples-manifest.xml")), manifest);
+    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("demo\nnested\nodd\n"));
+
+    // The next start tries the failed ones again.
+    m_server.setArchiveOverride(ids.first(), {});
+    m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
+    m_server.setArchiveOverride(ids.last(), {});
+    run.reset();
+    run = std::make_unique<Run>();
+    QVERIFY(run->waitInstalled(3));
+    QCOMPARE(installedExamples(), QStringList({"demo", "demo2", "odd"}));
+    QCOMPARE(readFile(examplePath("demo", "version2.txt")), QStringLiteral("2"));
+    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("nested\n"));
 }
 
 // What the service says when it has nothing it can work on.
@@ -393,6 +424,89 @@ void tst_DownloadService::statusesWithoutWork()
     const QString restart = QStringLiteral("API client is not ready - restarting (%1)");
     QTRY_VERIFY_WITH_TIMEOUT(run.statuses.count(restart.arg(missing.toString())) >= 2, 15000);
     QVERIFY(!run.statuses.contains(restart.arg(good.toString())));
+}
+
+// A listing that fails once is tried again by the restart timer, as a failed lookup is.
+void tst_DownloadService::failedListingIsRetried()
+{
+    const QUrl url = addGroup({project("alpha")});
+    Settings settings;
+    settings.serviceRestartTimeoutSeconds = 1;
+    settings.repositories.insert(repositoryName, {url, {}, {}, {}, {}});
+    settings.save(Core::ICore::settings());
+    m_server.addFault(LocalGitLab::Route::Group, LocalGitLab::Fault::httpStatus(500), 1);
+
+    Run run;
+    QVERIFY(run.waitInstalled(1));
+    QCOMPARE(installedExamples(), QStringList({"alpha"}));
+    QVERIFY(run.statuses.contains("Examples are not listed - restarting (" + url.toString() + ")"));
+    QCOMPARE(run.service.examples(repositoryName).size(), 1);
+}
+
+void tst_DownloadService::unusableRepositoryNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("parent") << "..";
+    QTest::newRow("current") << ".";
+    QTest::newRow("separator") << "a/../..";
+}
+
+// A repository whose name is no folder name is skipped: nothing is looked up, installed or
+// deleted for it, least of all outside the data location.
+void tst_DownloadService::unusableRepositoryNames()
+{
+    QFETCH(QString, name);
+    const QUrl url = addGroup({project("alpha")});
+    const QString outside = QFileInfo(m_dataRoot).path();
+    Settings settings;
+    settings.updatesCheckTimeoutDays = 0;
+    settings.repositories.insert(name, {url, {}, {}, {}, {}});
+    settings.save(Core::ICore::settings());
+    // A crash's leftovers, as they would lie if the name were used as a folder name.
+    QVERIFY(writeFile(examplePathTemplate.arg(name, ".tidepool-pending"), "alpha\n"));
+    QVERIFY(QDir().mkpath(examplePathTemplate.arg(name, ".alpha.previous")));
+    const QStringList prepared = tree(outside);
+    m_server.clearRequestLog();
+
+    QLoggingCategory::setFilterRules(QStringLiteral("zel.tidepool.plugin.service.debug=true"));
+    QTest::ignoreMessage(QtDebugMsg, qPrintable("Status: \"Skip repository " + name
+                                                + " - unusable folder name\""));
+    {
+        Run run;
+        QTest::qWait(500);
+    }
+    QLoggingCategory::setFilterRules({});
+    QCOMPARE(m_server.requestCount(), 0);
+    QCOMPARE(tree(outside), prepared);
+    removeFolder(examplePathTemplate.arg(name, ".alpha.previous"));
+    QFile::remove(examplePathTemplate.arg(name, ".tidepool-pending"));
+}
+
+// What a crash left is cleaned up at the next start, but only in the service's own folder and
+// only for the examples still pending: a user's files of similar names stay.
+void tst_DownloadService::recoveryTouchesOnlyItsOwnFiles()
+{
+    configure(QUrl(m_server.baseUrl().toString() + "/no-such-group"));
+    QVERIFY(writeFile(examplePath(".tidepool-pending"), "alpha\n"));
+    const QString work = examplePath(".tidepool-work");
+    for (const char *file : {"alpha-a1B2c3.tar.gz", "alpha-a1B2c3/alpha-main-0/CMakeLists.txt",
+                             "beta-a1B2c3.tar.gz"}) {
+        QVERIFY(writeFile(work + '/' + file, "x"));
+    }
+    const QStringList userFiles{"alpha-a1B2c3.tar.gz", "alpha-v1.2.3.tar.gz"};
+    for (const QString &file : userFiles)
+        QVERIFY(writeFile(m_tempPath + '/' + file, "mine"));
+    QVERIFY(QDir().mkpath(examplePath("alpha-main-0")));
+
+    {
+        Run run;
+        QCOMPARE(tree(work), QStringList({"beta-a1B2c3.tar.gz"}));
+        QCOMPARE(tree(m_tempPath), userFiles);
+        QVERIFY(QFileInfo(examplePath("alpha-main-0")).isDir());
+    }
+    for (const QString &file : userFiles)
+        QVERIFY(QFile::remove(m_tempPath + '/' + file));
+    QVERIFY(removeFolder(work));
 }
 
 void tst_DownloadService::progress_data()

@@ -32,7 +32,8 @@ public:
         CommandLine m_commandTemplate;
     };
 
-    explicit Unarchiver(QObject *parent = nullptr);
+    // As in the IDE, only a default constructor: a parent is set afterwards.
+    Unarchiver();
     ~Unarchiver() override;
 
     static expected_str<SourceAndCommand> sourceAndCommand(const FilePath &sourceFile);

@@ -150,9 +150,7 @@ Unarchiver::SourceAndCommand::SourceAndCommand(const FilePath &sourceFile,
     , m_commandTemplate(commandTemplate)
 {}
 
-Unarchiver::Unarchiver(QObject *parent)
-    : QObject(parent)
-{}
+Unarchiver::Unarchiver() = default;
 
 Unarchiver::~Unarchiver()
 {
