@@ -73,6 +73,7 @@ private slots:
     void documentationChangedOncePerChangingScan_data();
     void documentationChangedOncePerChangingScan();
     void addInstallsOnApply();
+    void addExampleNamedLikeNestedFolder();
     void removeDeletesOnApplyOnce();
     void removeActsOnVisibleItemsOnly();
     void removeLeavesUnsafeFolderNames();
@@ -323,6 +324,21 @@ void tst_OptionsWidget::addInstallsOnApply()
     QCOMPARE(statusOf(list()->findItems("beta", Qt::MatchExactly).value(0)), "Updated");
 }
 
+// A folder inside alpha that bears beta's name is no installed beta: beta can be added.
+void tst_OptionsWidget::addExampleNamedLikeNestedFolder()
+{
+    QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime)}));
+    QVERIFY(installManifest("Demo", "alpha", baseTime));
+    QVERIFY(installManifest("Demo", "alpha/beta", baseTime));
+    QVERIFY(showPage());
+    QVERIFY(addThroughDialog({"beta"}));
+    QCOMPARE(texts(list()).count("beta"), 2);
+
+    m_page->apply();
+    QTRY_VERIFY_WITH_TIMEOUT(installed(QString("beta/") + manifestName), 20000);
+    QVERIFY(installed(QString("alpha/beta/") + manifestName));
+}
+
 void tst_OptionsWidget::removeDeletesOnApplyOnce()
 {
     for (const char *folder : {"alpha", "beta", "gamma"})
@@ -475,6 +491,7 @@ void tst_OptionsWidget::updateButton()
     QVERIFY(installManifest("Demo", "beta", baseTime));
     QVERIFY(showPage());
     auto button = child<QPushButton>("updateButton");
+    QVERIFY(button);
     QCOMPARE(button->text(), "Update");
     QVERIFY(!button->isEnabled());
 
@@ -519,6 +536,7 @@ void tst_OptionsWidget::queuedUpdate()
     QVERIFY(installManifest("Demo", "beta", baseTime));
     QVERIFY(showPage());
     auto button = child<QPushButton>("updateButton");
+    QVERIFY(button);
 
     for (const QString &step : std::as_const(steps)) {
         if (step == "rescan") {
