@@ -217,6 +217,14 @@ Sie ist nicht Teil des Beispiels.</translation>
             <translation>Entfernen</translation>
         </message>
         <message>
+            <source>Install the newer version of the selected examples</source>
+            <translation>Die neuere Version der ausgewählten Beispiele installieren</translation>
+        </message>
+        <message>
+            <source>Update</source>
+            <translation>Aktualisieren</translation>
+        </message>
+        <message>
             <source>Online Updates</source>
             <translation>Online-Aktualisierungen</translation>
         </message>
@@ -247,6 +255,14 @@ Set 0 to disable automatic updates.</source>
             <translation>Aktuell</translation>
         </message>
         <message>
+            <source>Update on Apply</source>
+            <translation>Aktualisierung beim Anwenden</translation>
+        </message>
+        <message>
+            <source>&lt;table&gt;&lt;tbody&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Location:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%1&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Part of:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%2&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Updated:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%3&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Status:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%4&lt;/td&gt;&lt;/tr&gt;&lt;/tbody&gt;&lt;/table&gt;</source>
+            <translation>&lt;table&gt;&lt;tbody&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Ort:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%1&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Teil von:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%2&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Aktualisiert:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%3&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Status:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%4&lt;/td&gt;&lt;/tr&gt;&lt;/tbody&gt;&lt;/table&gt;</translation>
+        </message>
+        <message>
             <source>&lt;table&gt;&lt;tbody&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Location:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%1&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Updated:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%2&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Status:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%3&lt;/td&gt;&lt;/tr&gt;&lt;/tbody&gt;&lt;/table&gt;</source>
             <translation>&lt;table&gt;&lt;tbody&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Ort:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%1&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Aktualisiert:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%2&lt;/td&gt;&lt;/tr&gt;&lt;tr&gt;&lt;td style="width: 40%;"&gt;Status:&amp;nbsp;&lt;/td&gt;&lt;td style="width: 60%;"&gt;%3&lt;/td&gt;&lt;/tr&gt;&lt;/tbody&gt;&lt;/table&gt;</translation>
         </message>
@@ -265,6 +281,14 @@ Set 0 to disable automatic updates.</source>
         <message>
             <source>Select examples to remove, press Remove button, then press Apply button to apply changes.</source>
             <translation>Wählen Sie die zu entfernenden Beispiele, klicken Sie auf Entfernen und dann auf Anwenden, um die Änderungen zu übernehmen.</translation>
+        </message>
+        <message>
+            <source>"%1" is part of the example "%2" and is removed together with it.</source>
+            <translation>„%1“ ist Teil des Beispiels „%2“ und wird zusammen mit ihm entfernt.</translation>
+        </message>
+        <message>
+            <source>Examples Not Removed</source>
+            <translation>Beispiele nicht entfernt</translation>
         </message>
     </context>
     <context>

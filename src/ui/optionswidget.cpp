@@ -41,6 +41,65 @@ static Repository::Examples onlineExamples(const QString &repositoryName)
     return service ? service->examples(repositoryName) : Repository::Examples();
 }
 
+// What an installed example's item holds besides its text. Items that "Add..." appends hold none
+// of it: their text is the path of the example queued for installation.
+enum ItemRole {
+    LocationRole = Qt::UserRole, // canonical path of the manifest's folder ("Open location...")
+    ExampleRole,                 // folder of the installed example the manifest belongs to
+    NestedRole,                  // the manifest lies deeper inside that example
+    ModifiedRole,                // when the manifest was written
+    UpdateRole,                  // a newer version of the example is online
+    QueuedRole,                  // the newer version is installed on apply()
+};
+
+// The example folder that removing or updating the item acts on. A nested manifest's folder is
+// part of its example, and its name may well be the name of another example.
+static QString exampleOf(const QListWidgetItem *item)
+{
+    const QVariant example = item->data(ExampleRole);
+    return example.isValid() ? example.toString() : item->text();
+}
+
+static bool isNested(const QListWidgetItem *item)
+{
+    return item->data(NestedRole).toBool();
+}
+
+static bool isUpdatable(const QListWidgetItem *item)
+{
+    return !item->isHidden() && !isNested(item) && item->data(UpdateRole).toBool()
+        && !item->data(QueuedRole).toBool();
+}
+
+static void describe(QListWidgetItem *item)
+{
+    const QString location = QDir::toNativeSeparators(item->data(LocationRole).toString());
+    const QString modified =
+        item->data(ModifiedRole).toDateTime().toLocalTime().toString(Qt::TextDate);
+    const QString status = item->data(QueuedRole).toBool()   ? OptionsWidget::tr("Update on Apply")
+                           : item->data(UpdateRole).toBool() ? OptionsWidget::tr("Update available")
+                                                             : OptionsWidget::tr("Updated");
+    const QString example = item->data(ExampleRole).toString();
+    if (!isNested(item) || example.isEmpty()) {
+        item->setToolTip(OptionsWidget::tr(
+            "<table><tbody>"
+            "<tr><td style=\"width: 40%;\">Location:&nbsp;</td><td style=\"width: 60%;\">%1</td></tr>"
+            "<tr><td style=\"width: 40%;\">Updated:&nbsp;</td><td style=\"width: 60%;\">%2</td></tr>"
+            "<tr><td style=\"width: 40%;\">Status:&nbsp;</td><td style=\"width: 60%;\">%3</td></tr>"
+            "</tbody></table>")
+                .arg(location, modified, status));
+        return;
+    }
+    item->setToolTip(OptionsWidget::tr(
+        "<table><tbody>"
+        "<tr><td style=\"width: 40%;\">Location:&nbsp;</td><td style=\"width: 60%;\">%1</td></tr>"
+        "<tr><td style=\"width: 40%;\">Part of:&nbsp;</td><td style=\"width: 60%;\">%2</td></tr>"
+        "<tr><td style=\"width: 40%;\">Updated:&nbsp;</td><td style=\"width: 60%;\">%3</td></tr>"
+        "<tr><td style=\"width: 40%;\">Status:&nbsp;</td><td style=\"width: 60%;\">%4</td></tr>"
+        "</tbody></table>")
+            .arg(location, example, modified, status));
+}
+
 OptionsWidget::OptionsWidget()
     : m_ui(std::make_unique<Ui::OptionsWidget>())
 {
@@ -72,9 +131,13 @@ OptionsWidget::OptionsWidget()
     connect(m_ui->repositoryComboBox, &QComboBox::currentTextChanged, this, &OptionsWidget::showExamples);
     connect(m_ui->filterLineEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
         filterListWidget(m_ui->examplesListWidget, text);
+        refreshUpdateButton();
     });
+    connect(m_ui->examplesListWidget, &QListWidget::itemSelectionChanged,
+            this, &OptionsWidget::refreshUpdateButton);
     connect(m_ui->addButton, &QPushButton::clicked, this, &OptionsWidget::addExamples);
     connect(m_ui->removeButton, &QPushButton::clicked, this, &OptionsWidget::removeExamples);
+    connect(m_ui->updateButton, &QPushButton::clicked, this, &OptionsWidget::updateExamples);
     if (DownloadService *service = downloadService())
         connect(service, &DownloadService::updated, this, &OptionsWidget::scanInstalledExamples);
 
@@ -117,38 +180,43 @@ void OptionsWidget::showExamples(const QString &name)
     // Only read: showing a repository that is not configured (an empty combo box) must not add
     // an entry that apply() would then save.
     const auto repository = m_settings.repositories.constFind(name);
-    if (repository == m_settings.repositories.cend())
+    if (repository == m_settings.repositories.cend()) {
+        refreshUpdateButton();
         return;
+    }
 
+    const QDir repositoryFolder(dataLocation().arg(name));
     for (const QFileInfo &manifest : repository->installedManifests) {
         // Looked at afresh: the file may have been rewritten, or its folder removed, since the scan.
         const QFileInfo current(manifest.absoluteFilePath());
         const QDir folder = current.dir();
-        const QString path = folder.dirName();
-        const QString canonicalPath = folder.canonicalPath();
         const QDateTime modified = current.lastModified();
+        // The scan walks the repository folder, so the manifest lies below it; one directly in
+        // it belongs to no example.
+        const QString relative = repositoryFolder.relativeFilePath(manifest.absolutePath());
+        const QString example =
+            relative == QLatin1String(".") ? QString() : relative.section(u'/', 0, 0);
+        const bool nested = example != relative;
 
         const bool hasUpdate = std::any_of(online.cbegin(), online.cend(),
-                                           [&](const Repository::ExamplePtr &example) {
-            return example->json().value("path").toString() == path
-                && modified.secsTo(example->lastActivity()) > 0;
+                                           [&](const Repository::ExamplePtr &candidate) {
+            return candidate->json().value("path").toString() == example
+                && modified.secsTo(candidate->lastActivity()) > 0;
         });
 
-        auto item = new QListWidgetItem(path);
+        auto item = new QListWidgetItem(folder.dirName());
         if (hasUpdate)
             item->setBackground(QBrush(QColor(0xe2, 0xb2, 0xb6)));
-        const QString status = hasUpdate ? tr("Update available") : tr("Updated");
-        item->setToolTip(
-            tr("<table><tbody>"
-               "<tr><td style=\"width: 40%;\">Location:&nbsp;</td><td style=\"width: 60%;\">%1</td></tr>"
-               "<tr><td style=\"width: 40%;\">Updated:&nbsp;</td><td style=\"width: 60%;\">%2</td></tr>"
-               "<tr><td style=\"width: 40%;\">Status:&nbsp;</td><td style=\"width: 60%;\">%3</td></tr>"
-               "</tbody></table>")
-                .arg(QDir::toNativeSeparators(canonicalPath),
-                     modified.toLocalTime().toString(Qt::TextDate), status));
-        item->setData(Qt::UserRole, canonicalPath);
+        item->setData(LocationRole, folder.canonicalPath());
+        item->setData(ExampleRole, example);
+        item->setData(NestedRole, nested);
+        item->setData(ModifiedRole, modified);
+        item->setData(UpdateRole, hasUpdate);
+        item->setData(QueuedRole, hasUpdate && repository->examplesToInstall.contains(example));
+        describe(item);
         m_ui->examplesListWidget->addItem(item);
     }
+    refreshUpdateButton();
 }
 
 void OptionsWidget::addExamples()
@@ -169,9 +237,14 @@ void OptionsWidget::addExamples()
     // Read after the dialog: the list may have been rebuilt while it was open.
     RepositorySettings &repository = m_settings.repositories[m_ui->repositoryComboBox->currentText()];
     for (const QString &path : selected) {
-        // Installed or already queued, in any letter case: nothing to add.
-        if (!m_ui->examplesListWidget->findItems(path, Qt::MatchFixedString).isEmpty())
+        // Installed or already queued, in any letter case: nothing to add. A folder inside another
+        // example that bears the name is no installed copy of this one.
+        const QList<QListWidgetItem *> listed =
+            m_ui->examplesListWidget->findItems(path, Qt::MatchFixedString);
+        if (std::any_of(listed.cbegin(), listed.cend(),
+                        [](const QListWidgetItem *item) { return !isNested(item); })) {
             continue;
+        }
         repository.examplesToInstall.insert(path);
         m_ui->examplesListWidget->addItem(path);
     }
@@ -190,12 +263,79 @@ void OptionsWidget::removeExamples()
         return;
     }
 
-    RepositorySettings &repository = m_settings.repositories[m_ui->repositoryComboBox->currentText()];
-    for (QListWidgetItem *item : std::as_const(items)) {
-        repository.examplesToRemove.insert(item->text());
-        delete item;
+    // Only whole examples go: a nested item is removed with the example it is part of.
+    QSet<QString> installed;
+    QSet<QString> queued;
+    for (const QListWidgetItem *item : std::as_const(items)) {
+        if (!isNested(item))
+            (item->data(ExampleRole).isValid() ? installed : queued).insert(exampleOf(item));
     }
+    QStringList notRemoved;
+    for (const QListWidgetItem *item : std::as_const(items)) {
+        const QString example = item->data(ExampleRole).toString();
+        if (!isNested(item) || installed.contains(example))
+            continue;
+        if (example.isEmpty()) {
+            qCDebug(pluginLog) << "Not removing a manifest that belongs to no example:"
+                               << item->data(LocationRole).toString();
+            continue;
+        }
+        notRemoved.append(
+            tr("\"%1\" is part of the example \"%2\" and is removed together with it.")
+                .arg(item->text(), example));
+    }
+
+    RepositorySettings &repository = m_settings.repositories[m_ui->repositoryComboBox->currentText()];
+    // An update queued for an installed example gives way to its removal; a queued installation
+    // and its removal cancel out.
+    repository.examplesToInstall -= installed;
+    repository.examplesToRemove += installed;
+    repository.examplesToRemove += queued;
     cancelPendingPairs(repository);
+
+    for (int row = m_ui->examplesListWidget->count() - 1; row >= 0; --row) {
+        QListWidgetItem *item = m_ui->examplesListWidget->item(row);
+        const bool removed = isNested(item) ? installed.contains(item->data(ExampleRole).toString())
+                                            : items.contains(item);
+        if (removed)
+            delete item;
+    }
+    refreshUpdateButton();
+
+    if (!notRemoved.isEmpty())
+        Core::AsynchronousMessageBox::information(tr("Examples Not Removed"),
+                                                  notRemoved.join(u'\n'));
+}
+
+void OptionsWidget::updateExamples()
+{
+    QSet<QString> paths;
+    const QList<QListWidgetItem *> items = m_ui->examplesListWidget->selectedItems();
+    for (const QListWidgetItem *item : items) {
+        if (isUpdatable(item))
+            paths.insert(exampleOf(item));
+    }
+    if (paths.isEmpty())
+        return;
+
+    RepositorySettings &repository = m_settings.repositories[m_ui->repositoryComboBox->currentText()];
+    // The later choice wins: updating an example whose removal is queued keeps it installed.
+    repository.examplesToRemove -= paths;
+    repository.examplesToInstall += paths;
+    for (int row = 0; row < m_ui->examplesListWidget->count(); ++row) {
+        QListWidgetItem *item = m_ui->examplesListWidget->item(row);
+        if (item->data(UpdateRole).toBool() && paths.contains(exampleOf(item))) {
+            item->setData(QueuedRole, true);
+            describe(item);
+        }
+    }
+    refreshUpdateButton();
+}
+
+void OptionsWidget::refreshUpdateButton()
+{
+    const QList<QListWidgetItem *> items = m_ui->examplesListWidget->selectedItems();
+    m_ui->updateButton->setEnabled(std::any_of(items.cbegin(), items.cend(), isUpdatable));
 }
 
 void OptionsWidget::apply()
@@ -218,9 +358,10 @@ void OptionsWidget::apply()
                 continue;
             }
             const QString folder = repositoryFolder + path;
-            const QString manifest = QDir::cleanPath(folder + QDir::separator() + manifestFileName);
-            repository.installedManifests.removeIf([&manifest](const QFileInfo &info) {
-                return QDir::cleanPath(info.absoluteFilePath()) == manifest;
+            // The example's own manifest and those of its nested folders.
+            const QString inside = QDir::cleanPath(folder) + u'/';
+            repository.installedManifests.removeIf([&inside](const QFileInfo &info) {
+                return QDir::cleanPath(info.absoluteFilePath()).startsWith(inside);
             });
             removeFolder(folder);
             repository.removedExamples.insert(path);

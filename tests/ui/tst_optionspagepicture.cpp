@@ -1,6 +1,8 @@
-// Renders the settings page as a user sees it: a repository with installed examples, one of them
-// with a newer version online. With a file name as argument the picture is written there (the
-// README's picture is made this way); the run fails unless the update mark is in the picture.
+// Renders the settings page as a user sees it: a repository with installed examples, two of them
+// with a newer version online, one of these selected so that it can be updated (a selected item
+// shows the selection colour, the other one the update mark). With a file name as
+// argument the picture is written there (the README's picture is made this way); the run fails
+// unless the update mark is in the picture and the Update button can be pressed.
 
 #include "uitestsupport.h"
 
@@ -8,6 +10,7 @@
 
 #include <QComboBox>
 #include <QImage>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -61,8 +64,9 @@ int main(int argc, char *argv[])
     const qint64 group = server.addGroup("veyra-examples", "Veyra Examples");
     const QStringList examples{"bluetooth-chat", "camera-preview", "hello-sensors", "maps-navigation",
                                "notifications", "qml-gallery"};
+    const QStringList outdated{"hello-sensors", "qml-gallery"};
     for (const QString &path : examples)
-        server.addProject(group, project(path, now.addDays(path == "hello-sensors" ? -1 : -30)));
+        server.addProject(group, project(path, now.addDays(outdated.contains(path) ? -1 : -30)));
     const QUrl url(server.baseUrl().toString() + "/veyra-examples");
     const QList<RepositoryEntry> repositories{{"Veyra Examples", url},
                                               {"Community", QUrl("https://gitlab.example/community")}};
@@ -90,6 +94,13 @@ int main(int argc, char *argv[])
         auto list = widget.findChild<QListWidget *>("examplesListWidget");
         if (list->count() != 5)
             return fail("The page does not list the installed examples");
+        const QList<QListWidgetItem *> selected = list->findItems(outdated.first(), Qt::MatchExactly);
+        if (selected.size() != 1)
+            return fail("The outdated example is not listed");
+        list->setCurrentItem(selected.first());
+        auto update = widget.findChild<QPushButton *>("updateButton");
+        if (!update || !update->isVisible() || !update->isEnabled())
+            return fail("The selected outdated example cannot be updated");
         const QImage picture = widget.grab().toImage();
         if (!containsColour(picture, QColor(0xe2, 0xb2, 0xb6)))
             result = fail("The picture shows no example marked \"Update available\"");

@@ -32,6 +32,29 @@ bool installed(const QString &relativePath)
     return QFileInfo::exists(repositoryFolder("Demo") + '/' + relativePath);
 }
 
+// The item listed from this folder of the "Demo" repository: names alone are ambiguous once an
+// example holds a folder named like another example.
+QListWidgetItem *itemOf(const QListWidget *list, const QString &relativeFolder)
+{
+    const QString location = QFileInfo(repositoryFolder("Demo") + '/' + relativeFolder).canonicalFilePath();
+    for (int row = 0; row < list->count(); ++row) {
+        if (list->item(row)->data(Qt::UserRole).toString() == location)
+            return list->item(row);
+    }
+    return nullptr;
+}
+
+void selectFolders(QListWidget *list, const QStringList &relativeFolders)
+{
+    list->clearSelection();
+    for (const QString &folder : relativeFolders) {
+        if (QListWidgetItem *item = itemOf(list, folder)) {
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                              list->visualItemRect(item).center());
+        }
+    }
+}
+
 } // namespace
 
 class tst_OptionsWidget : public QObject
@@ -50,9 +73,16 @@ private slots:
     void documentationChangedOncePerChangingScan_data();
     void documentationChangedOncePerChangingScan();
     void addInstallsOnApply();
+    void addExampleNamedLikeNestedFolder();
     void removeDeletesOnApplyOnce();
     void removeActsOnVisibleItemsOnly();
     void removeLeavesUnsafeFolderNames();
+    void removeNestedExample_data();
+    void removeNestedExample();
+    void updateButton_data();
+    void updateButton();
+    void queuedUpdate_data();
+    void queuedUpdate();
     void queuedPairsCancel_data();
     void queuedPairsCancel();
     void switchingRepositoryKeepsQueues();
@@ -100,7 +130,8 @@ void tst_OptionsWidget::cleanup()
         if (qobject_cast<QMessageBox *>(window))
             window->close();
     }
-    QTRY_VERIFY(!messageBox("Examples Not Found") && !messageBox("Examples Not Selected"));
+    QTRY_VERIFY(!messageBox("Examples Not Found") && !messageBox("Examples Not Selected")
+                && !messageBox("Examples Not Removed"));
 }
 
 bool tst_OptionsWidget::showPage()
@@ -200,6 +231,10 @@ void tst_OptionsWidget::updateStatus_data()
     QTest::newRow("one second newer") << "alpha" << "alpha" << 1000ll << true;
     QTest::newRow("path differs in case") << "Alpha" << "alpha" << 3600'000ll << false;
     QTest::newRow("not online") << "alpha" << "beta" << 3600'000ll << false;
+    // A nested folder counts as its example: what is online is the example, not the folder.
+    QTest::newRow("nested in an outdated example") << "alpha/variant" << "alpha" << 3600'000ll << true;
+    QTest::newRow("nested, named like an outdated example")
+        << "other/alpha" << "alpha" << 3600'000ll << false;
 }
 
 void tst_OptionsWidget::updateStatus()
@@ -214,7 +249,7 @@ void tst_OptionsWidget::updateStatus()
     QVERIFY(installManifest("Demo", installed, baseTime.addMSecs(-manifestAgeMs)));
     QVERIFY(installManifest("Demo", "plain", baseTime));
     QVERIFY(showPage());
-    const QListWidgetItem *item = list()->findItems(installed, Qt::MatchExactly).value(0);
+    const QListWidgetItem *item = itemOf(list(), installed);
     QVERIFY(item);
     QCOMPARE(statusOf(item), update ? "Update available" : "Updated");
     QCOMPARE(item->background(), update ? QBrush(QColor(0xe2, 0xb2, 0xb6)) : QBrush());
@@ -289,6 +324,21 @@ void tst_OptionsWidget::addInstallsOnApply()
     QCOMPARE(statusOf(list()->findItems("beta", Qt::MatchExactly).value(0)), "Updated");
 }
 
+// A folder inside alpha that bears beta's name is no installed beta: beta can be added.
+void tst_OptionsWidget::addExampleNamedLikeNestedFolder()
+{
+    QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime)}));
+    QVERIFY(installManifest("Demo", "alpha", baseTime));
+    QVERIFY(installManifest("Demo", "alpha/beta", baseTime));
+    QVERIFY(showPage());
+    QVERIFY(addThroughDialog({"beta"}));
+    QCOMPARE(texts(list()).count("beta"), 2);
+
+    m_page->apply();
+    QTRY_VERIFY_WITH_TIMEOUT(installed(QString("beta/") + manifestName), 20000);
+    QVERIFY(installed(QString("alpha/beta/") + manifestName));
+}
+
 void tst_OptionsWidget::removeDeletesOnApplyOnce()
 {
     for (const char *folder : {"alpha", "beta", "gamma"})
@@ -352,6 +402,182 @@ void tst_OptionsWidget::removeLeavesUnsafeFolderNames()
     QVERIFY(!installed("alpha"));
     QVERIFY(installed(odd + '/' + manifestName));
     QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>{"alpha"});
+}
+
+void tst_OptionsWidget::removeNestedExample_data()
+{
+    QTest::addColumn<QStringList>("selected"); // folders below the repository folder
+    QTest::addColumn<QStringList>("gone");
+    QTest::addColumn<QStringList>("kept");
+    QTest::addColumn<bool>("told");
+    QTest::addColumn<QStringList>("listedAfter");
+
+    // Installed: alpha, which holds a folder beta with a manifest of its own; beta; gamma.
+    QTest::newRow("nested item alone")
+        << QStringList{"alpha/beta"} << QStringList{} << QStringList{"alpha/beta", "beta"} << true
+        << QStringList{"alpha", "beta", "beta", "gamma"};
+    QTest::newRow("example named like a nested item")
+        << QStringList{"beta"} << QStringList{"beta"} << QStringList{"alpha/beta"} << false
+        << QStringList{"alpha", "beta", "gamma"};
+    QTest::newRow("example with its nested item")
+        << QStringList{"alpha", "alpha/beta"} << QStringList{"alpha"} << QStringList{"beta"}
+        << false << QStringList{"beta", "gamma"};
+    QTest::newRow("nested item and another example")
+        << QStringList{"alpha/beta", "gamma"} << QStringList{"gamma"}
+        << QStringList{"alpha/beta", "beta"} << true << QStringList{"alpha", "beta", "beta"};
+}
+
+void tst_OptionsWidget::removeNestedExample()
+{
+    QFETCH(QStringList, selected);
+    QFETCH(QStringList, gone);
+    QFETCH(QStringList, kept);
+    QFETCH(bool, told);
+    QFETCH(QStringList, listedAfter);
+
+    for (const char *folder : {"alpha", "alpha/beta", "beta", "gamma"})
+        QVERIFY(installManifest("Demo", folder, baseTime));
+    saveSettings({{"Demo", QUrl("https://h.example/demo")}}, 1);
+    QVERIFY(showPage());
+    const QString nestedToolTip = itemOf(list(), "alpha/beta")->toolTip();
+    const QString exampleToolTip = itemOf(list(), "beta")->toolTip();
+
+    selectFolders(list(), selected);
+    QCOMPARE(list()->selectedItems().size(), selected.size());
+    QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton);
+    const QMessageBox *box = messageBox("Examples Not Removed");
+    const QString message = box ? box->text() : QString();
+    QStringList listed = texts(list());
+    listed.sort();
+
+    m_page->apply();
+    for (const QString &folder : std::as_const(gone))
+        QVERIFY2(!installed(folder), qPrintable(folder));
+    for (const QString &folder : std::as_const(kept))
+        QVERIFY2(installed(folder + '/' + manifestName), qPrintable(folder));
+    QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>(gone.cbegin(), gone.cend()));
+    QCOMPARE(listed, listedAfter);
+    QCOMPARE(message, told ? "\"beta\" is part of the example \"alpha\" and is removed together with it."
+                           : "");
+    // The nested item says what it belongs to.
+    QVERIFY(nestedToolTip.contains("Part of:&nbsp;</td><td style=\"width: 60%;\">alpha</td>"));
+    QVERIFY(!exampleToolTip.contains("Part of:"));
+}
+
+void tst_OptionsWidget::updateButton_data()
+{
+    QTest::addColumn<QStringList>("selected");
+    QTest::addColumn<QString>("filter"); // typed after selecting
+    QTest::addColumn<bool>("enabled");
+
+    // alpha is outdated and holds the folder "variant"; beta is up to date.
+    QTest::newRow("nothing selected") << QStringList{} << QString() << false;
+    QTest::newRow("up-to-date example") << QStringList{"beta"} << QString() << false;
+    QTest::newRow("outdated example") << QStringList{"alpha"} << QString() << true;
+    QTest::newRow("outdated among others") << QStringList{"beta", "alpha"} << QString() << true;
+    QTest::newRow("outdated example filtered out") << QStringList{"alpha", "beta"} << "bet" << false;
+    QTest::newRow("nested in an outdated example") << QStringList{"alpha/variant"} << QString() << false;
+}
+
+void tst_OptionsWidget::updateButton()
+{
+    QFETCH(QStringList, selected);
+    QFETCH(QString, filter);
+    QFETCH(bool, enabled);
+
+    QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime)}));
+    QVERIFY(installManifest("Demo", "alpha", baseTime.addDays(-1)));
+    QVERIFY(installManifest("Demo", "alpha/variant", baseTime.addDays(-1)));
+    QVERIFY(installManifest("Demo", "beta", baseTime));
+    QVERIFY(showPage());
+    auto button = child<QPushButton>("updateButton");
+    QVERIFY(button);
+    QCOMPARE(button->text(), "Update");
+    QVERIFY(!button->isEnabled());
+
+    selectFolders(list(), selected);
+    QTest::keyClicks(child<QLineEdit>("filterLineEdit"), filter);
+    QCOMPARE(button->isEnabled(), enabled);
+
+    // Shown again, a selected outdated example can be updated.
+    child<QLineEdit>("filterLineEdit")->clear();
+    QCOMPARE(button->isEnabled(), selected.contains("alpha"));
+    // A rebuilt list has nothing selected.
+    emit downloadService()->updated();
+    QVERIFY(!button->isEnabled());
+}
+
+void tst_OptionsWidget::queuedUpdate_data()
+{
+    QTest::addColumn<QStringList>("steps"); // "update:", "remove:<folder>" or "rescan", in order
+    QTest::addColumn<bool>("reinstalled");  // alpha, else alpha is left as it was or gone
+    QTest::addColumn<QStringList>("gone");
+
+    QTest::newRow("updated") << QStringList{"update:"} << true << QStringList{};
+    QTest::newRow("updated, then another example removed")
+        << QStringList{"update:", "remove:beta"} << true << QStringList{"beta"};
+    QTest::newRow("updated, then removed")
+        << QStringList{"update:", "remove:alpha"} << false << QStringList{"alpha"};
+    // The list rebuilt from disk shows the example again; updating it keeps it.
+    QTest::newRow("removed, then updated")
+        << QStringList{"remove:alpha", "rescan", "update:"} << true << QStringList{};
+}
+
+void tst_OptionsWidget::queuedUpdate()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(bool, reinstalled);
+    QFETCH(QStringList, gone);
+
+    QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime)}));
+    const QDateTime installedTime = baseTime.addDays(-1);
+    QVERIFY(installManifest("Demo", "alpha", installedTime));
+    QVERIFY(QFile(repositoryFolder("Demo") + "/alpha/stale.txt").open(QIODevice::WriteOnly));
+    QVERIFY(installManifest("Demo", "beta", baseTime));
+    QVERIFY(showPage());
+    auto button = child<QPushButton>("updateButton");
+    QVERIFY(button);
+
+    for (const QString &step : std::as_const(steps)) {
+        if (step == "rescan") {
+            emit downloadService()->updated();
+        } else if (step.startsWith("remove:")) {
+            selectFolders(list(), {step.section(':', 1)});
+            QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton);
+        } else {
+            selectFolders(list(), {"alpha"});
+            QVERIFY(button->isEnabled());
+            QTest::mouseClick(button, Qt::LeftButton);
+            QCOMPARE(statusOf(itemOf(list(), "alpha")), "Update on Apply");
+            QVERIFY(!button->isEnabled()); // queued once is enough
+        }
+    }
+    QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), 0);
+
+    QSignalSpy updated(downloadService(), &DownloadService::updated);
+    m_page->apply();
+    const QString manifest = repositoryFolder("Demo") + "/alpha/" + manifestName;
+    if (reinstalled) {
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(manifest).lastModified() > baseTime, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(updated.count() > 0, 20000);
+        QVERIFY(!installed("alpha/stale.txt")); // the server's copy replaced the old one
+        QFile file(manifest);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("Example alpha"));
+        QTRY_COMPARE(statusOf(itemOf(list(), "alpha")), "Updated");
+    } else if (!gone.contains("alpha")) {
+        QCOMPARE(QFileInfo(manifest).lastModified(), installedTime);
+    }
+    for (const QString &folder : std::as_const(gone))
+        QVERIFY2(!installed(folder), qPrintable(folder));
+    QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), reinstalled ? 1 : 0);
+    // Stored as removed only when it went.
+    QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>(gone.cbegin(), gone.cend()));
+
+    // Apply, then OK: the update is not requested again.
+    m_page->apply();
+    QTest::qWait(200);
+    QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), reinstalled ? 1 : 0);
 }
 
 void tst_OptionsWidget::queuedPairsCancel_data()
