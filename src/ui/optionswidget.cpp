@@ -113,6 +113,11 @@ OptionsWidget::OptionsWidget()
     QStringList names = m_settings.repositories.keys();
     std::sort(names.begin(), names.end());
     for (const QString &name : std::as_const(names)) {
+        // Its folder would lie outside the data location: the page neither lists nor touches it.
+        if (!isSafeFolderName(name)) {
+            qCDebug(pluginLog) << "Not showing a repository with an unusable folder name:" << name;
+            continue;
+        }
         m_ui->repositoryComboBox->addItem(name);
         const QString folder = QDir::toNativeSeparators(dataLocation().arg(name));
         const QString link = m_settings.repositories.value(name).url.toString();
@@ -150,6 +155,8 @@ void OptionsWidget::scanInstalledExamples()
 {
     bool changed = false;
     for (auto it = m_settings.repositories.begin(); it != m_settings.repositories.end(); ++it) {
+        if (!isSafeFolderName(it.key()))
+            continue;
         QList<QFileInfo> &manifests = it->installedManifests;
         const qsizetype before = manifests.size();
         manifests.clear();

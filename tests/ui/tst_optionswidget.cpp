@@ -77,6 +77,7 @@ private slots:
     void removeDeletesOnApplyOnce();
     void removeActsOnVisibleItemsOnly();
     void removeLeavesUnsafeFolderNames();
+    void unusableRepositoryName();
     void removeNestedExample_data();
     void removeNestedExample();
     void updateButton_data();
@@ -402,6 +403,24 @@ void tst_OptionsWidget::removeLeavesUnsafeFolderNames()
     QVERIFY(!installed("alpha"));
     QVERIFY(installed(odd + '/' + manifestName));
     QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>{"alpha"});
+}
+
+// A repository whose name is no folder name would be looked for outside the data location: the
+// page neither lists it nor looks there, and keeps it in the settings as the user wrote it.
+void tst_OptionsWidget::unusableRepositoryName()
+{
+    QVERIFY(installManifest("..", "outsider", baseTime));
+    QVERIFY(installManifest("Demo", "alpha", baseTime));
+    saveSettings({{"..", QUrl("https://h.example/up")}, {"Demo", QUrl("https://h.example/demo")}},
+                 1);
+    QVERIFY(showPage());
+    auto combo = child<QComboBox>("repositoryComboBox");
+    QCOMPARE(combo->count(), 1);
+    QCOMPARE(combo->itemText(0), "Demo");
+    QCOMPARE(texts(list()), QStringList{"alpha"});
+    m_page->apply();
+    QCOMPARE(storedSettings().repositories.value("..").url, QUrl("https://h.example/up"));
+    QVERIFY(QDir(repositoryFolder("..") + "/outsider").removeRecursively());
 }
 
 void tst_OptionsWidget::removeNestedExample_data()
