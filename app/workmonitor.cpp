@@ -71,6 +71,11 @@ void WorkMonitor::updateStatusPatterns()
     addPattern(Status::Unpacking, serviceContext, "Unpacking example: %1");
     addPattern(Status::NotAnArchive, serviceContext, "Downloaded file is not an archive");
     addPattern(Status::UnarchiveError, serviceContext, "There was an error while unarchiving");
+    addPattern(Status::NotAnArchive, serviceContext, "Unable to save the download of example %1 in %2");
+    addPattern(Status::ManifestError, serviceContext,
+               "Skip installing example %1 - its archive does not hold one folder named after it");
+    addPattern(Status::ManifestError, serviceContext, "Unable to replace example %1 in %2");
+    addPattern(Status::RepositoryError, serviceContext, "Skip repository %1 - unusable folder name");
     addPattern(Status::SkipRegistering, serviceContext,
                "Skip registering example %1 - unable to find repository for name: %2");
     addPattern(Status::ManifestError, serviceContext,
@@ -81,7 +86,10 @@ void WorkMonitor::updateStatusPatterns()
                "Skip downloading examples - unable to find repository for name: %1");
     for (const QString &text : {QStringLiteral("API client is not ready - restarting"),
                                 QCoreApplication::translate(serviceContext,
-                                                            "API client is not ready - restarting")}) {
+                                                            "API client is not ready - restarting"),
+                                QStringLiteral("Examples are not listed - restarting"),
+                                QCoreApplication::translate(serviceContext,
+                                                            "Examples are not listed - restarting")}) {
         m_patterns.append({Status::Restarting,
                            QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(text)
                                               + QLatin1String(" \\(.*\\)$"))});

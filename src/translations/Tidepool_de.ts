@@ -132,6 +132,26 @@ Sie ist nicht Teil des Beispiels.</translation>
             <translation>API-Client ist nicht bereit - Neustart</translation>
         </message>
         <message>
+            <source>Examples are not listed - restarting</source>
+            <translation>Beispiele wurden nicht aufgelistet - Neustart</translation>
+        </message>
+        <message>
+            <source>Skip repository %1 - unusable folder name</source>
+            <translation>Repository %1 übersprungen - unbrauchbarer Ordnername</translation>
+        </message>
+        <message>
+            <source>Unable to save the download of example %1 in %2</source>
+            <translation>Der Download von Beispiel %1 kann nicht in %2 gespeichert werden</translation>
+        </message>
+        <message>
+            <source>Skip installing example %1 - its archive does not hold one folder named after it</source>
+            <translation>Installation von Beispiel %1 übersprungen - sein Archiv enthält keinen Ordner mit seinem Namen</translation>
+        </message>
+        <message>
+            <source>Unable to replace example %1 in %2</source>
+            <translation>Beispiel %1 in %2 kann nicht ersetzt werden</translation>
+        </message>
+        <message>
             <source>Skip registering example %1 - it was removed</source>
             <translation>Registrieren von Beispiel %1 übersprungen - es wurde entfernt</translation>
         </message>
