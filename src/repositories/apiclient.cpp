@@ -1,8 +1,11 @@
 #include "apiclient.h"
 
+#include "archivedownload.h"
+
 #include "plugin/logging.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonArray>
@@ -13,6 +16,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QUrlQuery>
 #include <QSslSocket>
 #include <QThread>
 #include <QThreadPool>
@@ -38,10 +43,15 @@ static constexpr int defaultArchiveTimeoutMs = 60 * 1000;
 static constexpr int defaultRequestDeadlineMs = 5 * 60 * 1000;
 static constexpr int defaultArchiveDeadlineMs = 30 * 60 * 1000;
 
-// JSON answers and images are read whole into memory; no sane group listing or avatar comes near
-// 32 MiB. Archives are held in memory as well, so they are bounded too (1 GiB by default).
+// JSON answers and images are read whole into memory; no sane page of a group listing or avatar
+// comes near 32 MiB. Archives go to disk as they arrive, and are bounded too (1 GiB by default).
 static constexpr qint64 jsonSizeLimit = 32 * 1024 * 1024;
 static constexpr qint64 defaultArchiveSizeLimit = qint64(1024) * 1024 * 1024;
+// What an archive's reply may hold in memory before the network waits for it to be written.
+static constexpr qint64 archiveReadBufferSize = 1024 * 1024;
+// A group listing is read 100 projects a page; one of more than 1 000 pages does not end.
+static constexpr int projectsPerPage = 100;
+static constexpr int maximumPages = 1000;
 
 static int timeoutFromEnvironment(int fallback)
 {
@@ -150,8 +160,52 @@ struct ApiClient::Reply
 {
     bool ok = false;
     QString errorText;
+    // The error lies on this side (the disk, or an archive refused), not with the network.
+    bool localError = false;
     QByteArray body;
+    // The next page of a paginated answer, as the server's headers name it.
+    QUrl nextPage;
+    // An archive, on disk; its file is deleted unless taken.
+    std::shared_ptr<ArchiveDownload> archive;
 };
+
+// Why a request was cut short, when it was this side that cut it.
+struct ApiClient::Abort
+{
+    QString reason;
+    bool local = false;
+};
+
+// The next page of a paginated answer: the "next" link of its Link header, or else the page its
+// X-Next-Page header names, on the same address. Only a page on the same server is followed.
+static QUrl nextPageOf(const QNetworkReply *reply)
+{
+    const QUrl current = reply->url();
+    QUrl next;
+    static const QRegularExpression nextLink(
+        QStringLiteral("<([^>]*)>\\s*;[^,]*\\brel=\"?next\"?"));
+    const QRegularExpressionMatch match =
+        nextLink.match(QString::fromLatin1(reply->rawHeader("Link")));
+    if (match.hasMatch()) {
+        next = current.resolved(QUrl(match.captured(1), QUrl::TolerantMode));
+    } else {
+        bool ok = false;
+        const int page = reply->rawHeader("X-Next-Page").trimmed().toInt(&ok);
+        if (!ok || page < 1)
+            return {};
+        QUrlQuery query(current);
+        query.removeAllQueryItems(QStringLiteral("page"));
+        query.addQueryItem(QStringLiteral("page"), QString::number(page));
+        next = current;
+        next.setQuery(query);
+    }
+    if (next.scheme() != current.scheme() || next.host() != current.host()
+        || next.port() != current.port()) {
+        qCDebug(apiLog) << "Not following a next page on another server:" << next.toString();
+        return QUrl(QStringLiteral("about:blank"));
+    }
+    return next;
+}
 
 ApiClient::ApiClient(const QUrl &url, QObject *parent)
     : QObject(parent)
@@ -234,6 +288,12 @@ void ApiClient::onAboutToQuit()
         chain->end();
 }
 
+void ApiClient::setDownloadFolder(const QString &folder)
+{
+    QMutexLocker locker(&m_shared->mutex);
+    m_downloadFolder = folder;
+}
+
 void ApiClient::setStatus(const QString &text)
 {
     if (!text.isEmpty())
@@ -244,7 +304,8 @@ void ApiClient::setStatus(const QString &text)
 QNetworkAccessManager *ApiClient::request(const QUrl &url, const QByteArray &contentType,
                                           Kind kind, const FinishedHandler &onFinished,
                                           const ErrorHandler &onError,
-                                          const std::shared_ptr<Chain> &chain)
+                                          const std::shared_ptr<Chain> &chain,
+                                          const std::shared_ptr<ArchiveDownload> &archiveFile)
 {
     qCDebug(apiLog) << "Requesting:" << url.toString();
 
@@ -262,18 +323,19 @@ QNetworkAccessManager *ApiClient::request(const QUrl &url, const QByteArray &con
     const bool onClientThread = QThread::currentThread() == thread();
     auto manager = new QNetworkAccessManager(onClientThread ? this : nullptr);
     QNetworkReply *reply = manager->get(request);
+    if (archiveFile)
+        reply->setReadBufferSize(archiveReadBufferSize);
 
     // Stop as soon as the announced or the received size passes the limit. A body that arrives
     // in one piece is only seen once the reply has finished: takeReply checks that one.
     const QString tooLarge = tr("The reply exceeds the size limit of %1 bytes").arg(sizeLimit);
-    auto abortReason = std::make_shared<QString>();
-    const auto checkSize = [reply, sizeLimit, abortReason, tooLarge](qint64 received,
-                                                                     qint64 total) {
-        if (!abortReason->isEmpty() || reply->isFinished()
+    auto abort = std::make_shared<Abort>();
+    const auto checkSize = [reply, sizeLimit, abort, tooLarge](qint64 received, qint64 total) {
+        if (!abort->reason.isEmpty() || reply->isFinished()
             || (received <= sizeLimit && total <= sizeLimit)) {
             return;
         }
-        *abortReason = tooLarge;
+        abort->reason = tooLarge;
         reply->abort();
     };
     connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, checkSize] {
@@ -285,31 +347,60 @@ QNetworkAccessManager *ApiClient::request(const QUrl &url, const QByteArray &con
     });
     connect(reply, &QNetworkReply::downloadProgress, reply, checkSize);
 
+    // An archive goes to its file piece by piece, on the thread of its download chain.
+    if (archiveFile) {
+        connect(reply, &QNetworkReply::readyRead, reply, [reply, abort, archiveFile] {
+            // An error page is no part of the archive.
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            const QByteArray bytes = reply->readAll();
+            if (status < 200 || status > 299 || !abort->reason.isEmpty()
+                || archiveFile->write(bytes)) {
+                return;
+            }
+            abort->reason = archiveFile->error();
+            abort->local = true;
+            reply->abort();
+        });
+    }
+
     // Data that keeps trickling in resets the inactivity timeout; the whole transfer is bounded
     // too, checked whenever data arrives.
     const int deadlineMs = archive ? s_archiveDeadlineMs.load() : s_requestDeadlineMs.load();
     QElapsedTimer started;
     started.start();
     connect(reply, &QNetworkReply::downloadProgress, reply,
-            [reply, abortReason, deadlineMs, started] {
-        if (!abortReason->isEmpty() || reply->isFinished() || started.elapsed() <= deadlineMs)
+            [reply, abort, deadlineMs, started] {
+        if (!abort->reason.isEmpty() || reply->isFinished() || started.elapsed() <= deadlineMs)
             return;
-        *abortReason = tr("The transfer took longer than %1 ms").arg(deadlineMs);
+        abort->reason = tr("The transfer took longer than %1 ms").arg(deadlineMs);
         reply->abort();
     });
 
-    const auto takeReply = [abortReason, timeoutMs, sizeLimit, tooLarge](QNetworkReply *finished) {
+    const auto takeReply = [abort, timeoutMs, sizeLimit, tooLarge,
+                            archiveFile](QNetworkReply *finished) {
         Reply result;
         const int status = finished->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const bool answered = finished->error() == QNetworkReply::NoError && status >= 200
                               && status <= 299;
-        if (answered && finished->bytesAvailable() <= sizeLimit) {
+        if (answered && archiveFile) {
+            // What is left of the body, then the file is complete.
+            if (archiveFile->write(finished->readAll()) && archiveFile->finish()) {
+                result.ok = archiveFile->size() <= sizeLimit;
+                result.errorText = result.ok ? QString() : tooLarge;
+                result.archive = archiveFile;
+            } else {
+                result.errorText = archiveFile->error();
+                result.localError = true;
+            }
+        } else if (answered && finished->bytesAvailable() <= sizeLimit) {
             result.ok = true;
             result.body = finished->readAll();
+            result.nextPage = nextPageOf(finished);
         } else if (answered) {
             result.errorText = tooLarge;
-        } else if (!abortReason->isEmpty()) {
-            result.errorText = *abortReason;
+        } else if (!abort->reason.isEmpty()) {
+            result.errorText = abort->reason;
+            result.localError = abort->local;
         } else if (finished->error() == QNetworkReply::OperationCanceledError) {
             // Nothing but the transfer timeout cancels a reply that is still connected.
             result.errorText = tr("No data received for %1 ms").arg(timeoutMs);
@@ -348,9 +439,9 @@ void ApiClient::handleReply(const Reply &reply, const FinishedHandler &onFinishe
     if (chain && chain->isEnded())
         return;
     if (reply.ok) {
-        onFinished(reply.body);
+        onFinished(reply);
     } else {
-        setStatus(tr("Network error: %1").arg(reply.errorText));
+        setStatus(reply.localError ? reply.errorText : tr("Network error: %1").arg(reply.errorText));
         onError();
     }
 }
@@ -382,7 +473,7 @@ void ApiClient::findGroup()
                    QUrl::TolerantMode);
     request(
         url, "application/json", Kind::Json,
-        [this](const QByteArray &body) { processSearchResult(parseReply(body)); }, [] {});
+        [this](const Reply &reply) { processSearchResult(parseReply(reply.body)); }, [] {});
 }
 
 void ApiClient::processSearchResult(const QJsonDocument &document)
@@ -438,45 +529,73 @@ void ApiClient::fetch()
     }
 
     setStatus(tr("Fetch examples"));
-    const QUrl url(m_apiUrl.toString() + QStringLiteral("/groups/%1").arg(m_groupId),
-                   QUrl::TolerantMode);
-    request(
-        url, "application/json", Kind::Json,
-        [this](const QByteArray &body) { processFetchResult(parseReply(body)); }, [] {});
+    // The group's own "projects" holds at most 100 of them and does not say that there are more:
+    // the projects are read page by page, as the server links them.
+    m_listing.clear();
+    m_listedIds.clear();
+    m_pages = 0;
+    QUrl url(m_apiUrl.toString() + QStringLiteral("/groups/%1/projects").arg(m_groupId),
+             QUrl::TolerantMode);
+    // Oldest first: a project created while the pages are read comes last, and moves nothing.
+    url.setQuery(QStringLiteral("order_by=id&sort=asc&per_page=%1").arg(projectsPerPage));
+    requestPage(url);
 }
 
-void ApiClient::processFetchResult(const QJsonDocument &document)
+void ApiClient::requestPage(const QUrl &url)
+{
+    ++m_pages;
+    request(
+        url, "application/json", Kind::Json,
+        [this](const Reply &reply) { processPage(parseReply(reply.body), reply.nextPage); },
+        [this] {
+            // A partial list would make examples look removed: the last whole one stays.
+            m_listing.clear();
+            m_listedIds.clear();
+        });
+}
+
+void ApiClient::processPage(const QJsonDocument &document, const QUrl &nextPage)
 {
     setStatus(QString());
+    const auto failed = [this](const QString &status) {
+        m_listing.clear();
+        m_listedIds.clear();
+        setStatus(status);
+    };
     if (document.isNull()) {
-        setStatus(tr("Fetch error: request return null object"));
+        failed(tr("Fetch error: request return null object"));
+        return;
+    }
+    if (!document.isArray()) {
+        failed(tr("Fetch error: request return wrong data - no projects field"));
         return;
     }
 
-    QJsonObject group;
-    if (document.isArray()) {
-        const QJsonArray results = document.array();
-        if (results.size() > 1)
-            qCDebug(apiLog) << "Fetch request return more than 1 object - taking first";
-        if (!results.isEmpty())
-            group = results.first().toObject();
-    } else {
-        group = document.object();
-    }
-
-    if (!group.contains(QLatin1String("projects"))) {
-        setStatus(tr("Fetch error: request return wrong data - no projects field"));
-        return;
-    }
-
-    Repository::Examples examples;
-    const QJsonArray projects = group.value(QLatin1String("projects")).toArray();
+    const QJsonArray projects = document.array();
     for (const QJsonValue &project : projects) {
         const auto example = ExamplePtr::create(project.toObject());
-        if (example->isValid())
-            examples.append(example);
+        // A project that moves between pages while they are read comes twice.
+        const QString id = QString::number(example->json().value(QLatin1String("id")).toDouble(), 'g', 17);
+        if (example->isValid() && !m_listedIds.contains(id)) {
+            m_listedIds.insert(id);
+            m_listing.append(example);
+        }
     }
-    emit fetched(examples);
+
+    if (nextPage.isValid()) {
+        if (nextPage.scheme() == QLatin1String("about")) {
+            failed(tr("Fetch error: the next page is not on this server"));
+            return;
+        }
+        if (m_pages >= maximumPages) {
+            failed(tr("Fetch error: the listing has more than %1 pages").arg(maximumPages));
+            return;
+        }
+        requestPage(nextPage);
+        return;
+    }
+    m_listedIds.clear();
+    emit fetched(std::exchange(m_listing, {}));
 }
 
 QThreadPool *ApiClient::threadPool()
@@ -541,17 +660,29 @@ ExamplePtr ApiClient::downloadExample(const std::shared_ptr<Shared> &shared,
                                  .arg(projectId(example))
                                  .arg(QLatin1String(".tar.gz")),
                        QUrl::TolerantMode);
-        manager = client->request(
-            url, "application/zip", Kind::Archive,
-            [client, example, chain](const QByteArray &body) {
-                example->setData(body);
-                client->requestImage(example, chain);
-            },
-            [client, example, chain] {
-                emit client->downloadFailed(example);
-                chain->end();
-            },
-            chain);
+        const auto failed = [client, example, chain] {
+            emit client->downloadFailed(example);
+            chain->end();
+        };
+        const QString folder = client->m_downloadFolder.isEmpty() ? QDir::tempPath()
+                                                                  : client->m_downloadFolder;
+        const auto archiveFile = std::make_shared<ArchiveDownload>(
+            folder, example->json().value(QLatin1String("path")).toString());
+        if (!archiveFile->open()) {
+            // Told from the client's thread, as every other outcome of a chain.
+            shared->postToClient([failed, error = archiveFile->error()](ApiClient *target) {
+                target->setStatus(error);
+                failed();
+            });
+        } else {
+            manager = client->request(
+                url, "application/zip", Kind::Archive,
+                [client, example, chain](const Reply &reply) {
+                    example->addArchiveFile(reply.archive->takeFile());
+                    client->requestImage(example, chain);
+                },
+                failed, chain, archiveFile);
+        }
     }
 
     {
@@ -603,7 +734,8 @@ void ApiClient::requestImage(const ExamplePtr &example, const std::shared_ptr<Ch
 
     request(
         url, "image/png", Kind::Image,
-        [this, example, chain](const QByteArray &body) {
+        [this, example, chain](const Reply &reply) {
+            const QByteArray body = reply.body;
             // Decoding and scaling an avatar is no work for the GUI thread: the chain's own
             // thread does it, and the chain ends back here.
             const std::shared_ptr<Shared> shared = m_shared;

@@ -3,6 +3,7 @@
 #include "repository.h"
 
 #include <QObject>
+#include <QSet>
 #include <QUrl>
 
 class QThreadPool;
@@ -17,6 +18,8 @@ QT_END_NAMESPACE
 
 namespace Tidepool::Internal {
 
+class ArchiveDownload;
+
 // Speaks the GitLab REST API v4 for one repository: looks the group up, lists its projects and
 // downloads project archives and avatars.
 class ApiClient : public QObject
@@ -29,6 +32,9 @@ public:
 
     bool isReady() const { return m_groupId != 0; }
     void download(const Repository::Examples &examples);
+    // Where archives are written while they arrive: a folder of the plugin's own. The system's
+    // temporary folder when none is set.
+    void setDownloadFolder(const QString &folder);
 
     // Transfer timeouts are inactivity timeouts: a request ends once no data has arrived for
     // that long. Values of 0 or less restore the defaults.
@@ -60,20 +66,23 @@ private:
     struct Chain;
     struct Shared;
     struct Reply;
+    struct Abort;
     enum class Kind { Json, Image, Archive };
-    using FinishedHandler = std::function<void(const QByteArray &body)>;
+    using FinishedHandler = std::function<void(const Reply &reply)>;
     using ErrorHandler = std::function<void()>;
 
     void findGroup();
     QNetworkAccessManager *request(const QUrl &url, const QByteArray &contentType, Kind kind,
                                    const FinishedHandler &onFinished, const ErrorHandler &onError,
-                                   const std::shared_ptr<Chain> &chain = {});
+                                   const std::shared_ptr<Chain> &chain = {},
+                                   const std::shared_ptr<ArchiveDownload> &archiveFile = {});
     void handleReply(const Reply &reply, const FinishedHandler &onFinished,
                      const ErrorHandler &onError, const std::shared_ptr<Chain> &chain);
     void setStatus(const QString &text);
     QJsonDocument parseReply(const QByteArray &body);
     void processSearchResult(const QJsonDocument &document);
-    void processFetchResult(const QJsonDocument &document);
+    void requestPage(const QUrl &url);
+    void processPage(const QJsonDocument &document, const QUrl &nextPage);
     static Repository::ExamplePtr downloadExample(const std::shared_ptr<Shared> &shared,
                                                   const Repository::ExamplePtr &example);
     void requestImage(const Repository::ExamplePtr &example, const std::shared_ptr<Chain> &chain);
@@ -82,6 +91,11 @@ private:
     QUrl m_apiUrl;
     QString m_group;
     quint64 m_groupId = 0;
+    QString m_downloadFolder;
+    // The listing read so far, while its pages arrive.
+    Repository::Examples m_listing;
+    QSet<QString> m_listedIds;
+    int m_pages = 0;
     // What the download chains on the pool threads share with the client; it outlives the
     // client, so a chain can find out that its client is gone.
     const std::shared_ptr<Shared> m_shared;

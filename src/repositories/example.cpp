@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <QMutexLocker>
 
@@ -48,16 +49,23 @@ QStringList Example::tags() const
     return result;
 }
 
-QByteArray Example::data() const
+Example::~Example()
 {
-    QMutexLocker locker(&m_dataMutex);
-    return m_data;
+    // Archives that nobody took: their download ended after the service stopped listening.
+    for (const QString &file : std::as_const(m_archiveFiles))
+        QFile::remove(file);
 }
 
-void Example::setData(const QByteArray &bytes)
+void Example::addArchiveFile(const QString &path)
 {
     QMutexLocker locker(&m_dataMutex);
-    m_data = bytes;
+    m_archiveFiles.append(path);
+}
+
+QString Example::takeArchiveFile()
+{
+    QMutexLocker locker(&m_dataMutex);
+    return m_archiveFiles.isEmpty() ? QString() : m_archiveFiles.takeFirst();
 }
 
 QImage Example::image() const

@@ -10,12 +10,15 @@
 namespace Tidepool::Internal {
 
 // One example offered by an online repository: the GitLab project object as received, plus the
-// archive and avatar image downloaded for it. Shared between the GUI thread and the download
-// threads; the archive bytes and the image are each guarded by their own mutex.
+// archive files and avatar image downloaded for it. Shared between the GUI thread and the
+// download threads; the archive files and the image are each guarded by their own mutex.
 class Example
 {
 public:
     explicit Example(const QJsonObject &json);
+    ~Example();
+    Example(const Example &) = delete;
+    Example &operator=(const Example &) = delete;
 
     const QJsonObject &json() const { return m_json; }
     QString name() const;
@@ -23,8 +26,10 @@ public:
     QDateTime lastActivity() const;
     QStringList tags() const;
 
-    QByteArray data() const;
-    void setData(const QByteArray &bytes);
+    // Downloaded archives waiting to be unpacked, oldest first. Each is taken once, by whoever
+    // unpacks it, and is then theirs to delete; those never taken go with the record.
+    void addArchiveFile(const QString &path);
+    QString takeArchiveFile();
 
     QImage image() const;
     // The image as the bytes of a PNG file, encoded by setImage(): a download chain sets the image
@@ -35,7 +40,7 @@ public:
 
 private:
     const QJsonObject m_json;
-    QByteArray m_data;
+    QStringList m_archiveFiles;
     mutable QMutex m_dataMutex;
     QImage m_image;
     QByteArray m_imageFile;

@@ -23,12 +23,19 @@ void Repository::restart()
     // The old client goes at once: its requests in flight lose their handlers with it, and its
     // waiting downloads are released.
     m_client = std::make_unique<ApiClient>(m_url, nullptr);
+    m_client->setDownloadFolder(m_downloadFolder);
     m_listed = false;
     ApiClient *client = m_client.get();
     connect(client, &ApiClient::downloaded, this, &Repository::downloaded);
     connect(client, &ApiClient::downloadFailed, this, &Repository::downloadFailed);
     connect(client, &ApiClient::fetched, this, &Repository::onFetched);
     connect(client, &ApiClient::ready, client, &ApiClient::fetch);
+}
+
+void Repository::setDownloadFolder(const QString &folder)
+{
+    m_downloadFolder = folder;
+    m_client->setDownloadFolder(folder);
 }
 
 void Repository::download(const QSet<QString> &paths)

@@ -34,6 +34,8 @@ public:
     bool isListed() const { return m_listed; }
     void restart();
     void download(const QSet<QString> &paths);
+    // Where the client writes archives while they arrive, now and after a restart.
+    void setDownloadFolder(const QString &folder);
 
 signals:
     void downloaded(Tidepool::Internal::Repository::ExamplePtr example);
@@ -47,6 +49,7 @@ private:
     QUrl m_url;
     Examples m_examples;
     bool m_listed = false;
+    QString m_downloadFolder;
     std::unique_ptr<ApiClient> m_client;
 };
 

@@ -16,8 +16,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <limits>
@@ -78,6 +78,17 @@ QString workFolder(const QString &repositoryName)
 void removeWorkFolderIfEmpty(const QString &repositoryName)
 {
     QDir().rmdir(workFolder(repositoryName));
+}
+
+// A downloaded archive that is done with, and its folder if it was the last one there.
+void removeArchive(const QString &file)
+{
+    if (file.isEmpty())
+        return;
+    QFile::remove(file);
+    const QFileInfo info(file);
+    if (info.dir().dirName() == QLatin1String(workFolderName))
+        QDir().rmdir(info.path());
 }
 
 QString pendingFile(const QString &repositoryName)
@@ -210,6 +221,7 @@ DownloadService::DownloadService(QObject *parent)
         m_repositories.append(repository);
         connect(repository.get(), &Repository::downloaded, this, &DownloadService::onDownloaded);
         connect(repository.get(), &Repository::fetched, this, &DownloadService::onFetched);
+        repository->setDownloadFolder(workFolder(it.key()));
         connect(repository.get(), &Repository::downloadFailed, this,
                 [this, source = repository.get()](const Repository::ExamplePtr &example) {
                     onDownloadFailed(source, example);
@@ -243,11 +255,9 @@ DownloadService::~DownloadService()
         const QString unpackFolder = job->property(unpackFolderProperty).toString();
         disconnect(job, nullptr, this, nullptr);
         delete job;
-        if (!archive.isEmpty()) {
-            QFile::remove(archive);
+        if (!unpackFolder.isEmpty())
             removeFolder(unpackFolder);
-            QDir().rmdir(QFileInfo(archive).path());
-        }
+        removeArchive(archive);
     }
     flushPending();
 }
@@ -405,7 +415,10 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
 {
     auto repository = qobject_cast<Repository *>(sender());
     const QString path = pathOf(example);
-    if (example->data().isEmpty()) {
+    // The archive is this handler's from here on: it goes unless an unpack job takes it.
+    QString archiveFile = example->takeArchiveFile();
+    const auto discardArchive = qScopeGuard([&archiveFile] { removeArchive(archiveFile); });
+    if (archiveFile.isEmpty()) {
         m_progress.finish(repository, path, false);
         setStatus(tr("The data is not downloaded for example: %1").arg(nameOf(example)));
         return;
@@ -440,37 +453,21 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
 
     setStatus(tr("Unpacking example: %1").arg(example->name()));
 
-    // A failed installation stays pending: the next start tries it again.
+    // The archive was written, as it arrived, to the service's own folder; it is unpacked beside
+    // it. A failed installation stays pending: the next start tries it again.
     const QString work = workFolder(name);
-    const QString job = work + QDir::separator() + path + QStringLiteral("-XXXXXX");
-    QDir().mkpath(work);
-    QTemporaryFile archiveFile(job + temporaryArchiveSuffix);
-    bool saved = false;
-    if (archiveFile.open()) {
-        const QByteArray bytes = example->data();
-        saved = archiveFile.write(bytes) == bytes.size() && archiveFile.flush();
-        archiveFile.close();
-        // The bytes are on disk now; the record is shared for the life of the IDE and need not
-        // hold every archive it ever downloaded.
-        if (saved)
-            example->setData({});
-    }
-    QTemporaryDir unpackFolder(job);
-    if (!saved || !unpackFolder.isValid()) {
-        archiveFile.remove();
-        removeWorkFolderIfEmpty(name);
+    QTemporaryDir unpackFolder(work + QDir::separator() + path + QStringLiteral("-XXXXXX"));
+    if (!unpackFolder.isValid()) {
         m_progress.finish(repository, path, false);
         setStatus(tr("Unable to save the download of example %1 in %2")
                       .arg(example->name(), QDir::toNativeSeparators(work)));
         return;
     }
-    qCDebug(serviceLog) << "Saved temp file:" << archiveFile.fileName();
+    qCDebug(serviceLog) << "Saved temp file:" << archiveFile;
 
-    const Utils::FilePath archive = Utils::FilePath::fromString(archiveFile.fileName());
+    const Utils::FilePath archive = Utils::FilePath::fromString(archiveFile);
     const auto sourceAndCommand = Utils::Unarchiver::sourceAndCommand(archive);
     if (!sourceAndCommand) {
-        archiveFile.remove();
-        removeWorkFolderIfEmpty(name);
         m_progress.finish(repository, path, false);
         setStatus(tr("Downloaded file is not an archive"));
         return;
@@ -482,7 +479,7 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
     unarchiver->setDestDir(Utils::FilePath::fromString(unpackFolder.path()));
     unarchiver->setProperty(archiveProperty, archive.toFSPathString());
     unarchiver->setProperty(unpackFolderProperty, unpackFolder.path());
-    archiveFile.setAutoRemove(false);
+    archiveFile.clear();
     unpackFolder.setAutoRemove(false);
 
     connect(unarchiver, &Utils::Unarchiver::outputReceived, this,

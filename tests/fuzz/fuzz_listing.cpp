@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (answer.body.isEmpty())
         answer.body = " ";
     server->clearFaults();
-    server->addFault(search ? LocalGitLab::Route::Search : LocalGitLab::Route::Group, answer);
+    server->addFault(search ? LocalGitLab::Route::Search : LocalGitLab::Route::Projects, answer);
 
     // One client per input; it is done once the answer of interest has been handled: an empty
     // status opens the handling of every reply, an error status or a signal ends it.

@@ -5,6 +5,11 @@
 
 #include "hardening.h"
 
+#include "repositories/archivegauge.h"
+
+#include <QLoggingCategory>
+#include <QMutex>
+
 using namespace Hardening;
 
 namespace {
@@ -24,6 +29,42 @@ bool rawExists(const QString &folder, const QByteArray &name)
     struct stat st;
     return ::lstat((QFile::encodeName(folder) + '/' + name).constData(), &st) == 0;
 }
+
+// The status texts of the plugin's log, the client's included, while one exists.
+class StatusLog
+{
+public:
+    StatusLog()
+    {
+        s_lines.clear();
+        QLoggingCategory::setFilterRules(QStringLiteral("zel.tidepool.plugin*.debug=true"));
+        m_previous = qInstallMessageHandler(&StatusLog::handler);
+    }
+    ~StatusLog()
+    {
+        qInstallMessageHandler(m_previous);
+        QLoggingCategory::setFilterRules({});
+    }
+    static QStringList lines()
+    {
+        QMutexLocker locker(&s_mutex);
+        return s_lines;
+    }
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext &, const QString &message)
+    {
+        static const QString prefix = QStringLiteral("Status: \"");
+        if (type != QtDebugMsg || !message.startsWith(prefix) || !message.endsWith(u'"'))
+            return;
+        QMutexLocker locker(&s_mutex);
+        s_lines.append(message.mid(prefix.size(), message.size() - prefix.size() - 1));
+    }
+
+    QtMessageHandler m_previous = nullptr;
+    static inline QMutex s_mutex;
+    static inline QStringList s_lines;
+};
 
 } // namespace
 
@@ -54,6 +95,7 @@ void tst_HostileArchives::cleanup()
     // A job still running would write into the next case.
     QCOMPARE(m_fixture.leftovers(), QStringList());
     HostStandIn::reset();
+    ArchiveGauge::setLimits({});
     removeFolder(m_fixture.dataRoot);
 }
 
@@ -64,6 +106,9 @@ void tst_HostileArchives::hostileArchive_data()
     QTest::addColumn<qint64>("entryLimit");
     QTest::addColumn<Outcome>("outcome");
     QTest::addColumn<QByteArray>("expectedFile"); // for installed cases: a raw name below demo/
+    // Whether the plugin measures the archive before the host's unarchiver sees it. Off, the rows
+    // show what the host's own bounds do (the IDE's unarchiver has none).
+    QTest::addColumn<bool>("measured");
 
     const TarEntry project = TarEntry::file("demo-main/CMakeLists.txt", "project(demo)\n");
     const QByteArray outside = QFile::encodeName(m_fixture.outside);
@@ -74,13 +119,13 @@ void tst_HostileArchives::hostileArchive_data()
     QTest::newRow("symbolic link, then a write through it")
         << tarGz({project, TarEntry::symlink("demo-main/escape", outside),
                   TarEntry::file("demo-main/escape/evil.txt", "x")})
-        << 0ll << 0ll << Outcome::Refused << none;
+        << 0ll << 0ll << Outcome::Refused << none << false;
     // Zeros compress about 1000:1: 512 MiB of them make an archive of about half a MiB.
     constexpr qint64 mib = 1024 * 1024;
     constexpr qint64 bombLimit = 64 * mib;
     QTest::newRow("bomb, one file announcing 512 MiB")
         << tarGz({project, TarEntry::zeros("demo-main/zeros.bin", 512 * mib)}) << bombLimit
-        << 0ll << Outcome::Refused << none;
+        << 0ll << Outcome::Refused << none << false;
     int part = 0;
     QTest::newRow("bomb, 128 files of 4 MiB")
         << tarGz([&](TarEntry &entry) {
@@ -93,7 +138,25 @@ void tst_HostileArchives::hostileArchive_data()
                ++part;
                return true;
            })
-        << bombLimit << 0ll << Outcome::Refused << none;
+        << bombLimit << 0ll << Outcome::Refused << none << false;
+
+    // The same kind of bomb against the plugin's own measure, with the host's bounds out of reach:
+    // about 2 MiB that unpack to 2 GiB are refused while they arrive.
+    QTest::newRow("bomb of 2 MiB unpacking to 2 GiB, measured")
+        << tarGz({project, TarEntry::zeros("demo-main/zeros.bin", 2048 * mib)})
+        << 0ll << 0ll << Outcome::Refused << none << true;
+    // Incompressible data is no bomb, however large.
+    QByteArray noise(8 * mib, Qt::Uninitialized);
+    quint32 seed = 2463534242u;
+    for (char &c : noise) {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        c = char(seed);
+    }
+    QTest::newRow("8 MiB that do not compress, measured")
+        << tarGz({project, TarEntry::file("demo-main/noise.bin", noise)}) << 0ll << 0ll
+        << Outcome::Installed << QByteArray("noise.bin") << true;
 
     constexpr int tinyFiles = 100000;
     const auto tiny = [project](int *index) {
@@ -117,21 +180,21 @@ void tst_HostileArchives::hostileArchive_data()
     // Unpacked whole, they take minutes when the disk is busy: only on request.
     if (qEnvironmentVariableIsSet("TIDEPOOL_HARDENING_LARGE")) {
         QTest::newRow("100 000 tiny files") << manyFiles << 0ll << 0ll << Outcome::Installed
-                                            << QByteArray("d050/f050000");
+                                            << QByteArray("d050/f050000") << false;
     }
     QTest::newRow("100 000 tiny files over an entry limit of 10 000")
-        << manyFiles << 0ll << 10000ll << Outcome::Refused << none;
+        << manyFiles << 0ll << 10000ll << Outcome::Refused << none << false;
 
     QTest::newRow("name component of 300 bytes")
         << tarGz({project, TarEntry::file("demo-main/" + QByteArray(300, 'n'), "x")}) << 0ll
-        << 0ll << Outcome::Refused << none;
+        << 0ll << Outcome::Refused << none << false;
     QTest::newRow("duplicate file entries, the last one wins")
         << tarGz({TarEntry::file("demo-main/CMakeLists.txt", "first\n"),
                   TarEntry::file("demo-main/CMakeLists.txt", "project(second)\n")})
-        << 0ll << 0ll << Outcome::Installed << QByteArray("CMakeLists.txt");
+        << 0ll << 0ll << Outcome::Installed << QByteArray("CMakeLists.txt") << false;
     QTest::newRow("names that are not UTF-8")
         << tarGz({project, TarEntry::file("demo-main/caf\xe9-\xff\xfe.txt", "latin-1")}, true)
-        << 0ll << 0ll << Outcome::Installed << QByteArray("caf\xe9-\xff\xfe.txt");
+        << 0ll << 0ll << Outcome::Installed << QByteArray("caf\xe9-\xff\xfe.txt") << false;
 }
 
 void tst_HostileArchives::hostileArchive()
@@ -141,7 +204,11 @@ void tst_HostileArchives::hostileArchive()
     QFETCH(qint64, entryLimit);
     QFETCH(Outcome, outcome);
     QFETCH(QByteArray, expectedFile);
+    QFETCH(bool, measured);
 
+    ArchiveGauge::Limits lifted;
+    lifted.ratio = lifted.floor = lifted.absolute = lifted.entries = qint64(1) << 50;
+    ArchiveGauge::setLimits(measured ? ArchiveGauge::Limits() : lifted);
     HostStandIn::UnarchiverLimits limits;
     if (byteLimit > 0)
         limits.maxTotalBytes = byteLimit;
@@ -168,16 +235,20 @@ void tst_HostileArchives::hostileArchive()
     QTimer sampler;
     connect(&sampler, &QTimer::timeout, this, sample);
     // Walking 100 000 entries takes a while on the GUI thread: seldom, unless a byte bound is checked.
-    sampler.start(byteLimit > 0 ? 20 : 1000);
+    sampler.start(byteLimit > 0 || measured ? 20 : 1000);
+    const StatusLog log;
 
     DownloadService service;
     QSignalSpy status(&service, &DownloadService::statusChanged);
     QSignalSpy changed(Core::HelpManager::Signals::instance(),
                        &Core::HelpManager::Signals::documentationChanged);
 
-    const QString refused = QStringLiteral("There was an error while unarchiving");
+    // The host refuses while it unpacks; the plugin's measure, while the archive arrives.
+    const QString refused = measured
+                                ? QStringLiteral("The archive unpacks to more than 200 times its size")
+                                : QStringLiteral("There was an error while unarchiving");
     const auto demoDone = [&] {
-        return outcome == Outcome::Refused ? texts(status).contains(refused)
+        return outcome == Outcome::Refused ? StatusLog::lines().contains(refused)
                                            : m_fixture.isInstalled(QStringLiteral("demo"));
     };
     QVERIFY2(QTest::qWaitFor(demoDone, 120000), qPrintable(texts(status).join('\n')));
@@ -206,7 +277,10 @@ void tst_HostileArchives::hostileArchive()
                      QStringLiteral("project(second)\n"));
         }
     }
-    if (byteLimit > 0) {
+    if (measured && outcome == Outcome::Refused) {
+        // Refused long before much of it arrived, let alone was unpacked.
+        QVERIFY2(measure.peakDisk <= 4 * 1024 * 1024, qPrintable(QString::number(measure.peakDisk)));
+    } else if (byteLimit > 0) {
         // A bomb: it unpacks to over a thousand times its size.
         QVERIFY(qint64(archive.size()) * 1000 < 512 * 1024 * 1024);
         QVERIFY2(measure.peakDisk <= byteLimit + 4 * 1024 * 1024, qPrintable(QString::number(measure.peakDisk)));

@@ -170,9 +170,8 @@ void tst_HostileData::hostileRecord()
     listing.kind = LocalGitLab::Fault::Status;
     listing.status = 200;
     listing.contentType = "application/json";
-    listing.body = "{\"id\": " + QByteArray::number(m_fixture.groupId)
-                   + ", \"name\": \"Group\", \"path\": \"group\", \"projects\": " + projects + "}";
-    m_fixture.server.addFault(LocalGitLab::Route::Group, listing);
+    listing.body = projects;
+    m_fixture.server.addFault(LocalGitLab::Route::Projects, listing);
 
     QElapsedTimer clock;
     clock.start();

@@ -186,7 +186,7 @@ void tst_ServerFaults::fault_data()
         << Route::Avatar << Fault::slowBody(1) << none
         << QStringLiteral("^Unable to download image: .+") << Copy::Replaced;
     QTest::newRow("listing: hang before headers")
-        << Route::Group << Fault::hangBeforeHeaders() << none << noData << Copy::Kept;
+        << Route::Projects << Fault::hangBeforeHeaders() << none << noData << Copy::Kept;
 }
 
 void tst_ServerFaults::fault()

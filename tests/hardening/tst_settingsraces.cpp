@@ -105,7 +105,7 @@ void tst_SettingsRaces::interleavedSaves()
 
     // The listing is held back so that the page can be opened before the service's cycle.
     if (order != Order::DateOpenApply)
-        m_fixture.server.addFault(LocalGitLab::Route::Group, LocalGitLab::Fault::delay(1500), 1);
+        m_fixture.server.addFault(LocalGitLab::Route::Projects, LocalGitLab::Fault::delay(1500), 1);
 
     auto service = std::make_unique<DownloadService>();
     QSignalSpy changed(Core::HelpManager::Signals::instance(),

@@ -3,6 +3,7 @@
 // Helpers shared by the suites that talk to the local GitLab server.
 
 #include "repositories/apiclient.h"
+#include "testarchive.h"
 #include "testimage.h"
 
 #include <gitlabserver.h>
@@ -24,6 +25,26 @@ using LocalGitLab::Fault;
 using LocalGitLab::Route;
 
 using TestImage::png;
+
+// A .tar.gz archive of one file whose content does not compress: about `size` bytes.
+inline QByteArray incompressibleArchive(const QByteArray &path, int size)
+{
+    QByteArray content;
+    quint32 seed = 2463534242u;
+    for (int i = 0; i < size; ++i) {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        content.append(char(seed & 0xff));
+    }
+    return TestArchive::tarGz({TestArchive::TarEntry::file(path, content)});
+}
+
+inline QByteArray fileContent(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 inline QString pathOf(const Repository::ExamplePtr &example)
 {

@@ -126,27 +126,22 @@ void tst_ApiClient::lookupAndListing_data()
         << Route::Search << Fault::invalidJson()
         << searching + QStringList{"Search error: request return null object"} << none
         << "Json parse error:  \"unterminated object\"";
-    QTest::newRow("listing without projects")
-        << Route::Group << json(R"({"id": @G, "name": "examples"})")
+    QTest::newRow("listing page is no list")
+        << Route::Projects << json(R"({"id": @G, "name": "examples"})")
         << fetching + QStringList{"", "Fetch error: request return wrong data - no projects field"}
         << none << QString();
-    QTest::newRow("listing as an array of two groups")
-        << Route::Group
-        << json(R"([{"id": @G, "projects": [{"id": 5, "name": "Five", "path": "five",
-                                             "web_url": "http://x/five"}]},
-                    {"id": @O, "projects": []}])")
-        << listed << QStringList{"five"} << "Fetch request return more than 1 object - taking first";
     QTest::newRow("listing drops invalid records")
-        << Route::Group
-        << json(R"({"projects": [{"id": 1, "name": "One", "path": "one", "web_url": "http://x/1"},
-                                 {"id": 2, "name": "Two", "path": "two"}, "not an object",
-                                 {"id": 4, "name": "Up", "path": "..", "web_url": "http://x/4"}]})")
+        << Route::Projects
+        << json(R"([{"id": 1, "name": "One", "path": "one", "web_url": "http://x/1"},
+                    {"id": 2, "name": "Two", "path": "two"}, "not an object",
+                    {"id": 4, "name": "Up", "path": "..", "web_url": "http://x/4"},
+                    {"id": 1, "name": "One", "path": "one", "web_url": "http://x/1"}])")
         << listed << QStringList{"one"} << QString();
-    QTest::newRow("listing 404") << Route::Group << Fault::httpStatus(404)
+    QTest::newRow("listing 404") << Route::Projects << Fault::httpStatus(404)
                                  << fetching + QStringList{"Network error: HTTP Not Found"}
                                  << none << QString();
     QTest::newRow("listing answers HTML")
-        << Route::Group << Fault::html()
+        << Route::Projects << Fault::html()
         << fetching + QStringList{"", "Fetch error: request return null object"} << none
         << "Json parse error:  \"illegal value\"";
 }
@@ -213,7 +208,7 @@ void tst_ApiClient::lookupAndListing()
     const QStringList requests = fixture.server.requestLog();
     QCOMPARE(requests.size(), expectReady ? 2 : 1);
     if (expectReady)
-        QCOMPARE(requests.at(1), QStringLiteral("GET /api/v4/groups/%1").arg(fixture.groupId));
+        QCOMPARE(requests.at(1), QStringLiteral("GET /api/v4/groups/%1/projects?order_by=id&sort=asc&per_page=100").arg(fixture.groupId));
 }
 
 void tst_ApiClient::deletedClientDropsItsReplies()

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 
 using namespace TestSupport;
 
@@ -82,7 +83,9 @@ void tst_Downloads::singleExample()
     ServerFixture fixture;
     const qint64 id = fixture.addProject("alpha", "Alpha", avatarUrl != "-");
     // Only the trickling archive exceeds the limit: ten seconds for its whole body.
-    const QByteArray archive(fault.kind == Fault::SlowBody ? 5000 : 800, 'x');
+    const QByteArray archive =
+        incompressibleArchive("alpha-main/data.bin", fault.kind == Fault::SlowBody ? 5000 : 500);
+    QVERIFY(archive.size() <= 1000 || fault.kind == Fault::SlowBody);
     fixture.server.setArchiveOverride(id, archive);
     if (fault.kind != Fault::None)
         fixture.server.addFault(route, fault);
@@ -92,9 +95,10 @@ void tst_Downloads::singleExample()
     ApiClient::setTransferTimeouts(shortTimeoutMs, shortTimeoutMs);
 
     ApiClient client(fixture.repositoryUrl(), nullptr);
+    QTemporaryDir downloads;
+    client.setDownloadFolder(downloads.path());
     const Repository::ExamplePtr example = fixture.listed(client).value("alpha");
     QVERIFY(example);
-    example->setData("previous");
 
     ClientEvents recorded(&client);
     client.download({example});
@@ -109,7 +113,13 @@ void tst_Downloads::singleExample()
     QCOMPARE(recorded.events, events);
     QCOMPARE(recorded.offThread.loadRelaxed(), 0);
 
-    QCOMPARE(example->data(), archiveStored ? archive : QByteArray("previous"));
+    // The archive is a file of the download folder, and the only one there; a failed download
+    // leaves none.
+    const QString file = example->takeArchiveFile();
+    QCOMPARE(fileContent(file), archiveStored ? archive : QByteArray());
+    QCOMPARE(QDir(downloads.path()).entryList(QDir::Files | QDir::Hidden),
+             archiveStored ? QStringList{QFileInfo(file).fileName()} : QStringList());
+    QVERIFY(example->takeArchiveFile().isEmpty());
     QCOMPARE(example->image().size(), imageShown ? QSize(128, 128) : QSize(0, 0));
     const bool wantsImage = archiveStored && avatarUrl.isEmpty();
     QCOMPARE(fixture.server.requestCount(Route::Avatar), wantsImage ? 1 : 0);
@@ -125,6 +135,8 @@ void tst_Downloads::batch()
         QRegularExpression(QStringLiteral("^/api/v4/projects/%1/repository/").arg(gamma)),
         Fault::httpStatus(404));
     ApiClient client(fixture.repositoryUrl(), nullptr);
+    QTemporaryDir downloads;
+    client.setDownloadFolder(downloads.path());
     const auto examples = fixture.listed(client);
     QCOMPARE(examples.size(), 3);
 
@@ -146,11 +158,11 @@ void tst_Downloads::batch()
     expected.sort();
     QCOMPARE(events, expected);
     QCOMPARE(recorded.offThread.loadRelaxed(), 0);
-    QVERIFY(examples["alpha"]->data().startsWith("\x1f\x8b"));
+    QVERIFY(fileContent(examples["alpha"]->takeArchiveFile()).startsWith("\x1f\x8b"));
     QCOMPARE(examples["alpha"]->image().size(), QSize(128, 128));
-    QVERIFY(examples["beta"]->data().startsWith("\x1f\x8b"));
+    QVERIFY(fileContent(examples["beta"]->takeArchiveFile()).startsWith("\x1f\x8b"));
     QVERIFY(examples["beta"]->image().isNull());
-    QVERIFY(examples["gamma"]->data().isEmpty());
+    QVERIFY(examples["gamma"]->takeArchiveFile().isEmpty());
 
     // An empty batch asks for nothing and says nothing.
     fixture.server.clearRequestLog();

@@ -3,6 +3,7 @@
 #include "repositories/repository.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 
 using namespace TestSupport;
 
@@ -14,6 +15,7 @@ private slots:
     void initTestCase() { ApiClient::threadPool()->setMaxThreadCount(8); }
     void cleanup() { QVERIFY(ApiClient::threadPool()->waitForDone(5000)); }
     void readinessAndRestart();
+    void listingOfManyPages();
     void selection_data();
     void selection();
     void restartReleasesWaitingChains();
@@ -60,6 +62,41 @@ void tst_Repository::readinessAndRestart()
     QCOMPARE(fetched.count(), 2);
     QVERIFY(repository.isReady());
     QCOMPARE(paths(repository.examples()), (QStringList{"alpha", "beta", "gamma"}));
+}
+
+// A group of more projects than a page holds is listed whole, or not at all: a page that fails
+// keeps the list before it, and the repository counts as not listed.
+void tst_Repository::listingOfManyPages()
+{
+    ServerFixture fixture;
+    QStringList all;
+    for (int i = 0; i < 250; ++i) {
+        all.append(QStringLiteral("example-%1").arg(i, 3, 10, QLatin1Char('0')));
+        fixture.addProject(all.last(), {}, false);
+    }
+    Repository repository(fixture.repositoryUrl(), nullptr);
+    QSignalSpy fetched(&repository, &Repository::fetched);
+    QVERIFY(fetched.wait(10000));
+    QVERIFY(repository.isListed());
+    QCOMPARE(paths(repository.examples()), all);
+    QCOMPARE(fixture.server.requestCount(Route::Projects), 3);
+
+    fixture.addProject("example-new", {}, false);
+    fixture.server.addFault(QRegularExpression("/projects\\?.*\\bpage=2\\b"),
+                            Fault::httpStatus(500), 1);
+    fixture.server.clearRequestLog();
+    repository.restart();
+    QVERIFY(!repository.isListed());
+    QTRY_COMPARE(fixture.server.requestCount(Route::Projects), 2);
+    QTest::qWait(300);
+    QCOMPARE(fixture.server.requestCount(Route::Projects), 2); // nothing after the failed page
+    QCOMPARE(fetched.count(), 1);
+    QVERIFY(!repository.isListed());
+    QCOMPARE(paths(repository.examples()), all);
+
+    repository.restart();
+    QVERIFY(fetched.wait(10000));
+    QCOMPARE(paths(repository.examples()), all + QStringList{"example-new"});
 }
 
 void tst_Repository::selection_data()
@@ -130,16 +167,20 @@ void tst_Repository::downloadsTwentyExamplesInParallel()
 {
     ServerFixture fixture;
     QHash<QString, QColor> colors;
+    QHash<QString, QByteArray> archives;
     for (int i = 0; i < 20; ++i) {
         const QString path = QStringLiteral("example-%1").arg(i);
         colors.insert(path, QColor::fromHsv(i * 18, 255, 200));
         // Avatars large enough that Qt may spread their scaling over its global pool, while
         // more chains than their pool has threads are waiting.
         const qint64 id = fixture.addProject(path, {}, true, colors[path], 300);
-        fixture.server.setArchiveOverride(id, "ARCHIVE:" + path.toUtf8());
+        archives.insert(path, incompressibleArchive(path.toUtf8() + "-main/f", 64 + i));
+        fixture.server.setArchiveOverride(id, archives[path]);
     }
     fixture.server.addFault(Route::Archive, Fault::delay(250)); // so that the chains overlap
     Repository repository(fixture.repositoryUrl(), nullptr);
+    QTemporaryDir downloads;
+    repository.setDownloadFolder(downloads.path());
     QSignalSpy fetched(&repository, &Repository::fetched);
     QVERIFY(fetched.wait(5000));
     QCOMPARE(repository.examples().size(), 20);
@@ -157,7 +198,11 @@ void tst_Repository::downloadsTwentyExamplesInParallel()
     QCOMPARE(relayedPaths(relayed), all);
 
     for (const Repository::ExamplePtr &example : repository.examples()) {
-        QCOMPARE(example->data(), "ARCHIVE:" + pathOf(example).toUtf8());
+        // Each its own archive, named after it, in the folder the repository was given.
+        const QString file = example->takeArchiveFile();
+        QCOMPARE(QFileInfo(file).path(), downloads.path());
+        QVERIFY(QFileInfo(file).fileName().startsWith(pathOf(example) + '-'));
+        QCOMPARE(fileContent(file), archives[pathOf(example)]);
         QCOMPARE(example->image().size(), QSize(128, 128));
         QCOMPARE(example->image().pixel(64, 64), colors[pathOf(example)].rgb());
     }

@@ -317,7 +317,7 @@ void tst_DownloadService::endToEnd()
     const Repository::Examples examples = run.service.examples(repositoryName);
     QCOMPARE(examples.size(), 5);
     for (const Repository::ExamplePtr &example : examples) {
-        QVERIFY(example->data().isEmpty());
+        QVERIFY(example->takeArchiveFile().isEmpty());
         QVERIFY(example->image().isNull());
         QVERIFY(example->imageFile().isEmpty());
     }
@@ -434,7 +434,7 @@ void tst_DownloadService::failedListingIsRetried()
     settings.serviceRestartTimeoutSeconds = 1;
     settings.repositories.insert(repositoryName, {url, {}, {}, {}, {}});
     settings.save(Core::ICore::settings());
-    m_server.addFault(LocalGitLab::Route::Group, LocalGitLab::Fault::httpStatus(500), 1);
+    m_server.addFault(LocalGitLab::Route::Projects, LocalGitLab::Fault::httpStatus(500), 1);
 
     Run run;
     QVERIFY(run.waitInstalled(1));

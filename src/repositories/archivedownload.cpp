@@ -1,0 +1,91 @@
+#include "archivedownload.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryFile>
+
+namespace Tidepool::Internal {
+
+static QString tr(const char *text)
+{
+    return QCoreApplication::translate("Tidepool::Internal::ArchiveDownload", text);
+}
+
+ArchiveDownload::ArchiveDownload(const QString &folder, const QString &baseName)
+    : m_folder(folder)
+    , m_baseName(baseName)
+{}
+
+ArchiveDownload::~ArchiveDownload()
+{
+    m_file.reset();
+    if (!m_fileName.isEmpty())
+        QFile::remove(m_fileName);
+}
+
+bool ArchiveDownload::open()
+{
+    const QString pattern = m_folder + QDir::separator() + m_baseName
+                            + QStringLiteral("-XXXXXX.tar.gz");
+    // The folder goes when the last job in it has ended, which may be just now: try again once.
+    for (int attempt = 0; attempt < 2 && !m_file; ++attempt) {
+        QDir().mkpath(m_folder);
+        auto file = std::make_unique<QTemporaryFile>(pattern);
+        file->setAutoRemove(false);
+        if (file->open()) {
+            m_fileName = file->fileName();
+            m_file = std::move(file);
+        } else if (attempt == 1) {
+            m_error = tr("Unable to save the download in %1: %2")
+                          .arg(QDir::toNativeSeparators(m_folder), file->errorString());
+        }
+    }
+    return bool(m_file);
+}
+
+bool ArchiveDownload::write(const QByteArray &bytes)
+{
+    if (!m_error.isEmpty() || !m_file)
+        return false;
+    if (m_file->write(bytes) != bytes.size()) {
+        m_error = tr("Unable to save the download in %1: %2")
+                      .arg(QDir::toNativeSeparators(m_folder), m_file->errorString());
+        return false;
+    }
+    if (!m_gauge.feed(bytes.constData(), bytes.size())) {
+        m_error = m_gauge.error();
+        return false;
+    }
+    return true;
+}
+
+bool ArchiveDownload::finish()
+{
+    if (!m_error.isEmpty() || !m_file)
+        return false;
+    // Written out now, so that a full disk shows here and not as a damaged archive later.
+    if (!m_file->flush()) {
+        m_error = tr("Unable to save the download in %1: %2")
+                      .arg(QDir::toNativeSeparators(m_folder), m_file->errorString());
+        return false;
+    }
+    m_file->close();
+    m_file.reset();
+    if (!m_gauge.finish()) {
+        m_error = m_gauge.error();
+        return false;
+    }
+    m_finished = true;
+    return true;
+}
+
+QString ArchiveDownload::takeFile()
+{
+    if (!m_finished)
+        return {};
+    m_finished = false;
+    return std::exchange(m_fileName, QString());
+}
+
+} // namespace Tidepool::Internal
