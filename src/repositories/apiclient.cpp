@@ -180,6 +180,7 @@ ApiClient::ApiClient(const QUrl &url, QObject *parent)
     if (!m_apiUrl.isValid() || m_apiUrl.isLocalFile() || m_apiUrl.isRelative()
         || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
         qCDebug(apiLog) << "Provided repository url is not valid:" << url.toString();
+        QMetaObject::invokeMethod(this, &ApiClient::checkFailed, Qt::QueuedConnection);
         return;
     }
 
@@ -190,6 +191,7 @@ ApiClient::ApiClient(const QUrl &url, QObject *parent)
         m_group.chop(1);
     if (m_group.isEmpty()) {
         qCDebug(apiLog) << "Provided repository url has no group:" << url.toString();
+        QMetaObject::invokeMethod(this, &ApiClient::checkFailed, Qt::QueuedConnection);
         return;
     }
 
@@ -382,7 +384,8 @@ void ApiClient::findGroup()
                    QUrl::TolerantMode);
     request(
         url, "application/json", Kind::Json,
-        [this](const QByteArray &body) { processSearchResult(parseReply(body)); }, [] {});
+        [this](const QByteArray &body) { processSearchResult(parseReply(body)); },
+        [this] { emit checkFailed(); });
 }
 
 void ApiClient::processSearchResult(const QJsonDocument &document)
@@ -390,6 +393,7 @@ void ApiClient::processSearchResult(const QJsonDocument &document)
     setStatus(QString());
     if (document.isNull()) {
         setStatus(tr("Search error: request return null object"));
+        emit checkFailed();
         return;
     }
 
@@ -420,20 +424,25 @@ void ApiClient::processSearchResult(const QJsonDocument &document)
 
     if (!group.contains(QLatin1String("id"))) {
         setStatus(tr("Search error: request return wrong data - no id field"));
+        emit checkFailed();
         return;
     }
 
     m_groupId = quint64(qint64(group.value(QLatin1String("id")).toInt()));
-    if (m_groupId != 0) {
-        setStatus(tr("API client is ready"));
-        emit ready();
+    if (m_groupId == 0) {
+        setStatus(tr("Search error: request return wrong data - no id field"));
+        emit checkFailed();
+        return;
     }
+    setStatus(tr("API client is ready"));
+    emit ready();
 }
 
 void ApiClient::fetch()
 {
     if (m_groupId == 0) {
         setStatus(tr("Repository error: group id not found - unable to fetch examples"));
+        emit checkFailed();
         return;
     }
 
@@ -442,7 +451,8 @@ void ApiClient::fetch()
                    QUrl::TolerantMode);
     request(
         url, "application/json", Kind::Json,
-        [this](const QByteArray &body) { processFetchResult(parseReply(body)); }, [] {});
+        [this](const QByteArray &body) { processFetchResult(parseReply(body)); },
+        [this] { emit checkFailed(); });
 }
 
 void ApiClient::processFetchResult(const QJsonDocument &document)
@@ -450,6 +460,7 @@ void ApiClient::processFetchResult(const QJsonDocument &document)
     setStatus(QString());
     if (document.isNull()) {
         setStatus(tr("Fetch error: request return null object"));
+        emit checkFailed();
         return;
     }
 
@@ -466,6 +477,7 @@ void ApiClient::processFetchResult(const QJsonDocument &document)
 
     if (!group.contains(QLatin1String("projects"))) {
         setStatus(tr("Fetch error: request return wrong data - no projects field"));
+        emit checkFailed();
         return;
     }
 

@@ -39,6 +39,8 @@ signals:
     void downloaded(Tidepool::Internal::Repository::ExamplePtr example);
     void downloadFailed(Tidepool::Internal::Repository::ExamplePtr example);
     void fetched();
+    // The current client's group lookup or listing failed; reason is what it last reported.
+    void checkFailed(const QString &reason);
 
 private slots:
     void onFetched(const Tidepool::Internal::Repository::Examples &examples);
@@ -47,6 +49,7 @@ private:
     QUrl m_url;
     Examples m_examples;
     bool m_listed = false;
+    QString m_lastStatus;   // the current client's latest status text
     std::unique_ptr<ApiClient> m_client;
 };
 
