@@ -3,7 +3,6 @@
 #include "preferencesdialog.h"
 #include "progresstracker.h"
 #include "welcomeexamplesview.h"
-#include "workmonitor.h"
 
 #include <coreplugin/helpmanager.h>
 #include <coreplugin/progressmanager/futureprogress.h>
@@ -25,7 +24,7 @@
 
 namespace Shell {
 
-MainWindow::MainWindow(WorkMonitor *monitor, ProgressTracker *progress, QWidget *parent)
+MainWindow::MainWindow(ProgressTracker *progress, QWidget *parent)
     : QMainWindow(parent)
 {
     setWindowTitle(tr("Tidepool IDE"));
@@ -44,16 +43,22 @@ MainWindow::MainWindow(WorkMonitor *monitor, ProgressTracker *progress, QWidget 
 
     m_statusLabel = new QLabel(this);
     statusBar()->addWidget(m_statusLabel, 1);
-    if (monitor) {
-        connect(monitor, &WorkMonitor::statusChanged, m_statusLabel, &QLabel::setText);
-    }
     // Running tasks show their progress bars at the right of the status bar, as in the IDE; each
-    // goes by itself a little after it has finished.
+    // goes by itself a little after it has finished. A failed one leaves its reason behind.
     if (progress) {
         connect(progress, &ProgressTracker::taskAdded, this, [this](Core::FutureProgress *task) {
             statusBar()->addPermanentWidget(task);
             task->show();
         });
+        connect(progress, &ProgressTracker::taskFinished, this,
+                [this](const ProgressTracker::Result &result) {
+                    if (result.failed) {
+                        m_statusLabel->setText(result.subtitle.isEmpty()
+                                                   ? result.title
+                                                   : tr("%1: %2").arg(result.title,
+                                                                      result.subtitle));
+                    }
+                });
     }
     connect(Core::HelpManager::Signals::instance(),
             &Core::HelpManager::Signals::documentationChanged, this, [this] {

@@ -10,7 +10,6 @@ namespace Shell {
 
 class ProgressTracker;
 class WelcomeExamplesView;
-class WorkMonitor;
 struct ExampleItem;
 
 // The IDE's main window, reduced to what the shell needs: the Welcome screen's examples,
@@ -20,7 +19,7 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    MainWindow(WorkMonitor *monitor, ProgressTracker *progress, QWidget *parent = nullptr);
+    explicit MainWindow(ProgressTracker *progress, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     WelcomeExamplesView *examplesView() const { return m_examples; }

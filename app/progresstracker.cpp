@@ -10,6 +10,7 @@ namespace Shell {
 ProgressTracker::ProgressTracker(QObject *parent)
     : QObject(parent)
 {
+    m_sinceActivity.start();
     HostStandIn::setProgressTaskObserver([this](Core::FutureProgress *task) { track(task); });
 }
 
@@ -34,9 +35,12 @@ void ProgressTracker::track(Core::FutureProgress *task)
 {
     m_running.removeAll(nullptr);
     m_running.append(task);
+    m_sinceActivity.restart();
     connect(task, &Core::FutureProgress::finished, this, [this, task] {
         m_running.removeAll(task);
-        const Result result{task->title(), task->future().progressText(), task->hasError()};
+        m_sinceActivity.restart();
+        const Result result{task->title(), task->future().progressText(), task->subtitle(),
+                            task->type(), task->hasError()};
         m_results.append(result);
         emit taskFinished(result);
     });

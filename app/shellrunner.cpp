@@ -6,7 +6,6 @@
 #include "welcomeexamplesview.h"
 
 #include <coreplugin/dialogs/ioptionspage.h>
-#include <coreplugin/helpmanager.h>
 #include <coreplugin/icore.h>
 #include <extensionsystem/pluginmanager.h>
 #include <extensionsystem/pluginspec.h>
@@ -29,12 +28,13 @@ namespace Shell {
 
 static const char pluginIid[] = "org.qt-project.Qt.QtCreatorPlugin";
 static const char tidepoolPluginId[] = "tidepool";
+// The progress tasks in which the plugin checks a repository.
+static const char repositoryCheckType[] = "Tidepool.Check";
 static const int pollIntervalMs = 50;
 // How long after the safety timeout a blocked GUI thread is given before the process ends itself.
 static const int watchdogGraceSeconds = 15;
 
 // The message handler outlives no runner: it is installed and removed by the runner.
-static std::atomic<WorkMonitor *> s_monitor{nullptr};
 static std::atomic<bool> s_passDebug{false};
 static std::atomic<bool> s_swallowLoaderWarnings{false};
 static QtMessageHandler s_previousHandler = nullptr;
@@ -42,12 +42,8 @@ static QtMessageHandler s_previousHandler = nullptr;
 static void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     const QLatin1String category(context.category ? context.category : "default");
-    if (WorkMonitor *monitor = s_monitor.load())
-        monitor->logLine(QString(category), message);
-    if (type == QtDebugMsg && !s_passDebug.load()
-        && (category.startsWith(QLatin1String("zel.tidepool")) || category == QLatin1String("default"))) {
+    if (type == QtDebugMsg && !s_passDebug.load() && category == QLatin1String("default"))
         return;
-    }
     // The offscreen platform's note that it ignores size hints tells a user nothing.
     if (type == QtWarningMsg && message == QLatin1String("This plugin does not support propagateSizeHints()"))
         return;
@@ -65,15 +61,13 @@ static void printError(const QString &text)
     QTextStream(stderr) << QCoreApplication::applicationName() << ": " << text << Qt::endl;
 }
 
-RepositoryOutlook RepositoryOutlook::read(Utils::QtcSettings *settings, const QDate &today)
+RepositoryOutlook RepositoryOutlook::read(Utils::QtcSettings *settings)
 {
     RepositoryOutlook outlook;
     if (!settings)
         return outlook;
     settings->beginGroup("Tidepool");
     const QStringList items = settings->value("Repositories").toStringList();
-    const QStringList dates = settings->value("UpdatesCheckedDate").toStringList();
-    const QVariant days = settings->value("UpdatesCheckTimeoutDays", 1u);
     settings->endGroup();
 
     // The plugin takes the first valid item per name and per address.
@@ -90,20 +84,6 @@ RepositoryOutlook RepositoryOutlook::read(Utils::QtcSettings *settings, const QD
         urls.insert(url);
     }
     outlook.repositories = int(names.size());
-
-    const qint64 interval = days.toUInt();
-    if (interval == 0)
-        return outlook;   // every listing then logs that updates are disabled
-    QSet<QString> dated;
-    for (const QString &item : dates) {
-        const QStringList parts = item.split(QLatin1Char('|'));
-        if (parts.size() != 2 || dated.contains(parts.at(0)))
-            continue;
-        dated.insert(parts.at(0));
-        const QDate date = QDate::fromString(parts.at(1), QStringLiteral("dd.MM.yyyy"));
-        if (names.contains(parts.at(0)) && date.isValid() && date.daysTo(today) <= interval)
-            ++outlook.recentlyChecked;
-    }
     return outlook;
 }
 
@@ -113,13 +93,10 @@ ShellRunner::ShellRunner(const ShellOptions &options, QObject *parent)
 {
     m_pollTimer.setInterval(pollIntervalMs);
     s_passDebug = options.verbose || !qEnvironmentVariableIsEmpty("QT_LOGGING_RULES");
-    s_monitor = &m_monitor;
     s_previousHandler = qInstallMessageHandler(messageHandler);
-    // The plugin's categories are silent by default; the shell follows the plugin's work through
-    // them (see WorkMonitor), whether or not they end up printed.
-    QLoggingCategory::setFilterRules(QStringLiteral("zel.tidepool.plugin*.debug=true"));
-    connect(Core::HelpManager::Signals::instance(), &Core::HelpManager::Signals::documentationChanged,
-            &m_monitor, &WorkMonitor::documentationChanged);
+    // The plugin's categories are silent by default.
+    if (options.verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("zel.tidepool.plugin*.debug=true"));
 }
 
 ShellRunner::~ShellRunner()
@@ -131,8 +108,8 @@ ShellRunner::~ShellRunner()
     const QList<Core::IOptionsPage *> pages = Core::IOptionsPage::allOptionsPages();
     qDeleteAll(pages);
     qInstallMessageHandler(s_previousHandler);
-    s_monitor = nullptr;
-    QLoggingCategory::setFilterRules(QString());
+    if (m_options.verbose)
+        QLoggingCategory::setFilterRules(QString());
 }
 
 QString ShellRunner::defaultPluginPath()
@@ -190,8 +167,6 @@ bool ShellRunner::loadPlugins()
                                                          .value(0))));
         ok = false;
     }
-    // The plugins install their translations while they initialize.
-    m_monitor.updateStatusPatterns();
     return ok;
 }
 
@@ -208,9 +183,12 @@ void ShellRunner::waitUntilSettled(const std::function<void(bool settled)> &done
         QMetaObject::invokeMethod(this, [done] { done(true); }, Qt::QueuedConnection);
         return;
     }
+    // The plugins' work is the tasks they give to the progress manager; it is done when none runs
+    // and none has started for the idle time. They start their first ones while they initialize.
+    m_progress.restartIdleClock();
     connect(&m_pollTimer, &QTimer::timeout, this, [this, done] {
-        const bool settled = m_monitor.isSettled() && m_progress.runningTasks() == 0
-                             && m_monitor.idleMilliseconds() >= m_options.idleMilliseconds;
+        const bool settled = m_progress.runningTasks() == 0
+                             && m_progress.idleMilliseconds() >= m_options.idleMilliseconds;
         const bool expired = m_runTimer.elapsed() >= qint64(m_options.timeoutSeconds) * 1000;
         if (!settled && !expired)
             return;
@@ -227,30 +205,46 @@ int ShellRunner::workExitCode(bool settled) const
         return SetupFailed;
     if (!settled)
         return TimedOut;
-    if (!m_monitor.failures().isEmpty() || m_progress.failedTasks() > 0)
+    if (m_progress.failedTasks() > 0)
         return WorkFailed;
     if (pluginRunning(QString::fromLatin1(tidepoolPluginId))
-        && m_monitor.progress().repositoriesReady < m_outlook.repositories) {
+        && reachedRepositories() < m_outlook.repositories) {
         return WorkFailed;
     }
     return Success;
 }
 
+QStringList ShellRunner::failures() const
+{
+    QStringList lines;
+    for (const ProgressTracker::Result &task : m_progress.results()) {
+        if (!task.failed)
+            continue;
+        const QString why = task.subtitle.isEmpty() ? task.text : task.subtitle;
+        lines.append(why.isEmpty() ? task.title : tr("%1: %2").arg(task.title, why));
+    }
+    return lines;
+}
+
+int ShellRunner::reachedRepositories() const
+{
+    const QList<ProgressTracker::Result> results = m_progress.results();
+    return int(std::count_if(results.cbegin(), results.cend(),
+                             [](const ProgressTracker::Result &task) {
+                                 return task.type == Utils::Id(repositoryCheckType) && !task.failed;
+                             }));
+}
+
 void ShellRunner::reportProblems(bool settled) const
 {
-    for (const QString &warning : m_monitor.warnings())
-        printError(tr("warning: %1").arg(warning));
-    for (const QString &failure : m_monitor.failures())
+    for (const QString &failure : failures())
         printError(failure);
     if (!settled) {
-        const WorkMonitor::Progress progress = m_monitor.progress();
-        printError(tr("The plugins were still working after %1 s (%2 request(s) and %3 unpack(s) "
-                      "outstanding); giving up.")
+        printError(tr("The plugins were still working after %1 s (%2 task(s) running); giving up.")
                        .arg(m_options.timeoutSeconds)
-                       .arg(progress.pendingRequests(m_outlook.recentlyChecked))
-                       .arg(progress.unpacksStarted - progress.unpacksEnded));
+                       .arg(m_progress.runningTasks()));
     }
-    const int ready = m_monitor.progress().repositoriesReady;
+    const int ready = reachedRepositories();
     if (pluginRunning(QString::fromLatin1(tidepoolPluginId)) && ready < m_outlook.repositories) {
         printError(tr("%1 of %2 configured repositories could not be reached.")
                        .arg(m_outlook.repositories - ready)
@@ -279,16 +273,15 @@ int ShellRunner::finishHeadless(bool settled)
     reportProblems(settled);
 
     const int code = workExitCode(settled);
-    const WorkMonitor::Progress progress = m_monitor.progress();
     out << tr("Summary: %1 example(s) listed in %2 set(s), %3 updated in this run, %4 hidden; "
-              "%5 installation(s) finished, %6 failure(s); %7 of %8 repositories reached.")
+              "%5 task(s) finished, %6 failed; %7 of %8 repositories reached.")
                .arg(rows.size())
                .arg(sets.size())
                .arg(updated)
                .arg(hidden)
-               .arg(progress.installationsFinished)
-               .arg(m_monitor.failures().size())
-               .arg(progress.repositoriesReady)
+               .arg(m_progress.results().size())
+               .arg(m_progress.failedTasks())
+               .arg(reachedRepositories())
                .arg(m_outlook.repositories)
         << Qt::endl;
     return code;
@@ -296,12 +289,12 @@ int ShellRunner::finishHeadless(bool settled)
 
 QString ShellRunner::workSummary(bool settled) const
 {
-    const int failures = int(m_monitor.failures().size());
+    const QStringList failed = failures();
     if (!settled)
         return tr("The plugins are still busy after %1 s.").arg(m_options.timeoutSeconds);
-    if (failures > 0)
-        return tr("Examples checked, with %n failure(s): %1", nullptr, failures)
-            .arg(m_monitor.failures().constLast());
+    if (!failed.isEmpty())
+        return tr("Examples checked, with %n failure(s): %1", nullptr, int(failed.size()))
+            .arg(failed.constLast());
     return tr("Examples are up to date.");
 }
 
@@ -378,8 +371,7 @@ int ShellRunner::exec()
 
     if (!setUpHost())
         return SetupFailed;
-    m_outlook = RepositoryOutlook::read(Core::ICore::settings(), QDate::currentDate());
-    m_monitor.setSilentListingAllowance(m_outlook.recentlyChecked);
+    m_outlook = RepositoryOutlook::read(Core::ICore::settings());
     m_pluginsFailed = !loadPlugins();
 
     if (m_options.headless) {
@@ -392,7 +384,7 @@ int ShellRunner::exec()
         return code;
     }
 
-    m_window = std::make_unique<MainWindow>(&m_monitor, &m_progress);
+    m_window = std::make_unique<MainWindow>(&m_progress);
     if (!m_options.screenshotFile.isEmpty()) {
         m_window->resize(1100, 620);
         m_window->show();

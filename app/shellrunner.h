@@ -2,9 +2,9 @@
 
 #include "progresstracker.h"
 #include "shelloptions.h"
-#include "workmonitor.h"
 
 #include <QDateTime>
+#include <QStringList>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
@@ -19,14 +19,12 @@ namespace Shell {
 class MainWindow;
 
 // What the shell learns from the settings before the plugins start: how many repositories are
-// configured, and how many of them were checked so recently that their listing will end without
-// an update cycle.
+// configured, each of which the plugin checks once it has started.
 struct RepositoryOutlook
 {
     int repositories = 0;
-    int recentlyChecked = 0;
 
-    static RepositoryOutlook read(Utils::QtcSettings *settings, const QDate &today);
+    static RepositoryOutlook read(Utils::QtcSettings *settings);
 };
 
 // Sets up the stand-in host, loads the plugins and runs either the window or a headless pass.
@@ -56,9 +54,11 @@ private:
     QString workSummary(bool settled) const;
     int workExitCode(bool settled) const;
     void reportProblems(bool settled) const;
+    QStringList failures() const;
+    // The repositories whose check ended without an error.
+    int reachedRepositories() const;
 
     ShellOptions m_options;
-    WorkMonitor m_monitor;
     ProgressTracker m_progress;
     RepositoryOutlook m_outlook;
     QDateTime m_runStart;

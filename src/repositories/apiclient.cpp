@@ -234,6 +234,7 @@ ApiClient::ApiClient(const QUrl &url, QObject *parent)
     if (!m_apiUrl.isValid() || m_apiUrl.isLocalFile() || m_apiUrl.isRelative()
         || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
         qCDebug(apiLog) << "Provided repository url is not valid:" << url.toString();
+        QMetaObject::invokeMethod(this, &ApiClient::checkFailed, Qt::QueuedConnection);
         return;
     }
 
@@ -244,6 +245,7 @@ ApiClient::ApiClient(const QUrl &url, QObject *parent)
         m_group.chop(1);
     if (m_group.isEmpty()) {
         qCDebug(apiLog) << "Provided repository url has no group:" << url.toString();
+        QMetaObject::invokeMethod(this, &ApiClient::checkFailed, Qt::QueuedConnection);
         return;
     }
 
@@ -473,7 +475,8 @@ void ApiClient::findGroup()
                    QUrl::TolerantMode);
     request(
         url, "application/json", Kind::Json,
-        [this](const Reply &reply) { processSearchResult(parseReply(reply.body)); }, [] {});
+        [this](const Reply &reply) { processSearchResult(parseReply(reply.body)); },
+        [this] { emit checkFailed(); });
 }
 
 void ApiClient::processSearchResult(const QJsonDocument &document)
@@ -481,6 +484,7 @@ void ApiClient::processSearchResult(const QJsonDocument &document)
     setStatus(QString());
     if (document.isNull()) {
         setStatus(tr("Search error: request return null object"));
+        emit checkFailed();
         return;
     }
 
@@ -511,20 +515,25 @@ void ApiClient::processSearchResult(const QJsonDocument &document)
 
     if (!group.contains(QLatin1String("id"))) {
         setStatus(tr("Search error: request return wrong data - no id field"));
+        emit checkFailed();
         return;
     }
 
     m_groupId = quint64(qint64(group.value(QLatin1String("id")).toInt()));
-    if (m_groupId != 0) {
-        setStatus(tr("API client is ready"));
-        emit ready();
+    if (m_groupId == 0) {
+        setStatus(tr("Search error: request return wrong data - no id field"));
+        emit checkFailed();
+        return;
     }
+    setStatus(tr("API client is ready"));
+    emit ready();
 }
 
 void ApiClient::fetch()
 {
     if (m_groupId == 0) {
         setStatus(tr("Repository error: group id not found - unable to fetch examples"));
+        emit checkFailed();
         return;
     }
 
@@ -551,6 +560,7 @@ void ApiClient::requestPage(const QUrl &url)
             // A partial list would make examples look removed: the last whole one stays.
             m_listing.clear();
             m_listedIds.clear();
+            emit checkFailed();
         });
 }
 
@@ -561,6 +571,7 @@ void ApiClient::processPage(const QJsonDocument &document, const QUrl &nextPage)
         m_listing.clear();
         m_listedIds.clear();
         setStatus(status);
+        emit checkFailed();
     };
     if (document.isNull()) {
         failed(tr("Fetch error: request return null object"));

@@ -54,6 +54,9 @@ public:
 signals:
     void ready();
     void statusChanged(QString status);
+    // The group lookup or the listing failed (statusChanged() told why, where there is a reason
+    // to tell); this client lists nothing more.
+    void checkFailed();
     void fetched(Repository::Examples examples);
     void downloaded(Repository::ExamplePtr example);
     // The example's archive could not be downloaded; nothing else follows for it.

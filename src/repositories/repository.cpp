@@ -25,7 +25,19 @@ void Repository::restart()
     m_client = std::make_unique<ApiClient>(m_url, nullptr);
     m_client->setDownloadFolder(m_downloadFolder);
     m_listed = false;
+    m_lastStatus.clear();
     ApiClient *client = m_client.get();
+    // Download chains report from other threads; what an old client still had queued is no
+    // reason for the current one's failure.
+    connect(client, &ApiClient::statusChanged, this, [this, client](const QString &status) {
+        if (client == m_client.get() && !status.isEmpty())
+            m_lastStatus = status;
+    });
+    connect(client, &ApiClient::checkFailed, this, [this] {
+        emit checkFailed(m_lastStatus.isEmpty()
+                             ? tr("The address is no GitLab group: %1").arg(m_url.toString())
+                             : m_lastStatus);
+    });
     connect(client, &ApiClient::downloaded, this, &Repository::downloaded);
     connect(client, &ApiClient::downloadFailed, this, &Repository::downloadFailed);
     connect(client, &ApiClient::fetched, this, &Repository::onFetched);

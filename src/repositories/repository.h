@@ -41,6 +41,8 @@ signals:
     void downloaded(Tidepool::Internal::Repository::ExamplePtr example);
     void downloadFailed(Tidepool::Internal::Repository::ExamplePtr example);
     void fetched();
+    // The current client's group lookup or listing failed; reason is what it last reported.
+    void checkFailed(const QString &reason);
 
 private slots:
     void onFetched(const Tidepool::Internal::Repository::Examples &examples);
@@ -50,6 +52,7 @@ private:
     Examples m_examples;
     bool m_listed = false;
     QString m_downloadFolder;
+    QString m_lastStatus;   // the current client's latest status text
     std::unique_ptr<ApiClient> m_client;
 };
 

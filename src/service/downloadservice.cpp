@@ -226,6 +226,12 @@ DownloadService::DownloadService(QObject *parent)
                 [this, source = repository.get()](const Repository::ExamplePtr &example) {
                     onDownloadFailed(source, example);
                 });
+        connect(repository.get(), &Repository::checkFailed, this,
+                [this, source = repository.get()](const QString &reason) {
+                    m_checks.fail(source, reason);
+                });
+        // The client looks the group up once the event loop runs.
+        m_checks.begin(repository.get(), it.key());
     }
 
     connect(
@@ -329,6 +335,17 @@ void DownloadService::onFetched()
 
     emit updated();
 
+    // The user called the check off: nothing is decided or installed until the next one.
+    if (m_checks.isCanceled(repository)) {
+        m_checks.decide(repository, 0);
+        return;
+    }
+    // The check ends once its decision is taken, after the batch it decided on has started.
+    const auto decide = [this, repository](const QString &name, const QSet<QString> &paths) {
+        startDownload(repository, name, paths);
+        m_checks.decide(repository, int(paths.size()));
+    };
+
     const QUrl url = repository->url();
     const QString name = m_settings.repositoryName(url);
 
@@ -351,7 +368,7 @@ void DownloadService::onFetched()
 
     if (m_settings.updatesCheckTimeoutDays == 0) {
         qCDebug(serviceLog) << "Automatic updates disabled";
-        startDownload(repository, name, resumed);
+        decide(name, resumed);
         return;
     }
 
@@ -360,7 +377,7 @@ void DownloadService::onFetched()
     // A date in the future counts as recent too.
     if (lastCheck.isValid() &&
         lastCheck.daysTo(today) <= qint64(m_settings.updatesCheckTimeoutDays)) {
-        startDownload(repository, name, resumed);
+        decide(name, resumed);
         return;
     }
 
@@ -376,8 +393,11 @@ void DownloadService::onFetched()
         // Only the date is written, into what is stored now: the options page may have saved
         // repositories or removals since this copy was loaded.
         m_settings.saveUpdatesCheckedDate(Core::ICore::settings(), name, today);
-        setStatus(tr("Skip downloading examples - unable to find repository for url: %1")
-                      .arg(url.toString()));
+        const QString status =
+            tr("Skip downloading examples - unable to find repository for url: %1")
+                .arg(url.toString());
+        setStatus(status);
+        m_checks.fail(repository, status);
         return;
     }
 
@@ -408,7 +428,7 @@ void DownloadService::onFetched()
     flushPending();
     addPending(name, paths);
     m_settings.saveUpdatesCheckedDate(Core::ICore::settings(), name, today);
-    startDownload(repository, name, paths);
+    decide(name, paths);
 }
 
 void DownloadService::onDownloaded(Repository::ExamplePtr example)
@@ -650,10 +670,15 @@ void DownloadService::checkRepositories()
         const QString reason = repository->isReady()
                                    ? tr("Examples are not listed - restarting")
                                    : tr("API client is not ready - restarting");
-        setStatus(QStringLiteral("%1 (%2)").arg(reason, repository->url().toString()));
+        const QString status = QStringLiteral("%1 (%2)").arg(reason, repository->url().toString());
+        setStatus(status);
+        // A check still waiting for its server has failed by now; the retry starts silently
+        // (see CheckProgress).
+        m_checks.fail(repository.get(), status);
         // The old client's downloads end without a word.
         m_progress.abandon(repository.get());
         repository->restart();
+        m_checks.begin(repository.get(), m_settings.repositoryName(repository->url()));
     }
     // Once every repository has been listed the timer has done its work for good.
     if (allReady)

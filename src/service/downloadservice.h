@@ -1,5 +1,6 @@
 #pragma once
 
+#include "checkprogress.h"
 #include "installationprogress.h"
 
 #include "plugin/settings.h"
@@ -61,6 +62,7 @@ private:
     QHash<QString, QSet<QString>> m_endedPending;   // by repository name
     QList<QSharedPointer<Repository>> m_repositories;
     InstallationProgress m_progress;
+    CheckProgress m_checks;
 };
 
 // Process-wide constants, created when the library is loaded.

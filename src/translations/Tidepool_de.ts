@@ -86,6 +86,24 @@ Sie ist nicht Teil des Beispiels.</translation>
         </message>
     </context>
     <context>
+        <name>Tidepool::Internal::CheckProgress</name>
+        <message>
+            <source>Checking examples of %1</source>
+            <translation>Beispiele von %1 werden geprüft</translation>
+        </message>
+        <message>
+            <source>Nothing to install</source>
+            <translation>Nichts zu installieren</translation>
+        </message>
+        <message numerus="yes">
+            <source>%n example(s) to install</source>
+            <translation>
+                <numerusform>%n Beispiel zu installieren</numerusform>
+                <numerusform>%n Beispiele zu installieren</numerusform>
+            </translation>
+        </message>
+    </context>
+    <context>
         <name>Tidepool::Internal::DownloadService</name>
         <message>
             <source>Skip downloading examples - unable to find repository for name: %1</source>
@@ -316,6 +334,13 @@ Set 0 to disable automatic updates.</source>
         <message>
             <source>Open location...</source>
             <translation>Speicherort öffnen...</translation>
+        </message>
+    </context>
+    <context>
+        <name>Tidepool::Internal::Repository</name>
+        <message>
+            <source>The address is no GitLab group: %1</source>
+            <translation>Die Adresse ist keine GitLab-Gruppe: %1</translation>
         </message>
     </context>
     <context>

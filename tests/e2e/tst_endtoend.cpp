@@ -146,7 +146,9 @@ void tst_EndToEnd::demoCatalogueInstalledAndListed()
     QCOMPARE(run.column(4), QStringList({"clock,qml,quick", "qmake,widgets", "cmake,settings,widgets",
                                          "qml,sensors"}));
     QCOMPARE(run.column(5), QStringList(4, "updated"));
-    QCOMPARE(run.tasks, QStringList("Installing examples from Veyra Examples: 4 of 4 examples done"));
+    // The check decides, then the batch it started installs.
+    QCOMPARE(run.tasks, QStringList({"Checking examples of Veyra Examples: 4 example(s) to install",
+                                     "Installing examples from Veyra Examples: 4 of 4 examples done"}));
     QVERIFY2(run.summary.contains("4 example(s) listed in 1 set(s)"), qPrintable(run.summary));
     QVERIFY2(run.summary.contains("1 of 1 repositories reached"), qPrintable(run.summary));
     for (const QString &image : run.column(3))
@@ -173,7 +175,7 @@ void tst_EndToEnd::secondRunUpdatesOnlyTheChangedExample()
     const Run sameDay = run();
     QVERIFY2(sameDay.exitCode == 0, sameDay.describe());
     QCOMPARE(sameDay.column(5), QStringList(4, "unchanged"));
-    QCOMPARE(sameDay.tasks, QStringList());
+    QCOMPARE(sameDay.tasks, QStringList("Checking examples of Veyra Examples: Nothing to install"));
     QCOMPARE(m_server->requestCount(Route::Archive), 4);
 
     // Three days later, one project has changed since.
@@ -188,7 +190,9 @@ void tst_EndToEnd::secondRunUpdatesOnlyTheChangedExample()
     QVERIFY2(second.exitCode == 0, second.describe());
     QCOMPARE(second.column(1), first.column(1));
     QCOMPARE(second.column(5), QStringList({"unchanged", "updated", "unchanged", "unchanged"}));
-    QCOMPARE(second.tasks, QStringList("Installing examples from Veyra Examples: 1 of 1 examples done"));
+    QCOMPARE(second.tasks,
+             QStringList({"Checking examples of Veyra Examples: 1 example(s) to install",
+                          "Installing examples from Veyra Examples: 1 of 1 examples done"}));
     QCOMPARE(m_server->requestCount(Route::Archive), 5);
     QCOMPARE(readFile(folder(demoName) + "/hello-qmake/main.cpp"), "int main() {}\n");
     // The update replaced the folder instead of adding a second copy.
@@ -248,28 +252,41 @@ void tst_EndToEnd::failures_data()
     QTest::addColumn<QString>("url");   // empty: the demo group
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("task");   // the progress line printed, if any
+    QTest::addColumn<QStringList>("messages");   // each on a line of stderr
+    QTest::addColumn<QStringList>("tasks");      // the progress lines printed
 
     QTcpServer closed;
     QVERIFY(closed.listen(QHostAddress::LocalHost));
     const QString nobody = QString("http://127.0.0.1:%1/examples").arg(closed.serverPort());
     closed.close();
     const QStringList none;
-    QTest::newRow("server unreachable") << Route::Any << Fault() << nobody << none << 1
-                                        << "1 of 1 configured repositories could not be reached"
-                                        << "";
-    QTest::newRow("garbage answer") << Route::Search << Fault::invalidJson() << "" << none << 1
-                                    << "Search error" << "";
-    const QString task = "Installing examples from Veyra Examples: 4 of 4 examples done, 4 failed";
+    const QString check = "Checking examples of Veyra Examples: ";
+    QTest::newRow("server unreachable")
+        << Route::Any << Fault() << nobody << none << 1
+        << QStringList{check + "Network error: Connection refused",
+                       "1 of 1 configured repositories could not be reached"}
+        << QStringList(check + "Network error: Connection refused");
+    QTest::newRow("garbage answer to the lookup")
+        << Route::Search << Fault::invalidJson() << "" << none << 1
+        << QStringList(check + "Search error: request return null object")
+        << QStringList(check + "Search error: request return null object");
+    QTest::newRow("garbage answer to the listing")
+        << Route::Projects << Fault::invalidJson() << "" << none << 1
+        << QStringList(check + "Fetch error: request return null object")
+        << QStringList(check + "Fetch error: request return null object");
+    const QStringList batch{check + "4 example(s) to install",
+                            "Installing examples from Veyra Examples: 4 of 4 examples done, 4 failed"};
+    const QStringList batchFailed("Installing examples from Veyra Examples: 4 failed");
     QTest::newRow("archive is no archive") << Route::Archive << Fault::html() << "" << none << 1
-                                           << "not an archive" << task;
+                                           << batchFailed << batch;
     QTest::newRow("archive missing") << Route::Archive << Fault::httpStatus(404) << "" << none << 1
-                                     << "Network error" << task;
-    QTest::newRow("server never answers") << Route::Search << Fault::hangBeforeHeaders() << ""
-                                          << QStringList{"--timeout", "3"} << 3 << "giving up" << "";
+                                     << batchFailed << batch;
+    QTest::newRow("server never answers")
+        << Route::Search << Fault::hangBeforeHeaders() << "" << QStringList{"--timeout", "3"} << 3
+        << QStringList("still working after 3 s (1 task(s) running); giving up") << none;
     QTest::newRow("plugin folder missing") << Route::Any << Fault() << ""
-        << QStringList{"-pluginpath", "/nonexistent"} << 2 << "/nonexistent does not exist" << "";
+        << QStringList{"-pluginpath", "/nonexistent"} << 2
+        << QStringList("/nonexistent does not exist") << none;
 }
 
 void tst_EndToEnd::failures()
@@ -279,8 +296,8 @@ void tst_EndToEnd::failures()
     QFETCH(QString, url);
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
-    QFETCH(QString, message);
-    QFETCH(QString, task);
+    QFETCH(QStringList, messages);
+    QFETCH(QStringList, tasks);
     if (fault.kind != Fault::None)
         m_server->addFault(route, fault);
     addRepository(demoName, url.isEmpty() ? demoUrl() : url);
@@ -290,8 +307,12 @@ void tst_EndToEnd::failures()
     const bool hangs = fault.kind == Fault::HangBeforeHeaders;
     const Run run = this->run(arguments, hangs ? QStringList{"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"} : QStringList());
     QVERIFY2(run.exitCode == exitCode, run.describe());
-    QVERIFY2(run.err.contains(message), qPrintable(run.err));
-    QCOMPARE(run.tasks, task.isEmpty() ? QStringList() : QStringList(task));
+    const QStringList errors = run.err.split('\n');
+    for (const QString &message : messages) {
+        QVERIFY2(errors.filter(message).size() == 1, qPrintable(run.err));
+        QVERIFY2(errors.filter(message).first().startsWith("tidepool-ide: "), qPrintable(run.err));
+    }
+    QCOMPARE(run.tasks, tasks);
     QVERIFY2(run.milliseconds < 30000, run.describe());
 }
 

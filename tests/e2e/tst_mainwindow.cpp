@@ -23,7 +23,7 @@ private slots:
 void tst_MainWindow::statusBarShowsRunningTasks()
 {
     Shell::ProgressTracker tracker;
-    Shell::MainWindow window(nullptr, &tracker);
+    Shell::MainWindow window(&tracker);
     window.show();
 
     QFutureInterface<void> batch;

@@ -90,7 +90,8 @@ void tst_ApiClient::lookupAndListing_data()
     QTest::addColumn<Route>("route"); // the route that gets the fault
     QTest::addColumn<Fault>("fault");
     QTest::addColumn<QStringList>("statuses");
-    QTest::addColumn<QStringList>("examples"); // paths of the fetched list; {"-"}: none emitted
+    // Paths of the fetched list; {"-"}: none emitted, and the lookup or listing failed.
+    QTest::addColumn<QStringList>("examples");
     QTest::addColumn<QString>("logLine");
 
     const QStringList none{"-"};
@@ -115,10 +116,11 @@ void tst_ApiClient::lookupAndListing_data()
         << json(R"([{"id": @O, "full_path": "examples-archive"},
                     {"id": @G, "full_path": "Examples"}])")
         << listed << all << QString();
+    // A group without a usable id ends the lookup as failed, like one without an id.
     QTest::newRow("id 0") << Route::Search << json(R"([{"id": 0, "full_path": "examples"}])")
-                          << searching << none << QString();
+                          << searching + QStringList{noId} << none << QString();
     QTest::newRow("id 1.5") << Route::Search << json(R"([{"id": 1.5, "full_path": "examples"}])")
-                            << searching << none << QString();
+                            << searching + QStringList{noId} << none << QString();
     QTest::newRow("search 404 with a JSON body")
         << Route::Search << Fault::httpStatus(404)
         << QStringList{"Searching examples", "Network error: HTTP Not Found"} << none << QString();
@@ -178,11 +180,14 @@ void tst_ApiClient::lookupAndListing()
     ClientEvents events(&client);
     QSignalSpy ready(&client, &ApiClient::ready);
     QSignalSpy fetched(&client, &ApiClient::fetched);
+    QSignalSpy failed(&client, &ApiClient::checkFailed);
     connect(&client, &ApiClient::ready, &client, &ApiClient::fetch);
 
     QTRY_COMPARE(events.statuses(), statuses);
     QTest::qWait(quietMs); // nothing more follows
     QCOMPARE(events.statuses(), statuses);
+    // Every way the lookup or the listing can fail says so once; the owner ends its check on it.
+    QCOMPARE(failed.count(), examples == QStringList{"-"} ? 1 : 0);
 
     const bool expectReady = statuses.contains("API client is ready");
     QCOMPARE(client.isReady(), expectReady);

@@ -23,6 +23,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -32,6 +33,8 @@
 using namespace Tidepool::Internal;
 using namespace TestFiles;
 using LocalGitLab::ProjectData;
+
+Q_DECLARE_METATYPE(LocalGitLab::Fault)
 
 namespace {
 
@@ -108,6 +111,9 @@ private slots:
     void recoveryTouchesOnlyItsOwnFiles();
     void progress_data();
     void progress();
+    void checkTasks_data();
+    void checkTasks();
+    void failedCheckShowsOnceWhileRetried();
 
 private:
     QUrl addGroup(const QList<ProjectData> &projects, QList<qint64> *ids = nullptr);
@@ -545,6 +551,9 @@ void tst_DownloadService::progress()
     QList<QPointer<Core::FutureProgress>> tasks;
     int finished = 0;
     HostStandIn::setProgressTaskObserver([&](Core::FutureProgress *task) {
+        // The repository's check is a task of its own (see checkTasks()).
+        if (task->type() != Utils::Id("Tidepool.Installation"))
+            return;
         tasks.append(task);
         connect(task, &Core::FutureProgress::finished, this, [&finished] { ++finished; });
         if (cancel)
@@ -566,6 +575,107 @@ void tst_DownloadService::progress()
     // does not come back on its own.
     QCOMPARE(readFile(examplePath(".tidepool-pending")),
              missingArchive.isEmpty() ? QString() : missingArchive + '\n');
+}
+
+// Each finished task of the progress view as "title | progress text | subtitle", with "| failed"
+// when it ended with an error.
+struct FinishedTasks
+{
+    QStringList lines;
+    FinishedTasks()
+    {
+        HostStandIn::setProgressTaskObserver([this](Core::FutureProgress *task) {
+            QObject::connect(task, &Core::FutureProgress::finished, task, [this, task] {
+                lines << QStringList{task->title(), task->future().progressText(), task->subtitle()}
+                                 .join(" | ")
+                             + (task->hasError() ? " | failed" : "");
+            });
+        });
+    }
+    ~FinishedTasks() { HostStandIn::setProgressTaskObserver({}); }
+};
+
+void tst_DownloadService::checkTasks_data()
+{
+    QTest::addColumn<QString>("url");   // "group": a group of two projects
+    QTest::addColumn<LocalGitLab::Fault>("listingFault");
+    QTest::addColumn<int>("lastCheck");
+    QTest::addColumn<QStringList>("tasks");
+
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const QString nobody = QString("http://127.0.0.1:%1/examples").arg(closed.serverPort());
+    closed.close();
+    const QString check = "Checking examples of " + repositoryName + " | ";
+    const LocalGitLab::Fault none;
+    QTest::newRow("examples to install")
+        << "group" << none << noDate
+        << QStringList{check + "2 example(s) to install | ",
+                       "Installing examples from " + repositoryName + " | 2 of 2 examples done | "};
+    QTest::newRow("checked yesterday") << "group" << none << 1
+                                       << QStringList(check + "Nothing to install | ");
+    QTest::newRow("server unreachable")
+        << nobody << none << noDate
+        << QStringList(check + "Network error: Connection refused | "
+                       "Network error: Connection refused | failed");
+    QTest::newRow("no such group")
+        << m_server.baseUrl().toString() + "/no-such-group" << none << noDate
+        << QStringList(check + "Search error: request return wrong data - no id field | "
+                       "Search error: request return wrong data - no id field | failed");
+    QTest::newRow("listing is no JSON")
+        << "group" << LocalGitLab::Fault::invalidJson() << noDate
+        << QStringList(check + "Fetch error: request return null object | "
+                       "Fetch error: request return null object | failed");
+    QTest::newRow("no GitLab address")
+        << "ftp://example.invalid/group" << none << noDate
+        << QStringList(check + "The address is no GitLab group: ftp://example.invalid/group | "
+                       "The address is no GitLab group: ftp://example.invalid/group | failed");
+}
+
+// A repository's check is one task: it ends when the cycle has decided, before the batch it
+// decided on ends, or as failed with the reason when the server cannot be reached or answers
+// nonsense.
+void tst_DownloadService::checkTasks()
+{
+    QFETCH(QString, url);
+    QFETCH(LocalGitLab::Fault, listingFault);
+    QFETCH(int, lastCheck);
+    QFETCH(QStringList, tasks);
+
+    const QUrl address = url == "group" ? addGroup({project("alpha"), project("beta")}) : QUrl(url);
+    if (listingFault.kind != LocalGitLab::Fault::None)
+        m_server.addFault(LocalGitLab::Route::Projects, listingFault, 1);
+    configure(address, 1, lastCheck);
+
+    FinishedTasks finished;
+    Run run;
+    QTRY_COMPARE_WITH_TIMEOUT(finished.lines.size(), tasks.size(), 30000);
+    QTest::qWait(300);   // time for a task that should not come
+    QCOMPARE(finished.lines, tasks);
+}
+
+// The restart timer retries a repository whose check failed; an IDE that cannot reach its server
+// shows that once, not at every retry. The retry that gets through installs as usual.
+void tst_DownloadService::failedCheckShowsOnceWhileRetried()
+{
+    const QUrl url = addGroup({project("alpha")});
+    Settings settings;
+    settings.serviceRestartTimeoutSeconds = 1;
+    settings.repositories.insert(repositoryName, {url, {}, {}, {}, {}});
+    settings.save(Core::ICore::settings());
+    m_server.addFault(LocalGitLab::Route::Search, LocalGitLab::Fault::httpStatus(500), 3);
+
+    FinishedTasks finished;
+    Run run;
+    QVERIFY(run.waitInstalled(1));
+    QTRY_COMPARE(finished.lines.size(), 2);
+    QCOMPARE(run.statuses.count("API client is not ready - restarting (" + url.toString() + ")"), 3);
+    QVERIFY2(finished.lines.first().startsWith("Checking examples of " + repositoryName
+                                               + " | Network error: ")
+                 && finished.lines.first().endsWith(" | failed"),
+             qPrintable(finished.lines.first()));
+    QCOMPARE(finished.lines.last(),
+             "Installing examples from " + repositoryName + " | 1 of 1 examples done | ");
 }
 
 QTEST_MAIN(tst_DownloadService)

@@ -1,0 +1,272 @@
+#include "testfiles.h"
+
+#include <gitlabserver.h>
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The manifests the plugin writes, read by a real Qt Creator: Debian's, under a virtual X server.
+// The shell installs the demo catalogue headless from the local GitLab server; Qt Creator then
+// starts with that folder as its examples set and its examples model's debug output on, which
+// names every manifest it reads and every one it cannot use. The same run on damaged copies shows
+// that the check sees what Qt Creator rejects.
+
+static const QString setName = QStringLiteral("Veyra Examples");
+// Qt Creator is given this long to read the manifests; it needs a few seconds.
+static constexpr int creatorDeadlineMs = 90 * 1000;
+// After the last manifest: time for the page to be drawn and for late complaints.
+static constexpr int settleMs = 2500;
+
+// What one Qt Creator run told about the examples set.
+struct CreatorRun
+{
+    QStringList read;     // manifest files, in the order read
+    QStringList errors;   // its complaints about manifests and examples
+    QString log;
+    bool allRead = false;
+};
+
+class tst_RealCreator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void manifests_data();
+    void manifests();
+
+private:
+    QString installed() const { return m_dir.filePath("data/VeyraSDK/" + setName); }
+    QStringList manifestsIn(const QString &folder) const;
+    CreatorRun runCreator(const QString &folder, const QStringList &manifests,
+                          const QString &picture);
+
+    QTemporaryDir m_dir;
+    QString m_creator;
+    QProcess m_display;
+    QString m_displayName;
+    int m_runs = 0;
+};
+
+void tst_RealCreator::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_creator = QStandardPaths::findExecutable("qtcreator");
+    const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+    QVERIFY2(!m_creator.isEmpty() && !xvfb.isEmpty(),
+             "qtcreator and Xvfb are needed: scripts/install-deps installs them");
+
+    // The plugin installs the demo catalogue, as the demo does.
+    LocalGitLab::Server server;
+    QString error;
+    QVERIFY2(server.loadCatalogue(TIDEPOOL_DEMO_CATALOGUE, &error), qPrintable(error));
+    QVERIFY(server.start().isValid());
+    QVERIFY(QDir().mkpath(installed()));
+    {
+        QSettings settings(m_dir.filePath("shell/QtProject/QtCreator.ini"), QSettings::IniFormat);
+        settings.setValue("Help/InstalledExamples", QString("%1|%2|%2").arg(setName, installed()));
+        settings.setValue("Tidepool/Repositories",
+                          QString("%1|%2/veyra-examples|").arg(setName, server.baseUrl().toString()));
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_DATA_HOME", m_dir.filePath("data"));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.remove("QT_LOGGING_RULES");
+    environment.remove("ORVIK_SDK_NAME");
+    QProcess shell;
+    shell.setProcessEnvironment(environment);
+    shell.start(TIDEPOOL_SHELL, {"-settingspath", m_dir.filePath("shell"), "--headless",
+                                 "--timeout", "60"});
+    // The server answers from this thread's event loop.
+    QTRY_VERIFY_WITH_TIMEOUT(shell.state() == QProcess::NotRunning, 90000);
+    const QByteArray output = shell.readAllStandardOutput() + shell.readAllStandardError();
+    QVERIFY2(shell.exitStatus() == QProcess::NormalExit && shell.exitCode() == 0, output);
+    QCOMPARE(manifestsIn(installed()).size(), 4);
+
+    // A display of its own; Xvfb picks a free number and says which.
+    m_display.start(xvfb, {"-displayfd", "1", "-screen", "0", "1600x800x24", "-nolisten", "tcp"});
+    QVERIFY2(m_display.waitForStarted(), qPrintable(m_display.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(m_display.canReadLine() || m_display.state() != QProcess::Running,
+                             30000);
+    m_displayName = ':' + QString::fromLatin1(m_display.readLine().trimmed());
+    QVERIFY2(m_displayName.size() > 1, m_display.readAllStandardError());
+}
+
+void tst_RealCreator::cleanupTestCase()
+{
+    if (m_display.state() != QProcess::NotRunning) {
+        m_display.terminate();
+        if (!m_display.waitForFinished(5000)) {
+            m_display.kill();
+            m_display.waitForFinished();
+        }
+    }
+}
+
+QStringList tst_RealCreator::manifestsIn(const QString &folder) const
+{
+    // Where Qt Creator looks: one folder down, no deeper.
+    QStringList manifests;
+    for (const QString &example : QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString manifest = folder + '/' + example + "/examples-manifest.xml";
+        if (QFileInfo::exists(manifest))
+            manifests.append(manifest);
+    }
+    return manifests;
+}
+
+CreatorRun tst_RealCreator::runCreator(const QString &folder, const QStringList &manifests,
+                                       const QString &picture)
+{
+    const QString home = m_dir.filePath(QString("creator-%1").arg(++m_runs));
+    QDir().mkpath(home + "/runtime");
+    QFile(home + "/runtime").setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    {
+        QSettings settings(home + "/settings/QtProject/QtCreator.ini", QSettings::IniFormat);
+        settings.setValue("Help/InstalledExamples", QString("%1|%2|%2").arg(setName, folder));
+        // The Welcome screen opens on the examples of this set, without the hints a new user
+        // gets in front of them.
+        settings.setValue("WelcomePage/SelectedExampleSet", setName);
+        settings.setValue("Welcome2Tab", "Examples");
+        settings.setValue("SuppressedWarnings",
+                          QStringList{"TakeUITour", "Welcome.UITour", "LinkWithQtInstallation"});
+    }
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", m_displayName);
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("QT_LOGGING_RULES", "qtc.examples.debug=true");
+    environment.insert("QTC_DEBUG_EXAMPLESMODEL", "1");
+    // Nothing of the user's is read or written.
+    environment.insert("HOME", home);
+    environment.insert("XDG_CONFIG_HOME", home + "/config");
+    environment.insert("XDG_DATA_HOME", home + "/data");
+    environment.insert("XDG_CACHE_HOME", home + "/cache");
+    environment.insert("XDG_RUNTIME_DIR", home + "/runtime");
+
+    QProcess creator;
+    creator.setProcessEnvironment(environment);
+    creator.setProcessChannelMode(QProcess::MergedChannels);
+    // The window fills the screen (an option of Qt's X11 platform, for the first window).
+    creator.start(m_creator, {"-settingspath", home + "/settings", "-geometry", "1600x800+0+0"});
+
+    CreatorRun run;
+    static const QRegularExpression reading(R"re(Reading file \\?"(.*?)\\?"\.\.\.)re");
+    const auto readLines = [&] {
+        while (creator.canReadLine()) {
+            const QString line = QString::fromLocal8Bit(creator.readLine()).trimmed();
+            run.log += line + '\n';
+            const QRegularExpressionMatch match = reading.match(line);
+            if (match.hasMatch() && !run.read.contains(match.captured(1)))
+                run.read.append(match.captured(1));
+            else if (line.contains("ERROR"))
+                run.errors.append(line);
+        }
+    };
+    QDeadlineTimer deadline(creatorDeadlineMs);
+    while (!deadline.hasExpired() && creator.state() != QProcess::NotRunning) {
+        creator.waitForReadyRead(200);
+        readLines();
+        run.allRead = std::all_of(manifests.cbegin(), manifests.cend(),
+                                  [&run](const QString &m) { return run.read.contains(m); });
+        if (run.allRead)
+            break;
+    }
+    if (run.allRead) {
+        QDeadlineTimer settle(settleMs);
+        while (!settle.hasExpired() && creator.state() != QProcess::NotRunning) {
+            creator.waitForReadyRead(100);
+            readLines();
+        }
+    }
+
+    if (!picture.isEmpty() && creator.state() == QProcess::Running) {
+        QProcess grab;
+        QProcessEnvironment grabEnvironment = QProcessEnvironment::systemEnvironment();
+        grabEnvironment.insert("DISPLAY", m_displayName);
+        grabEnvironment.insert("QT_QPA_PLATFORM", "xcb");
+        grab.setProcessEnvironment(grabEnvironment);
+        grab.start(TIDEPOOL_SCREENGRAB, {picture});
+        if (!grab.waitForFinished(30000) || grab.exitCode() != 0)
+            run.errors.append("screengrab: " + QString::fromLocal8Bit(grab.readAllStandardError()));
+    }
+
+    creator.kill();
+    creator.waitForFinished();
+    readLines();
+    return run;
+}
+
+void tst_RealCreator::manifests_data()
+{
+    QTest::addColumn<QString>("damagedExample");   // empty: the folder as installed
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("complaint");        // what Qt Creator says about it
+
+    QTest::newRow("as installed") << QString() << QString() << QString();
+    QTest::newRow("project file missing")
+        << "notes" << "remove CMakeLists.txt"
+        << R"(Item \"Notes\" broken: projectPath)";
+    QTest::newRow("manifest cut short")
+        << "hello-qmake" << "truncate examples-manifest.xml"
+        << "Could not parse file as XML document";
+}
+
+void tst_RealCreator::manifests()
+{
+    QFETCH(QString, damagedExample);
+    QFETCH(QString, damage);
+    QFETCH(QString, complaint);
+
+    QString folder = installed();
+    QString picture;
+    if (damagedExample.isEmpty()) {
+        picture = TIDEPOOL_PICTURE;
+        QFile::remove(picture);
+    } else {
+        // A copy of the installed set, one example of it damaged.
+        folder = m_dir.filePath(QString("damaged-%1").arg(QTest::currentDataTag()));
+        QDirIterator it(installed(), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString source = it.next();
+            const QString target = folder + '/' + QDir(installed()).relativeFilePath(source);
+            QVERIFY(QDir().mkpath(QFileInfo(target).path()) && QFile::copy(source, target));
+        }
+        const QString file = folder + '/' + damagedExample + '/' + damage.section(' ', 1);
+        if (damage.startsWith("remove")) {
+            QVERIFY(QFile::remove(file));
+        } else {
+            QFile manifest(file);
+            QVERIFY(manifest.open(QIODevice::ReadWrite));
+            QVERIFY(manifest.resize(manifest.size() / 2));
+        }
+    }
+
+    const QStringList manifests = manifestsIn(folder);
+    QCOMPARE(manifests.size(), 4);
+    QElapsedTimer timer;
+    timer.start();
+    const CreatorRun run = runCreator(folder, manifests, picture);
+    qInfo("Qt Creator ran for %lld ms", timer.elapsed());
+    QVERIFY2(run.allRead, qPrintable("Not every manifest was read:\n" + run.log));
+    if (complaint.isEmpty()) {
+        QVERIFY2(run.errors.isEmpty(), qPrintable(run.errors.join('\n')));
+        QVERIFY2(!QImage(picture).isNull(), qPrintable(picture));
+    } else {
+        // Each manifest is read more than once; one complaint for each time is fine.
+        QVERIFY2(!run.errors.isEmpty(), qPrintable(run.log));
+        for (const QString &error : run.errors) {
+            QVERIFY2(error.contains(complaint) && error.contains(damagedExample),
+                     qPrintable(run.errors.join('\n')));
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_RealCreator)
+#include "tst_realcreator.moc"
