@@ -25,6 +25,14 @@ Sie ist nicht Teil des Beispiels.</translation>
     <context>
         <name>Tidepool::Internal::ApiClient</name>
         <message>
+            <source>Fetch error: the next page is not on this server</source>
+            <translation>Abruffehler: die nächste Seite liegt nicht auf diesem Server</translation>
+        </message>
+        <message>
+            <source>Fetch error: the listing has more than %1 pages</source>
+            <translation>Abruffehler: die Liste hat mehr als %1 Seiten</translation>
+        </message>
+        <message>
             <source>The reply exceeds the size limit of %1 bytes</source>
             <translation>Die Antwort überschreitet die Größengrenze von %1 Bytes</translation>
         </message>
@@ -348,6 +356,40 @@ Set 0 to disable automatic updates.</source>
         <message>
             <source>Examples</source>
             <translation>Beispiele</translation>
+        </message>
+    </context>
+    <context>
+        <name>Tidepool::Internal::ArchiveDownload</name>
+        <message>
+            <source>Unable to save the download in %1: %2</source>
+            <translation>Der Download kann nicht in %1 gespeichert werden: %2</translation>
+        </message>
+    </context>
+    <context>
+        <name>Tidepool::Internal::ArchiveGauge</name>
+        <message>
+            <source>The archive cannot be inspected</source>
+            <translation>Das Archiv kann nicht geprüft werden</translation>
+        </message>
+        <message>
+            <source>Downloaded file is not an archive</source>
+            <translation>Die heruntergeladene Datei ist kein Archiv</translation>
+        </message>
+        <message>
+            <source>The archive unpacks to more than %1 MiB</source>
+            <translation>Das Archiv entpackt sich zu mehr als %1 MiB</translation>
+        </message>
+        <message>
+            <source>The archive unpacks to more than %1 times its size</source>
+            <translation>Das Archiv entpackt sich zu mehr als dem %1-Fachen seiner Größe</translation>
+        </message>
+        <message>
+            <source>The archive holds sparse files</source>
+            <translation>Das Archiv enthält Sparse-Dateien</translation>
+        </message>
+        <message>
+            <source>The archive holds more than %1 entries</source>
+            <translation>Das Archiv enthält mehr als %1 Einträge</translation>
         </message>
     </context>
 </TS>
