@@ -80,6 +80,14 @@ bool ArchiveDownload::finish()
     return true;
 }
 
+void ArchiveDownload::discard()
+{
+    m_file.reset();
+    m_finished = false;
+    if (!m_fileName.isEmpty())
+        QFile::remove(std::exchange(m_fileName, QString()));
+}
+
 QString ArchiveDownload::takeFile()
 {
     if (!m_finished)

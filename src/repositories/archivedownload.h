@@ -37,6 +37,8 @@ public:
 
     // The finished file, now the caller's to delete; empty before finish() succeeded.
     QString takeFile();
+    // The download failed: its file goes now, before anyone hears of the failure.
+    void discard();
 
 private:
     QString m_folder;

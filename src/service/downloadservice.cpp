@@ -323,6 +323,10 @@ void DownloadService::onDownloadFailed(const Repository *repository,
                                        const Repository::ExamplePtr &example)
 {
     m_progress.finish(repository, pathOf(example), false);
+    // What the download had written is gone already; its folder goes if nothing else is in it.
+    const QString name = m_settings.repositoryName(repository->url());
+    if (!name.isEmpty())
+        removeWorkFolderIfEmpty(name);
 }
 
 void DownloadService::onFetched()

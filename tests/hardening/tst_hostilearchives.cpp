@@ -5,10 +5,9 @@
 
 #include "hardening.h"
 
-#include "repositories/archivegauge.h"
+#include "statuslog.h"
 
-#include <QLoggingCategory>
-#include <QMutex>
+#include "repositories/archivegauge.h"
 
 using namespace Hardening;
 
@@ -29,42 +28,6 @@ bool rawExists(const QString &folder, const QByteArray &name)
     struct stat st;
     return ::lstat((QFile::encodeName(folder) + '/' + name).constData(), &st) == 0;
 }
-
-// The status texts of the plugin's log, the client's included, while one exists.
-class StatusLog
-{
-public:
-    StatusLog()
-    {
-        s_lines.clear();
-        QLoggingCategory::setFilterRules(QStringLiteral("zel.tidepool.plugin*.debug=true"));
-        m_previous = qInstallMessageHandler(&StatusLog::handler);
-    }
-    ~StatusLog()
-    {
-        qInstallMessageHandler(m_previous);
-        QLoggingCategory::setFilterRules({});
-    }
-    static QStringList lines()
-    {
-        QMutexLocker locker(&s_mutex);
-        return s_lines;
-    }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &, const QString &message)
-    {
-        static const QString prefix = QStringLiteral("Status: \"");
-        if (type != QtDebugMsg || !message.startsWith(prefix) || !message.endsWith(u'"'))
-            return;
-        QMutexLocker locker(&s_mutex);
-        s_lines.append(message.mid(prefix.size(), message.size() - prefix.size() - 1));
-    }
-
-    QtMessageHandler m_previous = nullptr;
-    static inline QMutex s_mutex;
-    static inline QStringList s_lines;
-};
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "service/downloadservice.h"
 
 #include "manifestreader.h"
+#include "statuslog.h"
 #include "testarchive.h"
 #include "testfiles.h"
 #include "testimage.h"
@@ -28,7 +29,14 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QScopeGuard>
+
 #include <climits>
+
+#if defined(Q_OS_LINUX)
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 using namespace Tidepool::Internal;
 using namespace TestFiles;
@@ -109,6 +117,7 @@ private slots:
     void unusableRepositoryNames_data();
     void unusableRepositoryNames();
     void recoveryTouchesOnlyItsOwnFiles();
+    void fullDiskDuringAnUpdate();
     void progress_data();
     void progress();
     void checkTasks_data();
@@ -594,6 +603,56 @@ struct FinishedTasks
     }
     ~FinishedTasks() { HostStandIn::setProgressTaskObserver({}); }
 };
+
+// The disk fills up while an update arrives (a file size limit stands in for it): the download
+// fails with a status that says so, nothing of it stays on disk, the installed copy is as it was,
+// and the update stays pending for the next start.
+void tst_DownloadService::fullDiskDuringAnUpdate()
+{
+#if !defined(Q_OS_LINUX)
+    QSKIP("A file size limit needs Linux");
+#else
+    QList<qint64> ids;
+    configure(addGroup({project("demo")}, &ids));
+    auto run = std::make_unique<Run>();
+    QVERIFY(run->waitInstalled(1));
+    const QStringList installedTree = tree(examplePath("demo"));
+    const QString manifest = readFile(examplePath("demo", "examples-manifest.xml"));
+
+    QByteArray noise(4 * 1024 * 1024, Qt::Uninitialized);
+    quint32 seed = 2463534242u;
+    for (char &c : noise) {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        c = char(seed);
+    }
+    m_server.setArchiveOverride(
+        ids.first(), TestArchive::tarGz({TestArchive::TarEntry::file("demo-main/CMakeLists.txt", "project(demo)\n"),
+                                         TestArchive::TarEntry::file("demo-main/noise.bin", noise)}));
+
+    FinishedTasks finished;
+    const StatusLog log;
+    rlimit previous{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto restore = qScopeGuard([&previous] { setrlimit(RLIMIT_FSIZE, &previous); });
+    std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead of ending the process
+    rlimit small = previous;
+    small.rlim_cur = 1024 * 1024;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    run->service.download(repositoryName, {QStringLiteral("demo")});
+    QTRY_COMPARE_WITH_TIMEOUT(finished.lines.size(), 1, 30000);
+    QVERIFY2(finished.lines.first().endsWith("| failed"), qPrintable(finished.lines.first()));
+    const QStringList saveErrors =
+        StatusLog::lines().filter(QRegularExpression("^Unable to save the download in .+: .+"));
+    QCOMPARE(saveErrors.size(), 1);
+
+    QCOMPARE(tree(examplePath("demo")), installedTree);
+    QCOMPARE(readFile(examplePath("demo", "examples-manifest.xml")), manifest);
+    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("demo\n"));
+    QVERIFY(!QFileInfo::exists(examplePath(".tidepool-work")));
+#endif
+}
 
 void tst_DownloadService::checkTasks_data()
 {
