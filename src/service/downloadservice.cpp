@@ -266,6 +266,8 @@ DownloadService::~DownloadService()
         removeArchive(archive);
     }
     flushPending();
+    // What ended installations left to delete is gone when the service is.
+    waitForBackgroundRemovals();
 }
 
 void DownloadService::finishPending(const QString &repositoryName, const QString &path)
@@ -511,14 +513,12 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
     connect(unarchiver, &Utils::Unarchiver::done, this,
             [this, unarchiver, repository, name, path, archive, unpacked = unpackFolder.path(),
              example](Tasking::DoneResult result) {
-                QFile::remove(archive.toFSPathString());
                 bool installed = false;
                 if (result != Tasking::DoneResult::Success)
                     setStatus(tr("There was an error while unarchiving"));
                 else
                     installed = registerExample(name, example, unpacked);
-                removeFolder(unpacked);
-                removeWorkFolderIfEmpty(name);
+                removeInBackground({archive.toFSPathString(), unpacked}, workFolder(name));
                 if (installed)
                     finishPending(name, path);
                 m_progress.finish(repository, path, installed);

@@ -1,9 +1,12 @@
 #include "folderremoval.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
+#include <QThreadPool>
 
 #if defined(Q_OS_UNIX)
 #include <cerrno>
@@ -13,6 +16,42 @@
 #endif
 
 namespace Tidepool::Internal {
+
+// One thread, so that deletions happen in the order they were asked for. It belongs to the
+// application and ends with it, after the deletions it was given; without an application (or
+// after it), deletions happen at once.
+static QThreadPool *removalPool()
+{
+    // Never destroyed: the service may ask for it while the process's static objects go.
+    static auto *pool = new QPointer<QThreadPool>;
+    if (!*pool) {
+        if (QCoreApplication *app = QCoreApplication::instance()) {
+            *pool = new QThreadPool(app);
+            (*pool)->setMaxThreadCount(1);
+        }
+    }
+    return *pool;
+}
+
+void removeInBackground(const QStringList &paths, const QString &emptyParent)
+{
+    const auto remove = [paths, emptyParent] {
+        for (const QString &path : paths)
+            removeFolder(path);
+        if (!emptyParent.isEmpty())
+            QDir().rmdir(emptyParent);
+    };
+    if (QThreadPool *pool = removalPool())
+        pool->start(remove);
+    else
+        remove();
+}
+
+bool waitForBackgroundRemovals(int msecs)
+{
+    QThreadPool *pool = removalPool();
+    return !pool || pool->waitForDone(msecs);
+}
 
 #if defined(Q_OS_UNIX)
 

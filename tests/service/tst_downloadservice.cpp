@@ -59,10 +59,14 @@ QString examplePath(const QString &path, const QString &file = {})
     return file.isEmpty() ? folder : folder + '/' + file;
 }
 
-// The folders of the configured repository.
+// The folders of the configured repository, but the one the service works in (it goes once the
+// service has deleted what is in it, which it does in the background).
 QStringList folders()
 {
-    return QDir(examplePath({})).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    QStringList result =
+        QDir(examplePath({})).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    result.removeAll(QStringLiteral(".tidepool-work"));
+    return result;
 }
 
 // The folders that hold an installed example.
