@@ -225,8 +225,10 @@ QString keptChangesFolder(const QString &repositoryFolder, const QString &path,
 {
     const QFileInfo repository(QDir::cleanPath(repositoryFolder));
     // Not translated: a folder's name must not change with the IDE's language.
-    const QString container = repository.path() + u'/' + repository.fileName()
-                              + QStringLiteral(" - kept changes");
+    // Its name begins with neither the repository folder's nor an example's: nothing that looks
+    // for what lies in those by the beginning of a path takes it for theirs.
+    const QString container = repository.path() + QStringLiteral("/Kept changes - ")
+                              + repository.fileName();
     // Begins with the time, never with an example's name; no character that Windows refuses.
     const QString base = container + u'/' + time.toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"))
                          + u' ' + path;

@@ -74,7 +74,7 @@ QString installationRecordFolder(const QString &repositoryFolder);
 
 // Where the user's copy of the example at path goes when an update replaces it at time: a folder
 // beside (not inside) the repository folder, so that no scan takes it for an installed example,
-// "<repository> - kept changes/<yyyy-MM-dd hh.mm.ss> <path>", with " (2)", " (3)"... should that
+// "Kept changes - <repository>/<yyyy-MM-dd hh.mm.ss> <path>", with " (2)", " (3)"... should that
 // name be taken.
 QString keptChangesFolder(const QString &repositoryFolder, const QString &path,
                           const QDateTime &time);

@@ -259,6 +259,7 @@ void OptionsWidget::checkLocalChanges(const QString &repositoryName)
         if (!isNested(item) && !example.isEmpty())
             examples.append(example);
     }
+    m_checking = !examples.isEmpty();
     if (examples.isEmpty())
         return;
 
@@ -269,6 +270,7 @@ void OptionsWidget::checkLocalChanges(const QString &repositoryName)
                 watcher->deleteLater();
                 if (canceled->load())
                     return;
+                m_checking = false;
                 const Changes changes = watcher->result();
                 for (int row = 0; row < m_ui->examplesListWidget->count(); ++row) {
                     QListWidgetItem *item = m_ui->examplesListWidget->item(row);

@@ -30,6 +30,10 @@ public:
 
     void apply() override;
 
+    // Whether the listed examples are still being looked at for the user's changes; until then
+    // removing one of them asks first.
+    bool isCheckingLocalChanges() const { return m_checking; }
+
 public slots:
     void scanInstalledExamples();
     void showExamples(const QString &name);
@@ -50,6 +54,7 @@ private:
     std::unique_ptr<Ui::OptionsWidget> m_ui;
     Settings m_settings;
     std::shared_ptr<std::atomic_bool> m_checkCanceled;
+    bool m_checking = false;
 };
 
 } // namespace Tidepool::Internal

@@ -580,7 +580,7 @@ void tst_DownloadService::progress()
 // Where updates put the copies with the user's work: beside the repository folder.
 QString keptRoot()
 {
-    return QFileInfo(QDir::cleanPath(examplePath({}))).path() + '/' + repositoryName + " - kept changes";
+    return QFileInfo(QDir::cleanPath(examplePath({}))).path() + "/Kept changes - " + repositoryName;
 }
 
 QStringList keptCopies()
