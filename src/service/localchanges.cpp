@@ -141,6 +141,7 @@ std::optional<Fingerprint> parseFingerprint(const QByteArray &bytes)
 }
 
 LocalChanges compareWithRecord(const Fingerprint &recorded, const QString &folder,
+                               const QDateTime &installedAt, CompareDepth depth,
                                const std::atomic_bool *canceled)
 {
     LocalChanges changes;
@@ -155,7 +156,10 @@ LocalChanges compareWithRecord(const Fingerprint &recorded, const QString &folde
         // Only where the size agrees is the content read: an edit that keeps size and time is
         // still found.
         const bool sameSize = entry.isSymLink() || entry.size() == it->size;
-        if (!sameSize || fingerprintOf(entry) != *it)
+        const bool same = depth == CompareDepth::Contents
+                              ? sameSize && fingerprintOf(entry) == *it
+                              : sameSize && !(entry.lastModified() > installedAt);
+        if (!same)
             changes.changed.append(path);
     });
     for (auto it = recorded.cbegin(); it != recorded.cend(); ++it) {
@@ -184,7 +188,7 @@ static QStringList userProjectFilesIn(const QString &folder, const QString &rela
 }
 
 LocalChanges findLocalChanges(const QString &folder, const QString &recordFile,
-                              const std::atomic_bool *canceled)
+                              const std::atomic_bool *canceled, CompareDepth depth)
 {
     LocalChanges changes;
     const QFileInfo manifest(folder + u'/' + topLevelManifest);
@@ -195,10 +199,10 @@ LocalChanges findLocalChanges(const QString &folder, const QString &recordFile,
     std::optional<Fingerprint> recorded;
     if (record.open(QIODevice::ReadOnly))
         recorded = parseFingerprint(record.readAll());
+    const QDateTime installed = manifest.lastModified();
     if (recorded) {
-        changes = compareWithRecord(*recorded, folder, canceled);
+        changes = compareWithRecord(*recorded, folder, installed, depth, canceled);
     } else {
-        const QDateTime installed = manifest.lastModified();
         walk(folder, {}, canceled, [&](const QString &path, const QFileInfo &entry) {
             if (entry.lastModified() > installed)
                 changes.changed.append(path);

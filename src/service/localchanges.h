@@ -56,8 +56,15 @@ Fingerprint fingerprint(const QString &folder, const std::atomic_bool *canceled 
 QByteArray serializeFingerprint(const Fingerprint &fingerprint);
 std::optional<Fingerprint> parseFingerprint(const QByteArray &bytes);
 
-// What differs in folder from recorded. File contents are hashed only where the sizes agree.
+// How far a comparison looks: Contents hashes every file whose size agrees with its record, so
+// that an edit that kept size and time is found; Metadata reads no file and takes a file of the
+// recorded size for unchanged unless it was modified after the installation, which costs no more
+// than listing the folder.
+enum class CompareDepth { Contents, Metadata };
+
+// What differs in folder from recorded, installed at installedAt.
 LocalChanges compareWithRecord(const Fingerprint &recorded, const QString &folder,
+                               const QDateTime &installedAt, CompareDepth depth,
                                const std::atomic_bool *canceled = nullptr);
 
 // The user's work in the installed example at folder, compared with the record in recordFile.
@@ -65,7 +72,8 @@ LocalChanges compareWithRecord(const Fingerprint &recorded, const QString &folde
 // was modified after the example's manifest was written, which finds edits and additions but not
 // deletions; a folder without a manifest holds nothing installed to compare with.
 LocalChanges findLocalChanges(const QString &folder, const QString &recordFile,
-                              const std::atomic_bool *canceled = nullptr);
+                              const std::atomic_bool *canceled = nullptr,
+                              CompareDepth depth = CompareDepth::Contents);
 
 // Where the record of the example installed at path lies: a hidden folder of the repository
 // folder, which neither the Welcome screen nor the options page looks into.

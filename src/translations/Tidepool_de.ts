@@ -208,10 +208,6 @@ Sie ist nicht Teil des Beispiels.</translation>
             <source>%1, changed locally</source>
             <translation>%1, lokal geändert</translation>
         </message>
-        <message>
-            <source>%1: not yet checked for your changes</source>
-            <translation>%1: noch nicht auf Ihre Änderungen geprüft</translation>
-        </message>
         <message numerus="yes">
             <source>%n more file(s)</source>
             <translation>

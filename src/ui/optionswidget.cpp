@@ -311,12 +311,17 @@ bool OptionsWidget::confirmRemoval(const QList<QListWidgetItem *> &items)
     for (const QListWidgetItem *item : items) {
         if (isNested(item) || !item->data(ExampleRole).isValid())
             continue;
+        // Not checked yet (the page has just been opened): looked at here, without reading the
+        // files, which costs no more than deleting them will.
         const QVariant changes = item->data(ChangesRole);
-        if (!changes.isValid()) {
-            losses.append(tr("%1: not yet checked for your changes").arg(exampleOf(item)));
-            continue;
-        }
-        QStringList files = changes.toStringList();
+        const QString repositoryFolder = dataLocation().arg(m_ui->repositoryComboBox->currentText());
+        QStringList files =
+            changes.isValid()
+                ? changes.toStringList()
+                : findLocalChanges(repositoryFolder + u'/' + exampleOf(item),
+                                   installationRecordFile(repositoryFolder, exampleOf(item)),
+                                   nullptr, CompareDepth::Metadata)
+                      .all();
         if (files.isEmpty())
             continue;
         const qsizetype more = files.size() - shownPerExample;

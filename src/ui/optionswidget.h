@@ -30,8 +30,7 @@ public:
 
     void apply() override;
 
-    // Whether the listed examples are still being looked at for the user's changes; until then
-    // removing one of them asks first.
+    // Whether the listed examples are still being looked at for the user's changes.
     bool isCheckingLocalChanges() const { return m_checking; }
 
 public slots:
@@ -48,7 +47,7 @@ private:
     void checkLocalChanges(const QString &repositoryName);
     void showChangesKept(const QString &status);
     // Whether the user agrees to lose the changes in these examples (asked only when some hold
-    // changes, or are still being checked).
+    // changes).
     bool confirmRemoval(const QList<QListWidgetItem *> &items);
 
     std::unique_ptr<Ui::OptionsWidget> m_ui;
