@@ -248,6 +248,9 @@ DownloadService::DownloadService(QObject *parent)
     m_settings.load(Core::ICore::settings());
     // Records are replaced one after the other, in the order the installations ended.
     m_recordPool.setMaxThreadCount(1);
+    // One check at a time: the unpacking already keeps the other processors busy, and the GUI
+    // thread must still get one.
+    m_checkPool.setMaxThreadCount(1);
 
     // A repository's name is its folder's name: one that is no folder name would put the folder
     // (and everything the service deletes in it) outside the data location.
