@@ -2,6 +2,7 @@
 
 #include "folderremoval.h"
 #include "heaptrim.h"
+#include "localchanges.h"
 #include "manifestwriter.h"
 #include "projectinspection.h"
 
@@ -15,9 +16,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QtConcurrent>
 
 #include <algorithm>
 #include <limits>
@@ -134,6 +137,32 @@ bool hasManifest(const QString &folder)
     return QFileInfo::exists(folder + QDir::separator() + QLatin1String(manifestFileName));
 }
 
+QString repositoryFolder(const QString &repositoryName)
+{
+    return QDir::cleanPath(examplePath(repositoryName, QString()));
+}
+
+// An installed copy that holds the user's work waits under this name while its successor is
+// registered; unlike ".<path>.previous" it is never deleted, only moved on to its kept folder.
+QString keptAsideName(const QString &path)
+{
+    return QStringLiteral(".%1.kept").arg(path);
+}
+
+// Moves the installed copy set aside at aside to a kept folder of its own; that folder, or empty
+// when it could not be moved (it then stays where it is, and the next start tries again).
+QString moveToKeptFolder(const QString &repositoryName, const QString &path, const QString &aside)
+{
+    const QString kept =
+        keptChangesFolder(repositoryFolder(repositoryName), path, QDateTime::currentDateTime());
+    if (!QDir().mkpath(QFileInfo(kept).path()) || !QDir().rename(aside, kept)) {
+        qCDebug(serviceLog) << "Unable to move" << aside << "to" << kept;
+        return {};
+    }
+    qCDebug(serviceLog) << "Kept the user's copy of" << path << "in" << kept;
+    return kept;
+}
+
 // What an installation cut short by a crash left in the repository folder: an installed copy
 // moved aside is put back unless its successor was registered, and the downloads and unpacked
 // copies of pending examples go.
@@ -152,6 +181,33 @@ void recoverInterruptedInstallations(const QString &repositoryName)
         removeFolder(current);
         QDir().rename(examplePath(repositoryName, previous), current);
     }
+
+    // A copy with the user's work goes on to its kept folder once its successor is registered,
+    // and back into place otherwise; it is never deleted.
+    const QStringList kept = folder.entryList({QStringLiteral(".*.kept")},
+                                              QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString &aside : kept) {
+        const QString path = aside.mid(1, aside.size() - int(sizeof(".kept")));
+        const QString current = examplePath(repositoryName, path);
+        if (!isSafeFolderName(path))
+            continue;
+        if (hasManifest(current)) {
+            moveToKeptFolder(repositoryName, path, examplePath(repositoryName, aside));
+            continue;
+        }
+        removeFolder(current);
+        QDir().rename(examplePath(repositoryName, aside), current);
+    }
+
+    // Records of examples that are gone (removed on the options page, or never installed).
+    const QDir records(installationRecordFolder(repositoryFolder(repositoryName)));
+    const QStringList recordFiles = records.entryList({QStringLiteral("*.json")}, QDir::Files);
+    for (const QString &record : recordFiles) {
+        const QString path = record.chopped(int(sizeof(".json")) - 1);
+        if (!QFileInfo(examplePath(repositoryName, path)).isDir())
+            QFile::remove(records.filePath(record));
+    }
+    records.rmdir(records.path());
 
     const QSet<QString> pending = readPending(repositoryName);
     const QDir work(workFolder(repositoryName));
@@ -201,6 +257,11 @@ DownloadService::DownloadService(QObject *parent)
     : QObject(parent)
 {
     m_settings.load(Core::ICore::settings());
+    // Records are replaced one after the other, in the order the installations ended.
+    m_recordPool.setMaxThreadCount(1);
+    // One check at a time: the unpacking already keeps the other processors busy, and the GUI
+    // thread must still get one.
+    m_checkPool.setMaxThreadCount(1);
 
     // A repository's name is its folder's name: one that is no folder name would put the folder
     // (and everything the service deletes in it) outside the data location.
@@ -265,6 +326,17 @@ DownloadService::~DownloadService()
             removeFolder(unpackFolder);
         removeArchive(archive);
     }
+    // Checks still running are told to stop; what they unpacked goes, and their examples stay
+    // pending for the next start.
+    m_stopping->store(true);
+    for (auto it = m_unpackChecks.cbegin(); it != m_unpackChecks.cend(); ++it) {
+        disconnect(it.key(), nullptr, this, nullptr);
+        it.key()->waitForFinished();
+        removeFolder(it.value());
+        QDir().rmdir(QFileInfo(it.value()).path());
+    }
+    m_checkPool.waitForDone();
+    m_recordPool.waitForDone();
     flushPending();
     // What ended installations left to delete is gone when the service is.
     waitForBackgroundRemovals();
@@ -513,24 +585,73 @@ void DownloadService::onDownloaded(Repository::ExamplePtr example)
     connect(unarchiver, &Utils::Unarchiver::done, this,
             [this, unarchiver, repository, name, path, archive, unpacked = unpackFolder.path(),
              example](Tasking::DoneResult result) {
-                bool installed = false;
-                if (result != Tasking::DoneResult::Success)
-                    setStatus(tr("There was an error while unarchiving"));
-                else
-                    installed = registerExample(name, example, unpacked);
-                removeInBackground({archive.toFSPathString(), unpacked}, workFolder(name));
-                if (installed)
-                    finishPending(name, path);
-                m_progress.finish(repository, path, installed);
+                // The archive is done with; deleting it can take the disk a while.
+                removeInBackground({archive.toFSPathString()});
                 unarchiver->deleteLater();
+                if (result != Tasking::DoneResult::Success) {
+                    setStatus(tr("There was an error while unarchiving"));
+                    endInstallation(repository, name, path, unpacked, false);
+                    return;
+                }
+                checkAndRegister(repository, name, example, unpacked);
             });
 
     unarchiver->start();
 }
 
+void DownloadService::checkAndRegister(Repository *repository, const QString &repositoryName,
+                                       const Repository::ExamplePtr &example,
+                                       const QString &unpackFolder)
+{
+    const QString path = pathOf(example);
+    const QString installedFolder = examplePath(repositoryName, path);
+    const QString recordFile = installationRecordFile(repositoryFolder(repositoryName), path);
+    auto watcher = new QFutureWatcher<InstallationCheck>(this);
+    m_unpackChecks.insert(watcher, unpackFolder);
+    connect(watcher, &QFutureWatcherBase::finished, this,
+            [this, watcher, repository, repositoryName, example, path, unpackFolder] {
+                m_unpackChecks.remove(watcher);
+                watcher->deleteLater();
+                const bool installed =
+                    registerExample(repositoryName, example, unpackFolder, watcher->result());
+                endInstallation(repository, repositoryName, path, unpackFolder, installed);
+            });
+    watcher->setFuture(QtConcurrent::run(
+        &m_checkPool, [installedFolder, recordFile, unpackFolder, stopping = m_stopping] {
+            return checkInstallation(installedFolder, recordFile, unpackFolder, stopping.get());
+        }));
+}
+
+void DownloadService::endInstallation(Repository *repository, const QString &repositoryName,
+                                      const QString &path, const QString &unpackFolder,
+                                      bool installed)
+{
+    // After the archive, in the same order; what an update could not install may be large.
+    removeInBackground({unpackFolder}, workFolder(repositoryName));
+    if (installed)
+        finishPending(repositoryName, path);
+    m_progress.finish(repository, path, installed);
+}
+
+void DownloadService::writeRecord(const QString &repositoryName, const QString &path,
+                                  const QByteArray &record)
+{
+    const QString file = installationRecordFile(repositoryFolder(repositoryName), path);
+    m_recordPool.start([file, record] {
+        // Without a record the next update falls back on the files' times.
+        if (record.isEmpty()) {
+            QFile::remove(file);
+            return;
+        }
+        QDir().mkpath(QFileInfo(file).path());
+        if (!replaceFile(file, record))
+            qCDebug(serviceLog) << "Unable to write the installation record" << file;
+    });
+}
+
 bool DownloadService::registerExample(const QString &repositoryName,
                                       const Repository::ExamplePtr &example,
-                                      const QString &unpackFolder)
+                                      const QString &unpackFolder, const InstallationCheck &check)
 {
     const QString path = pathOf(example);
     const QSharedPointer<Repository> repository = findRepository(repositoryName);
@@ -572,13 +693,23 @@ bool DownloadService::registerExample(const QString &repositoryName,
     }
 
     // The installed copy steps aside (hidden, so that no scan lists it) until the new one is
-    // registered, and comes back if it cannot be.
+    // registered, and comes back if it cannot be. A copy with the user's work steps aside under a
+    // name of its own and is kept afterwards; the IDE's per-user project files go with the new
+    // copy either way, so that the kit chosen stays chosen.
     const QString exampleFolder = examplePath(repositoryName, path);
+    const bool keep = !check.changes.isEmpty();
+    if (keep)
+        qCDebug(serviceLog) << "Local changes in" << exampleFolder << check.changes.all();
     QString previousFolder;
     if (QFileInfo(exampleFolder).isDir()) {
-        previousFolder = examplePath(repositoryName, QStringLiteral(".%1.previous").arg(path));
-        removeFolder(previousFolder);
-        if (!QDir().rename(exampleFolder, previousFolder)) {
+        carryUserProjectFiles(exampleFolder, newCopy.filePath(), check.changes.userProjectFiles);
+        previousFolder = examplePath(repositoryName, keep ? keptAsideName(path)
+                                                          : QStringLiteral(".%1.previous").arg(path));
+        if (!keep)
+            removeFolder(previousFolder);
+        else if (QFileInfo::exists(previousFolder))
+            moveToKeptFolder(repositoryName, path, previousFolder); // an earlier one not moved on
+        if (QFileInfo::exists(previousFolder) || !QDir().rename(exampleFolder, previousFolder)) {
             setStatus(tr("Unable to replace example %1 in %2")
                           .arg(nameOf(example), QDir::toNativeSeparators(exampleFolder)));
             notifyInstalled();
@@ -589,8 +720,19 @@ bool DownloadService::registerExample(const QString &repositoryName,
     const bool moved = QDir().rename(newCopy.filePath(), exampleFolder);
     const bool written = moved && writeManifest(repositoryName, example);
     if (written) {
-        if (!previousFolder.isEmpty())
+        writeRecord(repositoryName, path, check.record);
+        if (!previousFolder.isEmpty() && keep) {
+            const QString kept = moveToKeptFolder(repositoryName, path, previousFolder);
+            const QString status = tr("Updated example %1 - kept your changes in %2")
+                                       .arg(nameOf(example),
+                                            QDir::toNativeSeparators(kept.isEmpty() ? previousFolder
+                                                                                    : kept));
+            setStatus(status);
+            m_progress.addNote(repository.get(), path, status);
+            emit changesKept(status);
+        } else if (!previousFolder.isEmpty()) {
             removeFolder(previousFolder);
+        }
     } else {
         // The new copy goes back to be deleted with the unpack folder.
         if (moved && !QDir().rename(exampleFolder, newCopy.filePath()))

@@ -74,6 +74,16 @@ void InstallationProgress::finish(const Repository *repository, const QString &p
     }
 }
 
+void InstallationProgress::addNote(const Repository *repository, const QString &path,
+                                   const QString &note)
+{
+    const auto it = findBatch(repository, path);
+    if (it == m_batches.end())
+        return;
+    it->notes.append(note);
+    report(*it);
+}
+
 void InstallationProgress::abandon(const Repository *repository)
 {
     bool ended = false;
@@ -105,9 +115,11 @@ InstallationProgress::findBatch(const Repository *repository, const QString &pat
 void InstallationProgress::report(Batch &batch)
 {
     const int done = batch.total - int(batch.remaining.size());
-    const QString text = batch.failed == 0
+    QString text = batch.failed == 0
             ? tr("%1 of %2 examples done").arg(done).arg(batch.total)
             : tr("%1 of %2 examples done, %3 failed").arg(done).arg(batch.total).arg(batch.failed);
+    for (const QString &note : std::as_const(batch.notes))
+        text += u'\n' + note;
     batch.future.setProgressValueAndText(done, text);
     if (batch.task)
         batch.task->setSubtitle(batch.failed == 0 ? QString() : tr("%1 failed").arg(batch.failed));

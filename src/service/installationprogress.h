@@ -31,6 +31,8 @@ public:
     bool isCanceled(const Repository *repository, const QString &path) const;
     // The example's installation is over, whichever way it went.
     void finish(const Repository *repository, const QString &path, bool installed);
+    // A line the example's batch shows with its progress from now on.
+    void addNote(const Repository *repository, const QString &path, const QString &note);
     // The repository's running batches end as failed: their downloads will not report back.
     void abandon(const Repository *repository);
 
@@ -46,6 +48,7 @@ private:
         QStringList remaining;
         int total = 0;
         int failed = 0;
+        QStringList notes;
         QFutureInterface<void> future;
         QPointer<Core::FutureProgress> task;
     };

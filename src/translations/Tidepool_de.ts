@@ -114,6 +114,10 @@ Sie ist nicht Teil des Beispiels.</translation>
     <context>
         <name>Tidepool::Internal::DownloadService</name>
         <message>
+            <source>Updated example %1 - kept your changes in %2</source>
+            <translation>Beispiel %1 aktualisiert - Ihre Änderungen liegen in %2</translation>
+        </message>
+        <message>
             <source>Skip downloading examples - unable to find repository for name: %1</source>
             <translation>Herunterladen übersprungen - kein Repository mit dem Namen: %1</translation>
         </message>
@@ -222,6 +226,29 @@ Sie ist nicht Teil des Beispiels.</translation>
     </context>
     <context>
         <name>Tidepool::Internal::OptionsWidget</name>
+        <message>
+            <source>What the latest updates did with your changes</source>
+            <translation>Was die letzten Aktualisierungen mit Ihren Änderungen gemacht haben</translation>
+        </message>
+        <message>
+            <source>%1, changed locally</source>
+            <translation>%1, lokal geändert</translation>
+        </message>
+        <message numerus="yes">
+            <source>%n more file(s)</source>
+            <translation>
+                <numerusform>%n weitere Datei</numerusform>
+                <numerusform>%n weitere Dateien</numerusform>
+            </translation>
+        </message>
+        <message>
+            <source>Remove Changed Examples</source>
+            <translation>Geänderte Beispiele entfernen</translation>
+        </message>
+        <message>
+            <source>Removing deletes the changes you made in these examples:</source>
+            <translation>Beim Entfernen gehen Ihre Änderungen an diesen Beispielen verloren:</translation>
+        </message>
         <message>
             <source>Add or remove examples from selected repository</source>
             <translation>Beispiele des gewählten Repositorys hinzufügen oder entfernen</translation>

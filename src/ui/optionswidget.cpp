@@ -8,6 +8,7 @@
 #include "plugin/tidepoolpluginprivate.h"
 #include "service/downloadservice.h"
 #include "service/folderremoval.h"
+#include "service/localchanges.h"
 
 #include <coreplugin/helpmanager.h>
 #include <coreplugin/icore.h>
@@ -17,8 +18,11 @@
 #include <QColor>
 #include <QDir>
 #include <QDirIterator>
+#include <QFutureWatcher>
 #include <QJsonObject>
 #include <QListWidgetItem>
+#include <QMessageBox>
+#include <QtConcurrent>
 
 #include <algorithm>
 
@@ -50,6 +54,8 @@ enum ItemRole {
     ModifiedRole,                // when the manifest was written
     UpdateRole,                  // a newer version of the example is online
     QueuedRole,                  // the newer version is installed on apply()
+    ChangesRole,                 // the user's changes an update or removal would take away
+                                 // (invalid while they are being looked for)
 };
 
 // The example folder that removing or updating the item acts on. A nested manifest's folder is
@@ -76,9 +82,15 @@ static void describe(QListWidgetItem *item)
     const QString location = QDir::toNativeSeparators(item->data(LocationRole).toString());
     const QString modified =
         item->data(ModifiedRole).toDateTime().toLocalTime().toString(Qt::TextDate);
-    const QString status = item->data(QueuedRole).toBool()   ? OptionsWidget::tr("Update on Apply")
-                           : item->data(UpdateRole).toBool() ? OptionsWidget::tr("Update available")
-                                                             : OptionsWidget::tr("Updated");
+    QString status = item->data(QueuedRole).toBool()   ? OptionsWidget::tr("Update on Apply")
+                     : item->data(UpdateRole).toBool() ? OptionsWidget::tr("Update available")
+                                                       : OptionsWidget::tr("Updated");
+    const bool changed = !item->data(ChangesRole).toStringList().isEmpty();
+    if (changed)
+        status = OptionsWidget::tr("%1, changed locally").arg(status);
+    QFont font = item->font();
+    font.setItalic(changed);
+    item->setFont(font);
     const QString example = item->data(ExampleRole).toString();
     if (!isNested(item) || example.isEmpty()) {
         item->setToolTip(OptionsWidget::tr(
@@ -143,13 +155,19 @@ OptionsWidget::OptionsWidget()
     connect(m_ui->addButton, &QPushButton::clicked, this, &OptionsWidget::addExamples);
     connect(m_ui->removeButton, &QPushButton::clicked, this, &OptionsWidget::removeExamples);
     connect(m_ui->updateButton, &QPushButton::clicked, this, &OptionsWidget::updateExamples);
-    if (DownloadService *service = downloadService())
+    if (DownloadService *service = downloadService()) {
         connect(service, &DownloadService::updated, this, &OptionsWidget::scanInstalledExamples);
+        connect(service, &DownloadService::changesKept, this, &OptionsWidget::showChangesKept);
+    }
 
     scanInstalledExamples();
 }
 
-OptionsWidget::~OptionsWidget() = default;
+OptionsWidget::~OptionsWidget()
+{
+    if (m_checkCanceled)
+        m_checkCanceled->store(true);
+}
 
 void OptionsWidget::scanInstalledExamples()
 {
@@ -224,6 +242,106 @@ void OptionsWidget::showExamples(const QString &name)
         m_ui->examplesListWidget->addItem(item);
     }
     refreshUpdateButton();
+    checkLocalChanges(name);
+}
+
+void OptionsWidget::checkLocalChanges(const QString &repositoryName)
+{
+    // A newer list supersedes the check of the one before.
+    if (m_checkCanceled)
+        m_checkCanceled->store(true);
+    m_checkCanceled = std::make_shared<std::atomic_bool>(false);
+
+    QStringList examples;
+    for (int row = 0; row < m_ui->examplesListWidget->count(); ++row) {
+        const QListWidgetItem *item = m_ui->examplesListWidget->item(row);
+        const QString example = item->data(ExampleRole).toString();
+        if (!isNested(item) && !example.isEmpty())
+            examples.append(example);
+    }
+    m_checking = !examples.isEmpty();
+    if (examples.isEmpty())
+        return;
+
+    using Changes = QHash<QString, QStringList>;
+    auto watcher = new QFutureWatcher<Changes>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this,
+            [this, watcher, canceled = m_checkCanceled] {
+                watcher->deleteLater();
+                if (canceled->load())
+                    return;
+                m_checking = false;
+                const Changes changes = watcher->result();
+                for (int row = 0; row < m_ui->examplesListWidget->count(); ++row) {
+                    QListWidgetItem *item = m_ui->examplesListWidget->item(row);
+                    if (!item->data(ExampleRole).isValid())
+                        continue;
+                    item->setData(ChangesRole, changes.value(item->data(ExampleRole).toString()));
+                    describe(item);
+                }
+            });
+    const QString folder = dataLocation().arg(repositoryName);
+    watcher->setFuture(QtConcurrent::run([folder, examples, canceled = m_checkCanceled] {
+        Changes result;
+        for (const QString &example : examples) {
+            if (canceled->load())
+                break;
+            result.insert(example, findLocalChanges(folder + u'/' + example,
+                                                    installationRecordFile(folder, example),
+                                                    canceled.get())
+                                       .all());
+        }
+        return result;
+    }));
+}
+
+void OptionsWidget::showChangesKept(const QString &status)
+{
+    QStringList lines = m_ui->statusLabel->text().split(u'\n', Qt::SkipEmptyParts);
+    if (!lines.contains(status))
+        lines.append(status);
+    m_ui->statusLabel->setText(lines.join(u'\n'));
+    m_ui->statusLabel->setVisible(true);
+}
+
+bool OptionsWidget::confirmRemoval(const QList<QListWidgetItem *> &items)
+{
+    constexpr int shownPerExample = 5;
+    QStringList losses;
+    for (const QListWidgetItem *item : items) {
+        if (isNested(item) || !item->data(ExampleRole).isValid())
+            continue;
+        // Not checked yet (the page has just been opened): looked at here, without reading the
+        // files, which costs no more than deleting them will.
+        const QVariant changes = item->data(ChangesRole);
+        const QString repositoryFolder = dataLocation().arg(m_ui->repositoryComboBox->currentText());
+        QStringList files =
+            changes.isValid()
+                ? changes.toStringList()
+                : findLocalChanges(repositoryFolder + u'/' + exampleOf(item),
+                                   installationRecordFile(repositoryFolder, exampleOf(item)),
+                                   nullptr, CompareDepth::Metadata)
+                      .all();
+        if (files.isEmpty())
+            continue;
+        const qsizetype more = files.size() - shownPerExample;
+        if (more > 0) {
+            files = files.first(shownPerExample);
+            files.append(tr("%n more file(s)", nullptr, int(more)));
+        }
+        losses.append(QStringLiteral("%1: %2").arg(exampleOf(item), files.join(QLatin1String(", "))));
+    }
+    if (losses.isEmpty())
+        return true;
+
+    QMessageBox box(QMessageBox::Warning, tr("Remove Changed Examples"),
+                    tr("Removing deletes the changes you made in these examples:"),
+                    QMessageBox::Yes | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("confirmRemovalBox"));
+    box.setInformativeText(losses.join(u'\n'));
+    box.button(QMessageBox::Yes)->setText(tr("Remove"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void OptionsWidget::addExamples()
@@ -269,6 +387,10 @@ void OptionsWidget::removeExamples()
             tr("Select examples to remove, press Remove button, then press Apply button to apply changes."));
         return;
     }
+
+    // Changes of the user's go only when the user says so; Cancel leaves everything as it was.
+    if (!confirmRemoval(items))
+        return;
 
     // Only whole examples go: a nested item is removed with the example it is part of.
     QSet<QString> installed;
@@ -371,6 +493,8 @@ void OptionsWidget::apply()
                 return QDir::cleanPath(info.absoluteFilePath()).startsWith(inside);
             });
             removeFolder(folder);
+            // The record of what was installed goes with the example.
+            QFile::remove(installationRecordFile(dataLocation().arg(name), path));
             repository.removedExamples.insert(path);
         }
         for (const QString &path : std::as_const(repository.examplesToInstall))

@@ -89,6 +89,25 @@ QList<Listed> listedExamples(const QString &repositoryFolder)
     return result;
 }
 
+// The folders that hold the notes file the user added to an example with this text: the
+// example itself, its copy set aside during an update, or a kept copy.
+QStringList notesHolders(const QString &repositoryFolder, const QByteArray &text)
+{
+    QStringList result;
+    const QString keptRoot = QFileInfo(repositoryFolder).path() + QStringLiteral("/Kept changes - ")
+                             + QFileInfo(repositoryFolder).fileName();
+    QStringList candidates{repositoryFolder + QStringLiteral("/example-0"),
+                           repositoryFolder + QStringLiteral("/.example-0.kept")};
+    for (const QString &kept : QDir(keptRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        candidates.append(keptRoot + QLatin1Char('/') + kept);
+    for (const QString &folder : std::as_const(candidates)) {
+        QFile notes(folder + QStringLiteral("/notes.txt"));
+        if (notes.open(QIODevice::ReadOnly) && notes.readAll() == text)
+            result.append(QFileInfo(folder).fileName());
+    }
+    return result;
+}
+
 int countFiles(const QString &folder)
 {
     int count = 0;
@@ -235,7 +254,14 @@ void tst_CrashConsistency::killedDuringInstallation()
     int previousCopiesSeen = 0;
     int pendingSeen = 0;
     int kills = 0; // a run may finish before its moment comes
+    int keptAside = 0; // kills that left the user's copy set aside, to be kept at the next start
     for (int round = 1; round <= rounds; ++round) {
+        // The user adds a file to one example before every update: the update must keep it.
+        const QByteArray notes = "notes of round " + QByteArray::number(round);
+        {
+            QFile file(m_repositoryFolder + QStringLiteral("/example-0/notes.txt"));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(notes) == notes.size());
+        }
         publish(round);
         forgetCheckDate();
         const int delayMs = int(random.bounded(quint32(installMs)));
@@ -262,6 +288,13 @@ void tst_CrashConsistency::killedDuringInstallation()
             newVersion += example.version == round ? 1 : 0;
         }
         killedMidway += newVersion > 0 && newVersion < exampleCount ? 1 : 0;
+        // The user's file is in exactly one place: still in the example, set aside, or kept.
+        const QStringList holders = notesHolders(m_repositoryFolder, notes);
+        QVERIFY2(holders.size() == 1, qPrintable(QStringLiteral("round %1, %2 ms: notes in %3")
+                                                     .arg(round)
+                                                     .arg(delayMs)
+                                                     .arg(holders.join(QLatin1String(", ")))));
+        keptAside += holders.first() == QLatin1String(".example-0.kept") ? 1 : 0;
         previousCopiesSeen += QDir(m_repositoryFolder)
                                   .entryList({QStringLiteral(".*.previous")},
                                              QDir::Dirs | QDir::Hidden)
@@ -282,18 +315,25 @@ void tst_CrashConsistency::killedDuringInstallation()
                                     .arg(example.folder)
                                     .arg(example.version)));
         }
-        // Nothing but the examples is left in the repository folder.
-        QCOMPARE(QDir(m_repositoryFolder)
-                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
-                     .size(),
-                 exampleCount);
+        // Nothing but the examples and their records is left in the repository folder.
+        QStringList left = QDir(m_repositoryFolder)
+                               .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        left.removeOne(QStringLiteral(".tidepool-installed"));
+        QCOMPARE(left.size(), exampleCount);
+        // And the user's file lies in a kept copy, not in the new version.
+        const QStringList keptHolders = notesHolders(m_repositoryFolder, notes);
+        QVERIFY2(keptHolders.size() == 1 && !keptHolders.first().startsWith(QLatin1String("example-0"))
+                     && !keptHolders.first().startsWith(QLatin1Char('.')),
+                 qPrintable(QStringLiteral("round %1: notes in %2")
+                                .arg(round)
+                                .arg(keptHolders.join(QLatin1String(", ")))));
         // Nor, in the temporary folder, the archives that the crash kept from being unpacked.
         QCOMPARE(countFiles(m_root.filePath(QStringLiteral("tmp"))), 0);
     }
     QVERIFY(kills >= rounds / 2);
     qInfo("FIGURE seed=%u rounds=%d kills=%d install_ms=%lld killed_midway=%d previous_copies_seen=%d "
-          "pending_seen=%d",
-          seed, rounds, kills, installMs, killedMidway, previousCopiesSeen, pendingSeen);
+          "pending_seen=%d kept_aside_seen=%d",
+          seed, rounds, kills, installMs, killedMidway, previousCopiesSeen, pendingSeen, keptAside);
 }
 
 QTEST_GUILESS_MAIN(tst_CrashConsistency)

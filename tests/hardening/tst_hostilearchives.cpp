@@ -264,10 +264,13 @@ void tst_HostileArchives::hostileArchive()
         const int installs = int(changed.count());
         service.download(Fixture::repositoryName, {QStringLiteral("demo")});
         QTRY_VERIFY_WITH_TIMEOUT(changed.count() > installs, 30000);
+        // Besides the two, only the records of what they were installed with.
         QTRY_COMPARE_WITH_TIMEOUT(
             QDir(m_fixture.repositoryFolder())
                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            (QStringList{QStringLiteral("demo"), QStringLiteral("next")}), 5000);
+            (QStringList{QStringLiteral(".tidepool-installed"), QStringLiteral("demo"),
+                         QStringLiteral("next")}),
+            5000);
         QVERIFY(m_fixture.isInstalled(QStringLiteral("demo")));
     }
 

@@ -60,12 +60,14 @@ QString examplePath(const QString &path, const QString &file = {})
 }
 
 // The folders of the configured repository, but the one the service works in (it goes once the
-// service has deleted what is in it, which it does in the background).
+// service has deleted what is in it, which it does in the background) and the records of
+// installed examples (written a moment after each installation).
 QStringList folders()
 {
     QStringList result =
         QDir(examplePath({})).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     result.removeAll(QStringLiteral(".tidepool-work"));
+    result.removeOne(QStringLiteral(".tidepool-installed"));
     return result;
 }
 
@@ -127,6 +129,11 @@ private slots:
     void checkTasks_data();
     void checkTasks();
     void failedCheckShowsOnceWhileRetried();
+    void updateKeepsLocalChanges_data();
+    void updateKeepsLocalChanges();
+    void keptCopySurvivesUpdatesAndRestarts();
+    void recoveryOfKeptCopy_data();
+    void recoveryOfKeptCopy();
 
 private:
     QUrl addGroup(const QList<ProjectData> &projects, QList<qint64> *ids = nullptr);
@@ -739,6 +746,187 @@ void tst_DownloadService::failedCheckShowsOnceWhileRetried()
              qPrintable(finished.lines.first()));
     QCOMPARE(finished.lines.last(),
              "Installing examples from " + repositoryName + " | 1 of 1 examples done | ");
+}
+
+// Where updates put the copies with the user's work: beside the repository folder.
+QString keptRoot()
+{
+    return QFileInfo(QDir::cleanPath(examplePath({}))).path() + "/Kept changes - " + repositoryName;
+}
+
+QStringList keptCopies()
+{
+    return QDir(keptRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+void tst_DownloadService::updateKeepsLocalChanges_data()
+{
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<bool>("kept");
+    QTest::addColumn<QString>("userFile"); // a per-user project file made by the edit
+
+    QTest::newRow("untouched") << "" << false << "";
+    QTest::newRow("edited source") << "edit" << true << "";
+    QTest::newRow("added file") << "add" << true << "";
+    QTest::newRow("deleted file") << "delete" << true << "";
+    QTest::newRow("same size and time, other content") << "same size" << true << "";
+    QTest::newRow("per-user file and CMake build folder")
+        << "build" << false << "CMakeLists.txt.user";
+    QTest::newRow("older per-user file and qmake build folder")
+        << "qmake" << false << "CMakeLists.txt.user.4.8-pre1";
+    QTest::newRow("source named like a per-user file") << "models.user.cpp" << true << "";
+    QTest::newRow("edit and per-user file") << "edit+user" << true << "CMakeLists.txt.user";
+}
+
+// An update over a copy with the user's work installs the new version and moves the old copy,
+// whole, beside the repository folder; what the IDE generates is no such work, and its per-user
+// project file goes on with the new version.
+void tst_DownloadService::updateKeepsLocalChanges()
+{
+    QFETCH(QString, edit);
+    QFETCH(bool, kept);
+    QFETCH(QString, userFile);
+
+    ProjectData demo = project("demo");
+    demo.files.insert("version.txt", "1");
+    QList<qint64> ids;
+    configure(addGroup({demo}, &ids));
+    QList<QPointer<Core::FutureProgress>> tasks;
+    HostStandIn::setProgressTaskObserver([&](Core::FutureProgress *task) {
+        if (task->title().startsWith("Installing examples"))
+            tasks.append(task);
+    });
+    Run run;
+    QVERIFY(run.waitInstalled(1));
+    QTRY_VERIFY(QFile::exists(examplePath(".tidepool-installed/demo.json")));
+
+    const QString main = examplePath("demo", "src/main.cpp");
+    if (edit.startsWith("edit")) {
+        QVERIFY(writeFile(main, "int main() { return 42; }\n"));
+    } else if (edit == "add") {
+        QVERIFY(writeFile(examplePath("demo", "notes.txt"), "my notes"));
+    } else if (edit == "delete") {
+        QVERIFY(QFile::remove(main));
+    } else if (edit == "same size") {
+        const QDateTime time = QFileInfo(main).lastModified();
+        const QByteArray before = readFile(main).toUtf8();
+        QByteArray after = before;
+        after.replace("argc", "argn");
+        QCOMPARE(after.size(), before.size());
+        QVERIFY(writeFile(main, after));
+        QFile file(main);
+        QVERIFY(file.open(QIODevice::ReadWrite)
+                && file.setFileTime(time, QFileDevice::FileModificationTime));
+    } else if (edit == "build") {
+        QVERIFY(writeFile(examplePath("demo", "build/Desktop_Qt_6_8-Debug/CMakeCache.txt"), "x"));
+        QVERIFY(writeFile(examplePath("demo", "build/Desktop_Qt_6_8-Debug/demo"), "binary"));
+    } else if (edit == "qmake") {
+        QVERIFY(writeFile(examplePath("demo", "build-demo-Desktop-Debug/.qmake.stash"), "x"));
+        QVERIFY(writeFile(examplePath("demo", "build-demo-Desktop-Debug/Makefile"), "all:"));
+    } else if (!edit.isEmpty()) {
+        QVERIFY(writeFile(examplePath("demo", "src/" + edit), "// mine"));
+    }
+    if (!userFile.isEmpty())
+        QVERIFY(writeFile(examplePath("demo", userFile), "<kit>mine</kit>"));
+    const QStringList before = tree(examplePath("demo"));
+
+    demo.files.insert("version.txt", "2");
+    m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
+    run.service.download(repositoryName, {"demo"});
+    QVERIFY(run.waitInstalled(2));
+
+    QCOMPARE(readFile(examplePath("demo", "version.txt")), "2");
+    QCOMPARE(readFile(examplePath("demo", "src/main.cpp")), "int main(int argc, char *argv[]) {}\n");
+    QVERIFY(QFile::exists(examplePath("demo", "examples-manifest.xml")));
+    if (!userFile.isEmpty())
+        QCOMPARE(readFile(examplePath("demo", userFile)), "<kit>mine</kit>");
+    QCOMPARE(folders(), QStringList({"demo"}));
+
+    QCOMPARE(keptCopies().size(), kept ? 1 : 0);
+    if (!kept) {
+        QVERIFY(!QFileInfo::exists(keptRoot()));
+        return;
+    }
+    // The old copy as the user left it, manifest and all; its name tells what and when.
+    const QString copy = keptRoot() + '/' + keptCopies().first();
+    QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d demo$")
+                 .match(keptCopies().first()).hasMatch(), qPrintable(keptCopies().first()));
+    QCOMPARE(tree(copy), before);
+    QCOMPARE(readFile(copy + "/version.txt"), "1");
+    const QString status = "Updated example Example demo - kept your changes in "
+                           + QDir::toNativeSeparators(copy);
+    QVERIFY2(run.statuses.contains(status), qPrintable(run.statuses.join('\n')));
+    QTRY_COMPARE(tasks.size(), 2);
+    QVERIFY(tasks.last());
+    QVERIFY(tasks.last()->future().progressText().endsWith('\n' + status));
+}
+
+// A kept copy is the user's: later updates and starts leave it alone, and the next update of
+// an unchanged example keeps nothing more.
+void tst_DownloadService::keptCopySurvivesUpdatesAndRestarts()
+{
+    ProjectData demo = project("demo");
+    QList<qint64> ids;
+    configure(addGroup({demo, project("other")}, &ids));
+    auto run = std::make_unique<Run>();
+    QVERIFY(run->waitInstalled(2));
+    QTRY_VERIFY(QFile::exists(examplePath(".tidepool-installed/demo.json")));
+    QVERIFY(writeFile(examplePath("demo", "src/main.cpp"), "// mine\n"));
+    m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
+    run->service.download(repositoryName, {"demo"});
+    QVERIFY(run->waitInstalled(3));
+    QCOMPARE(keptCopies().size(), 1);
+    const QString copy = keptRoot() + '/' + keptCopies().first();
+    const QStringList keptTree = tree(copy);
+
+    // Another update of the fresh copy, then a start that updates everything.
+    QTRY_VERIFY(QFile::exists(examplePath(".tidepool-installed/demo.json")));
+    run->service.download(repositoryName, {"demo", "other"});
+    QVERIFY(run->waitInstalled(5));
+    run.reset();
+    configure(addGroup({demo, project("other")}), 1, noDate);
+    run = std::make_unique<Run>();
+    QVERIFY(run->waitInstalled(2));
+    QCOMPARE(keptCopies().size(), 1);
+    QCOMPARE(tree(copy), keptTree);
+    QCOMPARE(readFile(copy + "/src/main.cpp"), "// mine\n");
+    QCOMPARE(installedExamples(), QStringList({"demo", "other"}));
+}
+
+void tst_DownloadService::recoveryOfKeptCopy_data()
+{
+    QTest::addColumn<bool>("successorRegistered");
+    QTest::newRow("crash before the new copy was registered") << false;
+    QTest::newRow("crash after the new copy was registered") << true;
+}
+
+// A copy with the user's work that a crash left set aside goes back into place if its successor
+// was not registered, and on to a kept folder if it was; it is never deleted.
+void tst_DownloadService::recoveryOfKeptCopy()
+{
+    QFETCH(bool, successorRegistered);
+    configure(QUrl(m_server.baseUrl().toString() + "/no-such-group"));
+    QVERIFY(writeFile(examplePath(".demo.kept", "CMakeLists.txt"), "project(old)"));
+    QVERIFY(writeFile(examplePath(".demo.kept", "examples-manifest.xml"), "<old/>"));
+    QVERIFY(writeFile(examplePath(".demo.kept", "notes.txt"), "mine"));
+    QVERIFY(writeFile(examplePath("demo", "CMakeLists.txt"), "project(new)"));
+    if (successorRegistered)
+        QVERIFY(writeFile(examplePath("demo", "examples-manifest.xml"), "<new/>"));
+    // The record of an example that is gone goes too.
+    QVERIFY(writeFile(examplePath(".tidepool-installed/gone.json"), "{}"));
+
+    Run run;
+    QCOMPARE(folders(), QStringList({"demo"}));
+    QVERIFY(!QFileInfo::exists(examplePath(".tidepool-installed")));
+    if (successorRegistered) {
+        QCOMPARE(readFile(examplePath("demo", "CMakeLists.txt")), "project(new)");
+        QCOMPARE(keptCopies().size(), 1);
+        QCOMPARE(readFile(keptRoot() + '/' + keptCopies().first() + "/notes.txt"), "mine");
+    } else {
+        QCOMPARE(readFile(examplePath("demo", "CMakeLists.txt")), "project(old)");
+        QCOMPARE(readFile(examplePath("demo", "notes.txt")), "mine");
+        QVERIFY(keptCopies().isEmpty());
+    }
 }
 
 QTEST_MAIN(tst_DownloadService)

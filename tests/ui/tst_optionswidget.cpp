@@ -3,11 +3,13 @@
 #include "ui/examplesdialog.h"
 #include "ui/optionspage.h"
 #include "ui/optionswidget.h"
+#include "service/localchanges.h"
 
 #include <coreplugin/helpmanager.h>
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QPushButton>
@@ -89,6 +91,9 @@ private slots:
     void switchingRepositoryKeepsQueues();
     void interval_data();
     void interval();
+    void removeChangedExampleAsksFirst_data();
+    void removeChangedExampleAsksFirst();
+    void keptChangesInStatusLine();
 
 private:
     bool showPage();
@@ -142,7 +147,10 @@ bool tst_OptionsWidget::showPage()
                                            [] { return new OptionsWidget; });
     QWidget *widget = m_page->widget();
     widget->show();
-    return QTest::qWaitForWindowExposed(widget);
+    // Removing asks first while the examples are being checked for the user's changes.
+    const auto options = qobject_cast<OptionsWidget *>(widget);
+    return QTest::qWaitForWindowExposed(widget)
+           && QTest::qWaitFor([options] { return !options->isCheckingLocalChanges(); });
 }
 
 bool tst_OptionsWidget::serveDemo(const QList<LocalGitLab::ProjectData> &projects,
@@ -551,7 +559,11 @@ void tst_OptionsWidget::queuedUpdate()
     QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime)}));
     const QDateTime installedTime = baseTime.addDays(-1);
     QVERIFY(installManifest("Demo", "alpha", installedTime));
-    QVERIFY(QFile(repositoryFolder("Demo") + "/alpha/stale.txt").open(QIODevice::WriteOnly));
+    // Part of the installed copy (no newer than its manifest), not a change of the user's.
+    QFile stale(repositoryFolder("Demo") + "/alpha/stale.txt");
+    QVERIFY(stale.open(QIODevice::WriteOnly)
+            && stale.setFileTime(installedTime, QFileDevice::FileModificationTime));
+    stale.close();
     QVERIFY(installManifest("Demo", "beta", baseTime));
     QVERIFY(showPage());
     auto button = child<QPushButton>("updateButton");
@@ -696,6 +708,93 @@ void tst_OptionsWidget::interval()
     // The whole copy is written back, repositories included.
     QCOMPARE(after.repositories.value("Demo").url, QUrl("https://h.example/demo"));
     QCOMPARE(after.repositories.value("Demo").removedExamples, QSet<QString>{"kept"});
+}
+
+// An installed example with its record, as an installation leaves it.
+static bool installWithRecord(const QString &path)
+{
+    const QString folder = repositoryFolder("Demo") + '/' + path;
+    QFile project(folder + "/CMakeLists.txt");
+    if (!installManifest("Demo", path, baseTime) || !project.open(QIODevice::WriteOnly))
+        return false;
+    project.write("project(" + path.toUtf8() + ")\n");
+    project.close();
+    const QString record = installationRecordFile(repositoryFolder("Demo"), path);
+    QFile file(record);
+    return QDir().mkpath(QFileInfo(record).path()) && file.open(QIODevice::WriteOnly)
+           && file.write(serializeFingerprint(fingerprint(folder))) > 0;
+}
+
+void tst_OptionsWidget::removeChangedExampleAsksFirst_data()
+{
+    QTest::addColumn<bool>("confirm");
+    QTest::newRow("cancel") << false;
+    QTest::newRow("remove") << true;
+}
+
+// An example with the user's changes is marked, and removing it asks first, naming what would
+// be lost; Cancel keeps everything, and a removal takes the example's record along.
+void tst_OptionsWidget::removeChangedExampleAsksFirst()
+{
+    QFETCH(bool, confirm);
+    QVERIFY(installWithRecord("alpha"));
+    QVERIFY(installWithRecord("beta"));
+    QFile project(repositoryFolder("Demo") + "/alpha/CMakeLists.txt");
+    QVERIFY(project.open(QIODevice::WriteOnly) && project.write("project(mine)\n") > 0);
+    project.close();
+    QVERIFY(QFile(repositoryFolder("Demo") + "/alpha/mine.txt").open(QIODevice::WriteOnly));
+    saveSettings({{"Demo", QUrl("https://h.example/demo")}}, 1);
+    QVERIFY(showPage());
+    QTRY_COMPARE(statusOf(itemOf(list(), "alpha")), "Updated, changed locally");
+    QVERIFY(itemOf(list(), "alpha")->font().italic());
+    QCOMPARE(statusOf(itemOf(list(), "beta")), "Updated");
+
+    QString question;
+    QTimer::singleShot(0, m_page->widget(), [&] {
+        auto box = m_page->widget()->findChild<QMessageBox *>("confirmRemovalBox");
+        if (!box || !box->isVisible())
+            return;
+        question = box->text() + '\n' + box->informativeText();
+        box->button(confirm ? QMessageBox::Yes : QMessageBox::Cancel)->click();
+    });
+    removeSelected({"alpha", "beta"});
+    QCOMPARE(question, "Removing deletes the changes you made in these examples:\n"
+                       "alpha: CMakeLists.txt, mine.txt");
+    QCOMPARE(texts(list()), confirm ? QStringList() : QStringList({"alpha", "beta"}));
+    m_page->apply();
+    const QString record = installationRecordFile(repositoryFolder("Demo"), "alpha");
+    QCOMPARE(installed("alpha/mine.txt"), !confirm);
+    QCOMPARE(installed("beta/CMakeLists.txt"), !confirm);
+    QCOMPARE(QFileInfo::exists(record), !confirm);
+    QCOMPARE(storedRemovedExamples("Demo").contains("alpha"), confirm);
+}
+
+// The update that kept the user's changes says so on the page.
+void tst_OptionsWidget::keptChangesInStatusLine()
+{
+    QVERIFY(serveDemo({project("alpha")}));
+    QSignalSpy changed(Core::HelpManager::Signals::instance(),
+                       &Core::HelpManager::Signals::documentationChanged);
+    downloadService()->download("Demo", {"alpha"});
+    QTRY_VERIFY(installed(QString("alpha/") + manifestName));
+    QTRY_VERIFY(QFile::exists(installationRecordFile(repositoryFolder("Demo"), "alpha")));
+    QFile notes(repositoryFolder("Demo") + "/alpha/notes.txt");
+    QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("mine") == 4);
+    notes.close();
+    QVERIFY(showPage());
+    auto status = child<QLabel>("statusLabel");
+    QVERIFY(status && !status->isVisible());
+
+    downloadService()->download("Demo", {"alpha"});
+    QTRY_VERIFY(status->isVisible());
+    QVERIFY2(status->text().startsWith("Updated example Example alpha - kept your changes in "),
+             qPrintable(status->text()));
+    const QString kept = status->text().section(" - kept your changes in ", 1);
+    QCOMPARE(QFile(kept + "/notes.txt").size(), 4);
+    QVERIFY(!installed("alpha/notes.txt"));
+    // Not listed as an installed example, and not the example's path with something added.
+    QCOMPARE(texts(list()), QStringList({"alpha"}));
+    QVERIFY(!QDir::cleanPath(kept).startsWith(QDir::cleanPath(repositoryFolder("Demo"))));
 }
 
 QTEST_MAIN(tst_OptionsWidget)

@@ -1,0 +1,158 @@
+// What counts as the user's work in an installed example, on real folders.
+
+#include "testfiles.h"
+
+#include "service/localchanges.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Tidepool::Internal;
+using namespace TestFiles;
+
+class tst_LocalChanges : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void userProjectFiles_data();
+    void userProjectFiles();
+    void changes_data();
+    void changes();
+    void withoutUsableRecord_data();
+    void withoutUsableRecord();
+};
+
+void tst_LocalChanges::userProjectFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("generated");
+    QTest::newRow("CMake") << "CMakeLists.txt.user" << true;
+    QTest::newRow("qmake") << "hello.pro.user" << true;
+    QTest::newRow("any .user") << "settings.user" << true;
+    QTest::newRow("older version's copy") << "CMakeLists.txt.user.4.8-pre1" << true;
+    QTest::newRow("other environment's copy") << "hello.pro.user.a1b2c3d" << true;
+    QTest::newRow("source file") << "models.user.cpp" << false;
+    QTest::newRow("user in the middle") << "user.cpp" << false;
+    QTest::newRow("not a suffix") << "CMakeLists.txt.userdata" << false;
+}
+
+void tst_LocalChanges::userProjectFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, generated);
+    QCOMPARE(isUserProjectFile(name), generated);
+}
+
+void tst_LocalChanges::changes_data()
+{
+    QTest::addColumn<QMap<QString, QByteArray>>("write"); // empty content: deleted
+    QTest::addColumn<QStringList>("changed");
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("deleted");
+    QTest::addColumn<QStringList>("userFiles");
+
+    using Files = QMap<QString, QByteArray>;
+    const QStringList none;
+    QTest::newRow("untouched") << Files() << none << none << none << none;
+    QTest::newRow("manifest and icon rewritten")
+        << Files{{"examples-manifest.xml", "<new/>"}, {"example-icon.png", "png"}} << none << none
+        << none << none;
+    QTest::newRow("nested manifest edited")
+        << Files{{"sub/examples-manifest.xml", "<mine/>"}} << QStringList{"sub/examples-manifest.xml"}
+        << none << none << none;
+    QTest::newRow("edited, added, deleted")
+        << Files{{"src/main.cpp", "int main() { return 1; }"}, {"src/extra.cpp", "x"},
+                 {"README.md", {}}}
+        << QStringList{"src/main.cpp"} << QStringList{"src/extra.cpp"} << QStringList{"README.md"}
+        << none;
+    QTest::newRow("build folders anywhere")
+        << Files{{"build/Desktop-Debug/CMakeCache.txt", "x"}, {"build/Desktop-Debug/app", "elf"},
+                 {"sub/out/.qmake.stash", "x"}, {"sub/out/Makefile", "all:"}}
+        << none << none << none << none;
+    QTest::newRow("folder named build without a cache")
+        << Files{{"build/notes.txt", "mine"}} << none << QStringList{"build/notes.txt"} << none
+        << none;
+    QTest::newRow("per-user files")
+        << Files{{"CMakeLists.txt.user", "<kit/>"}, {"sub/sub.pro.user", "<kit/>"},
+                 {"build/x/CMakeCache.txt", "x"}, {"build/x/y.user", "in a build folder"}}
+        << none << none << none << QStringList{"CMakeLists.txt.user", "sub/sub.pro.user"};
+}
+
+// The record of a freshly installed copy, then the user's hand on it.
+void tst_LocalChanges::changes()
+{
+    using Files = QMap<QString, QByteArray>;
+    QFETCH(Files, write);
+    QFETCH(QStringList, changed);
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, deleted);
+    QFETCH(QStringList, userFiles);
+
+    QTemporaryDir root;
+    const QString folder = root.filePath("example");
+    for (const char *file : {"CMakeLists.txt", "README.md", "src/main.cpp",
+                             "sub/examples-manifest.xml", "examples-manifest.xml"}) {
+        QVERIFY(writeFile(folder + '/' + file, QByteArray("content of ") + file));
+    }
+    const QString record = root.filePath("record.json");
+    QVERIFY(writeFile(record, serializeFingerprint(fingerprint(folder))));
+
+    for (auto it = write.cbegin(); it != write.cend(); ++it) {
+        if (it.value().isEmpty())
+            QVERIFY(QFile::remove(folder + '/' + it.key()));
+        else
+            QVERIFY(writeFile(folder + '/' + it.key(), it.value()));
+    }
+    const LocalChanges changes = findLocalChanges(folder, record);
+    QCOMPARE(changes.changed, changed);
+    QCOMPARE(changes.added, added);
+    QCOMPARE(changes.deleted, deleted);
+    QCOMPARE(changes.userProjectFiles, userFiles);
+    // The quick look that reads no file finds the same, since every change here is dated.
+    QCOMPARE(findLocalChanges(folder, record, nullptr, CompareDepth::Metadata).all(), changes.all());
+}
+
+void tst_LocalChanges::withoutUsableRecord_data()
+{
+    QTest::addColumn<QByteArray>("record"); // "-": no record file
+    QTest::newRow("no record") << QByteArray("-");
+    QTest::newRow("not JSON") << QByteArray("garbage");
+    QTest::newRow("unknown format") << QByteArray(R"({"format":2,"files":{}})");
+    QTest::newRow("wrong entry") << QByteArray(R"({"format":1,"files":{"a":[1]}})");
+}
+
+// Without a record that can be read, files newer than the manifest are the user's; deletions
+// cannot be seen, and a folder without a manifest holds nothing installed.
+void tst_LocalChanges::withoutUsableRecord()
+{
+    QFETCH(QByteArray, record);
+    QTemporaryDir root;
+    const QString folder = root.filePath("example");
+    const QDateTime installed = QDateTime::currentDateTime().addSecs(-3600);
+    for (const char *file : {"CMakeLists.txt", "main.cpp", "examples-manifest.xml"}) {
+        QVERIFY(writeFile(folder + '/' + file, "x"));
+        QFile dated(folder + '/' + file);
+        QVERIFY(dated.open(QIODevice::ReadWrite)
+                && dated.setFileTime(installed, QFileDevice::FileModificationTime));
+    }
+    const QString recordFile = root.filePath("record.json");
+    if (record != "-")
+        QVERIFY(writeFile(recordFile, record));
+    QVERIFY(findLocalChanges(folder, recordFile).isEmpty());
+
+    QVERIFY(writeFile(folder + "/main.cpp", "mine"));
+    QVERIFY(writeFile(folder + "/CMakeLists.txt.user", "<kit/>"));
+    const LocalChanges changes = findLocalChanges(folder, recordFile);
+    QCOMPARE(changes.all(), QStringList{"main.cpp"});
+    QCOMPARE(changes.userProjectFiles, QStringList{"CMakeLists.txt.user"});
+
+    QVERIFY(QFile::remove(folder + "/examples-manifest.xml"));
+    QVERIFY(findLocalChanges(folder, recordFile).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_LocalChanges)
+
+#include "tst_localchanges.moc"
