@@ -347,11 +347,15 @@ ExamplePtr ApiClient::downloadExample(const std::shared_ptr<Shared> &shared,
         const auto archiveFile = std::make_shared<ArchiveDownload>(
             folder, example->json().value(QLatin1String("path")).toString());
         if (!archiveFile->open()) {
-            // Told from the client's thread, as every other outcome of a chain.
-            shared->postToClient([failed, error = archiveFile->error()](ApiClient *target) {
-                target->setStatus(error);
-                failed();
-            });
+            // Told from the client's thread, as every other outcome of a chain. The client
+            // exists: this thread holds the lock that its destruction takes first.
+            QMetaObject::invokeMethod(
+                client,
+                [client, failed, error = archiveFile->error()] {
+                    client->setStatus(error);
+                    failed();
+                },
+                Qt::QueuedConnection);
         } else {
             manager = client->request(
                 url, "application/zip", Kind::Archive,

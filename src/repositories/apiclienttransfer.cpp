@@ -168,9 +168,12 @@ QNetworkAccessManager *ApiClient::request(const QUrl &url, const QByteArray &con
     if (archiveFile) {
         connect(reply, &QNetworkReply::readyRead, reply, [reply, abort, archiveFile] {
             // An error page is no part of the archive.
+            // What is left once the reply has finished is the finished handler's to take.
+            if (reply->isFinished())
+                return;
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             const QByteArray bytes = reply->readAll();
-            if (status < 200 || status > 299 || !abort->reason.isEmpty()
+            if (status < 200 || status > 299 || !abort->reason.isEmpty() || bytes.isEmpty()
                 || archiveFile->write(bytes)) {
                 return;
             }

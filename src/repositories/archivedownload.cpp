@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
 
 namespace Tidepool::Internal {
 
@@ -26,20 +26,29 @@ ArchiveDownload::~ArchiveDownload()
 
 bool ArchiveDownload::open()
 {
-    const QString pattern = m_folder + QDir::separator() + m_baseName
-                            + QStringLiteral("-XXXXXX.tar.gz");
-    // The folder goes when the last job in it has ended, which may be just now: try again once.
-    for (int attempt = 0; attempt < 2 && !m_file; ++attempt) {
+    // A file with a name from the start: an unnamed temporary file (as QTemporaryFile makes on
+    // Linux) does not keep its folder from being removed as empty before it gets its name.
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QString lastError;
+    for (int attempt = 0; attempt < 8 && !m_file; ++attempt) {
+        // The folder goes when the last job in it has ended, which may be just now.
         QDir().mkpath(m_folder);
-        auto file = std::make_unique<QTemporaryFile>(pattern);
-        file->setAutoRemove(false);
-        if (file->open()) {
+        QString suffix;
+        for (int i = 0; i < 6; ++i)
+            suffix += QLatin1Char(letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
+        auto file = std::make_unique<QFile>(m_folder + QDir::separator() + m_baseName
+                                            + QLatin1Char('-') + suffix
+                                            + QStringLiteral(".tar.gz"));
+        if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             m_fileName = file->fileName();
             m_file = std::move(file);
-        } else if (attempt == 1) {
-            m_error = tr("Unable to save the download in %1: %2")
-                          .arg(QDir::toNativeSeparators(m_folder), file->errorString());
+        } else {
+            lastError = file->errorString();
         }
+    }
+    if (!m_file) {
+        m_error = tr("Unable to save the download in %1: %2")
+                      .arg(QDir::toNativeSeparators(m_folder), lastError);
     }
     return bool(m_file);
 }
@@ -48,6 +57,8 @@ bool ArchiveDownload::write(const QByteArray &bytes)
 {
     if (!m_error.isEmpty() || !m_file)
         return false;
+    if (bytes.isEmpty())
+        return true;
     if (m_file->write(bytes) != bytes.size()) {
         m_error = tr("Unable to save the download in %1: %2")
                       .arg(QDir::toNativeSeparators(m_folder), m_file->errorString());

@@ -8,7 +8,7 @@
 #include <memory>
 
 QT_BEGIN_NAMESPACE
-class QTemporaryFile;
+class QFile;
 QT_END_NAMESPACE
 
 namespace Tidepool::Internal {
@@ -44,7 +44,7 @@ private:
     QString m_folder;
     QString m_baseName;
     QString m_fileName;
-    std::unique_ptr<QTemporaryFile> m_file;
+    std::unique_ptr<QFile> m_file;
     ArchiveGauge m_gauge;
     bool m_finished = false;
     QString m_error;
