@@ -31,6 +31,19 @@ struct TarEntry
     { return {Symlink, path, target, -1, 0}; }
 };
 
+// size bytes that do not compress (xorshift), the same for the same seed.
+inline QByteArray noise(qsizetype size, quint32 seed = 2463534242u)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes) {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        c = char(seed);
+    }
+    return bytes;
+}
+
 // Writes a gzip-compressed tar, streaming into memory; entries are produced one at a time by
 // `next` (return false when done), so that archives of 100 000 entries cost no list of them.
 inline QByteArray tarGz(const std::function<bool(TarEntry &)> &next, bool rawNames = false)

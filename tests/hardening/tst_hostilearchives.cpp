@@ -109,14 +109,7 @@ void tst_HostileArchives::hostileArchive_data()
         << tarGz({project, TarEntry::zeros("demo-main/zeros.bin", 2048 * mib)})
         << 0ll << 0ll << Outcome::Refused << none << true;
     // Incompressible data is no bomb, however large.
-    QByteArray noise(8 * mib, Qt::Uninitialized);
-    quint32 seed = 2463534242u;
-    for (char &c : noise) {
-        seed ^= seed << 13;
-        seed ^= seed >> 17;
-        seed ^= seed << 5;
-        c = char(seed);
-    }
+    const QByteArray noise = TestArchive::noise(8 * mib);
     QTest::newRow("8 MiB that do not compress, measured")
         << tarGz({project, TarEntry::file("demo-main/noise.bin", noise)}) << 0ll << 0ll
         << Outcome::Installed << QByteArray("noise.bin") << true;

@@ -29,15 +29,7 @@ using TestImage::png;
 // A .tar.gz archive of one file whose content does not compress: about `size` bytes.
 inline QByteArray incompressibleArchive(const QByteArray &path, int size)
 {
-    QByteArray content;
-    quint32 seed = 2463534242u;
-    for (int i = 0; i < size; ++i) {
-        seed ^= seed << 13;
-        seed ^= seed >> 17;
-        seed ^= seed << 5;
-        content.append(char(seed & 0xff));
-    }
-    return TestArchive::tarGz({TestArchive::TarEntry::file(path, content)});
+    return TestArchive::tarGz({TestArchive::TarEntry::file(path, TestArchive::noise(size))});
 }
 
 inline QByteArray fileContent(const QString &path)

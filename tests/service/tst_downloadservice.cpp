@@ -630,14 +630,7 @@ void tst_DownloadService::fullDiskDuringAnUpdate()
     const QStringList installedTree = tree(examplePath("demo"));
     const QString manifest = readFile(examplePath("demo", "examples-manifest.xml"));
 
-    QByteArray noise(4 * 1024 * 1024, Qt::Uninitialized);
-    quint32 seed = 2463534242u;
-    for (char &c : noise) {
-        seed ^= seed << 13;
-        seed ^= seed >> 17;
-        seed ^= seed << 5;
-        c = char(seed);
-    }
+    const QByteArray noise = TestArchive::noise(4 * 1024 * 1024);
     m_server.setArchiveOverride(
         ids.first(), TestArchive::tarGz({TestArchive::TarEntry::file("demo-main/CMakeLists.txt", "project(demo)\n"),
                                          TestArchive::TarEntry::file("demo-main/noise.bin", noise)}));
