@@ -279,6 +279,7 @@ void ApiClient::processPage(const QJsonDocument &document, const QUrl &nextPage)
     }
 
     if (nextPage.isValid()) {
+        // nextPageOf() names a next page on another server "about:blank".
         if (nextPage.scheme() == QLatin1String("about")) {
             failed(tr("Fetch error: the next page is not on this server"));
             return;
