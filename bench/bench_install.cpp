@@ -52,13 +52,6 @@ QString projectName(int index)
     return QStringLiteral("example-%1").arg(index, 3, 10, QLatin1Char('0'));
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // size random bytes, written 4 MiB at a time so that no large buffer is held.
 bool writeNoise(const QString &path, qint64 size, quint32 seed)
 {
@@ -104,7 +97,7 @@ qint64 writeCatalogue(const QString &root, const Options &options)
             files = generator.tree(name, options.size);
         }
         for (auto it = files.cbegin(); it != files.cend(); ++it) {
-            if (!writeFile(group + u'/' + name + u'/' + it.key(), it.value()))
+            if (!Bench::writeFile(group + u'/' + name + u'/' + it.key(), it.value()))
                 return -1;
             total += it.value().size();
         }
@@ -112,8 +105,8 @@ qint64 writeCatalogue(const QString &root, const Options &options)
                                {"description", QStringLiteral("Generated example number %1").arg(i)},
                                {"topics", QJsonArray{"bench", "qt"}},
                                {"avatar", name + QStringLiteral(".png")}};
-        if (!writeFile(group + u'/' + name + QStringLiteral(".json"), QJsonDocument(meta).toJson())
-            || !writeFile(group + u'/' + name + QStringLiteral(".png"), generator.icon(192))) {
+        if (!Bench::writeFile(group + u'/' + name + QStringLiteral(".json"), QJsonDocument(meta).toJson())
+            || !Bench::writeFile(group + u'/' + name + QStringLiteral(".png"), generator.icon(192))) {
             return -1;
         }
     }
@@ -289,13 +282,9 @@ int main(int argc, char *argv[])
             return;
         }
 
-        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server.start(options.server, {"--root", catalogue, "--port", "0"});
-        if (!server.waitForReadyRead(30000)) {
-            std::fprintf(stderr, "gitlab-server did not start: %s\n", qPrintable(options.server));
+        const QString base = Bench::startServer(server, options.server, catalogue);
+        if (base.isEmpty())
             return;
-        }
-        const QString base = QString::fromUtf8(server.readLine()).trimmed();
         const QUrl repositoryUrl(base + u'/' + groupPath);
 
         // The server builds each archive on first request: fetch all once, which also gives the
@@ -464,12 +453,7 @@ int main(int argc, char *argv[])
         exitCode = 0;
     }();
 
-    if (server.state() != QProcess::NotRunning) {
-        server.terminate();
-        if (!server.waitForFinished(10000))
-            server.kill();
-        server.waitForFinished(5000);
-    }
+    Bench::stopServer(server);
     HostStandIn::reset();
     Bench::leaveScratchHome(home);
     return exitCode;

@@ -22,13 +22,6 @@ namespace {
 
 const QString groupPath = QStringLiteral("bench");
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 struct Listing
 {
     double seconds = -1;
@@ -88,8 +81,8 @@ int main(int argc, char *argv[])
         for (int i = 0; i < projects; ++i) {
             const QString name = QStringLiteral("example-%1").arg(i, 4, 10, QLatin1Char('0'));
             const QString folder = catalogue + u'/' + groupPath + u'/' + name;
-            if (!writeFile(folder + QStringLiteral("/CMakeLists.txt"), "project(" + name.toUtf8() + ")\n")
-                || !writeFile(folder + QStringLiteral(".json"),
+            if (!Bench::writeFile(folder + QStringLiteral("/CMakeLists.txt"), "project(" + name.toUtf8() + ")\n")
+                || !Bench::writeFile(folder + QStringLiteral(".json"),
                               "{\"name\": \"Example " + QByteArray::number(i)
                                   + "\", \"description\": \"A generated example with a description "
                                     "of about the length real ones have.\", \"topics\": [\"qt\"]}")) {
@@ -97,13 +90,9 @@ int main(int argc, char *argv[])
                 return;
             }
         }
-        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        server.start(parser.value("server"), {"--root", catalogue, "--port", "0"});
-        if (!server.waitForReadyRead(30000)) {
-            std::fprintf(stderr, "gitlab-server did not start\n");
+        const QString base = Bench::startServer(server, parser.value("server"), catalogue);
+        if (base.isEmpty())
             return;
-        }
-        const QString base = QString::fromUtf8(server.readLine()).trimmed();
         const QUrl repositoryUrl(base + u'/' + groupPath);
 
         // The same requests the client makes: the lookup, then each page in turn.
@@ -166,12 +155,7 @@ int main(int argc, char *argv[])
         exitCode = 0;
     }();
 
-    if (server.state() != QProcess::NotRunning) {
-        server.terminate();
-        if (!server.waitForFinished(10000))
-            server.kill();
-        server.waitForFinished(5000);
-    }
+    Bench::stopServer(server);
     Bench::leaveScratchHome(home);
     return exitCode;
 }

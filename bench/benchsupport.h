@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QProcess>
 #include <QString>
@@ -125,6 +126,37 @@ inline qint64 parseSize(const QString &text)
     bool ok = false;
     const double value = digits.toDouble(&ok);
     return ok && value > 0 ? qint64(value * double(factor)) : -1;
+}
+
+// Writes a file, creating its folder.
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Starts the local GitLab server on the catalogue folder; its base URL, or an empty string when
+// it did not start.
+inline QString startServer(QProcess &server, const QString &program, const QString &catalogue)
+{
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(program, {"--root", catalogue, "--port", "0"});
+    if (!server.waitForReadyRead(30000)) {
+        std::fprintf(stderr, "gitlab-server did not start: %s\n", qPrintable(program));
+        return {};
+    }
+    return QString::fromUtf8(server.readLine()).trimmed();
+}
+
+inline void stopServer(QProcess &server)
+{
+    if (server.state() == QProcess::NotRunning)
+        return;
+    server.terminate();
+    if (!server.waitForFinished(10000))
+        server.kill();
+    server.waitForFinished(5000);
 }
 
 // Runs a program to its end; its standard output, or nothing when it failed.
