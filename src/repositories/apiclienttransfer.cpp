@@ -173,7 +173,7 @@ QNetworkAccessManager *ApiClient::request(const QUrl &url, const QByteArray &con
                 return;
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             const QByteArray bytes = reply->readAll();
-            if (status < 200 || status > 299 || !abort->reason.isEmpty() || bytes.isEmpty()
+            if (status < 200 || status > 299 || !abort->reason.isEmpty()
                 || archiveFile->write(bytes)) {
                 return;
             }
