@@ -18,49 +18,37 @@ class tst_Settings : public QObject
 private slots:
     void initTestCase();
     void init();
-
-    void defaults();
-    void listItems_data();
-    void listItems();
     void numbers_data();
     void numbers();
+    void listItems_data();
+    void listItems();
     void roundTrip();
-    void invalidDateWrittenBackEmpty();
-
     void safeFolderNames_data();
     void safeFolderNames();
-
     void registration_data();
     void registration();
 
 private:
-    std::unique_ptr<Utils::QtcSettings> store();
-    void writeRaw(const char *key, const QVariant &value);
-    QVariant readRaw(const char *key);
+    std::unique_ptr<Utils::QtcSettings> store()
+    {
+        return std::make_unique<Utils::QtcSettings>(m_dir->filePath("QtCreator.ini"), QSettings::IniFormat);
+    }
+    void writeRaw(const QString &key, const QVariant &value)
+    {
+        QSettings(m_dir->filePath("QtCreator.ini"), QSettings::IniFormat).setValue(key, value);
+    }
+    QStringList readRaw(const QString &key)
+    {
+        return QSettings(m_dir->filePath("QtCreator.ini"), QSettings::IniFormat).value(key).toStringList();
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
 
-std::unique_ptr<Utils::QtcSettings> tst_Settings::store()
-{
-    return std::make_unique<Utils::QtcSettings>(m_dir->filePath("QtCreator.ini"),
-                                                QSettings::IniFormat);
-}
-
-void tst_Settings::writeRaw(const char *key, const QVariant &value)
-{
-    QSettings raw(m_dir->filePath("QtCreator.ini"), QSettings::IniFormat);
-    raw.setValue(QLatin1String(key), value);
-}
-
-QVariant tst_Settings::readRaw(const char *key)
-{
-    QSettings raw(m_dir->filePath("QtCreator.ini"), QSettings::IniFormat);
-    return raw.value(QLatin1String(key));
-}
-
 void tst_Settings::initTestCase()
 {
+    // Repositories are visited in hash order: the same order in every run.
+    QHashSeed::setDeterministicGlobalSeed();
     QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
 }
 
@@ -70,18 +58,34 @@ void tst_Settings::init()
     QVERIFY(m_dir->isValid());
 }
 
-void tst_Settings::defaults()
+void tst_Settings::numbers_data()
 {
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Settings:"));
-    QTest::ignoreMessage(QtDebugMsg, "Settings does not contain variable: \"Repositories\"");
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<quint32>("days");
+    QTest::addColumn<quint32>("seconds");
+    QTest::newRow("none stored") << QVariant() << 1u << 60u;
+    QTest::newRow("number") << QVariant(5) << 5u << 5u;
+    QTest::newRow("text number") << QVariant("12") << 12u << 12u;
+    QTest::newRow("not a number") << QVariant("soon") << 0u << 0u;
+}
+
+void tst_Settings::numbers()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(quint32, days);
+    QFETCH(quint32, seconds);
+    if (stored.isValid()) {
+        writeRaw("Tidepool/UpdatesCheckTimeoutDays", stored);
+        writeRaw("Tidepool/ServiceRestartTimeoutSeconds", stored);
+    }
     Settings settings;
     settings.updatesCheckTimeoutDays = 7;
     settings.serviceRestartTimeoutSeconds = 5;
     settings.repositories.insert("x", {});
     settings.updatesCheckedDate.insert("Demo", QDate(2026, 1, 1));
     settings.load(store().get());
-    QCOMPARE(settings.updatesCheckTimeoutDays, 1u);
-    QCOMPARE(settings.serviceRestartTimeoutSeconds, 60u);
+    QCOMPARE(settings.updatesCheckTimeoutDays, days);
+    QCOMPARE(settings.serviceRestartTimeoutSeconds, seconds);
     QVERIFY(settings.repositories.isEmpty());
     // No stored dates: the ones already known are kept.
     QCOMPARE(settings.updatesCheckedDate.value("Demo"), QDate(2026, 1, 1));
@@ -91,7 +95,7 @@ void tst_Settings::listItems_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QStringList>("items");
-    QTest::addColumn<QStringList>("names");   // accepted, sorted
+    QTest::addColumn<QStringList>("names"); // accepted, sorted
     QTest::addColumn<QStringList>("removedOfFirst");
     QTest::addColumn<QStringList>("messages");
 
@@ -99,45 +103,40 @@ void tst_Settings::listItems_data()
     const QString dates = "UpdatesCheckedDate";
     const QString wrong = "Skipping wrong setting in item: \"%1\"";
     const QString invalid = "Empty or invalid settings. Check variable: \"Repositories\"";
-    QTest::newRow("two parts") << repositories << QStringList{"Demo|https://h/g"}
-                               << QStringList{"Demo"} << QStringList{} << QStringList{};
+    const QString other = "Other|https://h/o";
     QTest::newRow("trailing separator") << repositories << QStringList{"Demo|https://h/g|"}
                                         << QStringList{"Demo"} << QStringList{""} << QStringList{};
     QTest::newRow("removed paths, duplicates collapse")
         << repositories << QStringList{"Demo|https://h/g|a|b|a"} << QStringList{"Demo"}
         << QStringList{"a", "b"} << QStringList{};
+    // A skipped item never costs the items after it.
     QTest::newRow("empty item skipped silently") << repositories << QStringList{"", "Demo|https://h/g"}
-                                                 << QStringList{"Demo"} << QStringList{}
-                                                 << QStringList{};
-    QTest::newRow("no separator")
-        << repositories << QStringList{"Demo", "Other|https://h/o"} << QStringList{"Other"}
-        << QStringList{} << QStringList{wrong.arg("Demo")};
+                                                 << QStringList{"Demo"} << QStringList{} << QStringList{};
+    QTest::newRow("no separator") << repositories << QStringList{"Demo", other} << QStringList{"Other"}
+                                  << QStringList{} << QStringList{wrong.arg("Demo")};
     QTest::newRow("empty name") << repositories << QStringList{"|https://h/g"} << QStringList{}
                                 << QStringList{} << QStringList{wrong.arg("|https://h/g"), invalid};
     QTest::newRow("empty url") << repositories << QStringList{"Demo||a"} << QStringList{}
                                << QStringList{} << QStringList{wrong.arg("Demo||a"), invalid};
     QTest::newRow("duplicated name, first wins")
-        << repositories << QStringList{"Demo|https://h/g|a", "Demo|https://h/other"}
-        << QStringList{"Demo"} << QStringList{"a"}
+        << repositories << QStringList{"Demo|https://h/g|a", "Demo|https://h/other", other}
+        << QStringList{"Demo", "Other"} << QStringList{"a"}
         << QStringList{"Skipping duplicated repository name in item: \"Demo|https://h/other\""};
     QTest::newRow("duplicated url, first wins")
-        << repositories << QStringList{"Demo|https://h/g|a", "Other|https://h/g"}
-        << QStringList{"Demo"} << QStringList{"a"}
-        << QStringList{"Skipping duplicated repository url in item: \"Other|https://h/g\""};
+        << repositories << QStringList{"Demo|https://h/g|a", "Dup|https://h/g", other}
+        << QStringList{"Demo", "Other"} << QStringList{"a"}
+        << QStringList{"Skipping duplicated repository url in item: \"Dup|https://h/g\""};
 
     // Dates: the first of a name wins; text that is no date is kept as an invalid date.
-    QTest::newRow("date") << dates << QStringList{"Demo|01.02.2026"} << QStringList{"Demo"}
-                          << QStringList{} << QStringList{};
-    QTest::newRow("date, three parts") << dates << QStringList{"Demo|01.02.2026|x"} << QStringList{}
-                                       << QStringList{} << QStringList{wrong.arg("Demo|01.02.2026|x")};
-    QTest::newRow("date, one part") << dates << QStringList{"Demo"} << QStringList{}
-                                    << QStringList{} << QStringList{wrong.arg("Demo")};
+    QTest::newRow("date, three parts") << dates << QStringList{"Demo|01.02.2026|x", "Other|01.02.2026"}
+                                       << QStringList{"Other"} << QStringList{}
+                                       << QStringList{wrong.arg("Demo|01.02.2026|x")};
     QTest::newRow("date, duplicated name")
-        << dates << QStringList{"Demo|01.02.2026", "Demo|02.02.2026"} << QStringList{"Demo"}
-        << QStringList{}
+        << dates << QStringList{"Demo|01.02.2026", "Demo|02.02.2026", "Other|01.02.2026"}
+        << QStringList{"Demo", "Other"} << QStringList{}
         << QStringList{"Skipping duplicated repository name in item: \"Demo|02.02.2026\""};
-    QTest::newRow("date, unparsable") << dates << QStringList{"Demo|yesterday"}
-                                      << QStringList{"Demo"} << QStringList{} << QStringList{};
+    QTest::newRow("date, unparsable") << dates << QStringList{"Demo|yesterday"} << QStringList{"Demo"}
+                                      << QStringList{} << QStringList{};
 }
 
 void tst_Settings::listItems()
@@ -149,7 +148,7 @@ void tst_Settings::listItems()
     QFETCH(QStringList, messages);
 
     const bool dates = key != "Repositories";
-    writeRaw(qPrintable("Tidepool/" + key), items);
+    writeRaw("Tidepool/" + key, items);
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Settings:"));
     if (dates)
         QTest::ignoreMessage(QtDebugMsg, "Settings does not contain variable: \"Repositories\"");
@@ -161,52 +160,26 @@ void tst_Settings::listItems()
     QStringList loaded = dates ? settings.updatesCheckedDate.keys() : settings.repositories.keys();
     loaded.sort();
     QCOMPARE(loaded, names);
-    if (names.isEmpty())
-        return;
     if (dates) {
-        const QDate date = settings.updatesCheckedDate.value("Demo");
-        QCOMPARE(date, items.first().endsWith("2026") ? QDate(2026, 2, 1) : QDate());
-        return;
+        const QDate date = settings.updatesCheckedDate.value(names.first());
+        QCOMPARE(date, items.first().endsWith("yesterday") ? QDate() : QDate(2026, 2, 1));
+    } else if (!names.isEmpty()) {
+        const RepositorySettings repository = settings.repositories.value(names.first());
+        QStringList removed(repository.removedExamples.cbegin(), repository.removedExamples.cend());
+        removed.sort();
+        QCOMPARE(removed, removedOfFirst);
     }
-    const RepositorySettings repository = settings.repositories.value(names.first());
-    QStringList removed(repository.removedExamples.cbegin(), repository.removedExamples.cend());
-    removed.sort();
-    QCOMPARE(removed, removedOfFirst);
-    QCOMPARE(repository.url.host(), QString("h"));
-    QVERIFY(repository.examplesToInstall.isEmpty());
-    QVERIFY(repository.examplesToRemove.isEmpty());
-    QVERIFY(repository.installedManifests.isEmpty());
-}
-
-void tst_Settings::numbers_data()
-{
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<quint32>("expected");
-    QTest::newRow("number") << QVariant(5) << 5u;
-    QTest::newRow("text number") << QVariant("12") << 12u;
-    QTest::newRow("zero") << QVariant(0) << 0u;
-    QTest::newRow("not a number") << QVariant("soon") << 0u;
-}
-
-void tst_Settings::numbers()
-{
-    QFETCH(QVariant, stored);
-    QFETCH(quint32, expected);
-    writeRaw("Tidepool/UpdatesCheckTimeoutDays", stored);
-    writeRaw("Tidepool/ServiceRestartTimeoutSeconds", stored);
-    Settings settings;
-    settings.load(store().get());
-    QCOMPARE(settings.updatesCheckTimeoutDays, expected);
-    QCOMPARE(settings.serviceRestartTimeoutSeconds, expected);
 }
 
 void tst_Settings::roundTrip()
 {
+    // A date that is no date is written back empty.
+    writeRaw("Tidepool/UpdatesCheckedDate", QStringList{"Gone|31.02.2026"});
     Settings saved;
+    saved.load(store().get());
     saved.updatesCheckTimeoutDays = 3;
     saved.serviceRestartTimeoutSeconds = 15;
     saved.updatesCheckedDate.insert("Demo", QDate(2026, 12, 1));
-    saved.updatesCheckedDate.insert("Other", QDate(2025, 1, 31));
     RepositorySettings demo;
     demo.url = QUrl("https://gitlab.example.com/demo-examples");
     demo.removedExamples = {"hello", "cru-albania-ds.gitlab.io"};
@@ -215,7 +188,12 @@ void tst_Settings::roundTrip()
     saved.repositories.insert("Other name", {QUrl("http://127.0.0.1:8080/parent/child"), {}, {}, {}, {}});
     saved.save(store().get());
     // Nothing removed yet still ends in a separator.
-    QVERIFY(readRaw("Tidepool/Repositories").toStringList().contains("Other name|http://127.0.0.1:8080/parent/child|"));
+    QVERIFY(readRaw("Tidepool/Repositories").contains("Other name|http://127.0.0.1:8080/parent/child|"));
+    QVERIFY(readRaw("Tidepool/UpdatesCheckedDate").contains("Gone|"));
+
+    // A copy that never loaded adds its date to what is stored, not its own empty state.
+    Settings().saveUpdatesCheckedDate(store().get(), "Other", QDate(2025, 1, 31));
+    saved.updatesCheckedDate.insert("Other", QDate(2025, 1, 31));
 
     Settings loaded;
     loaded.load(store().get());
@@ -226,21 +204,7 @@ void tst_Settings::roundTrip()
     QCOMPARE(loaded.repositories.value("Demo").url, demo.url);
     QCOMPARE(loaded.repositories.value("Demo").removedExamples, demo.removedExamples);
     QVERIFY(loaded.repositories.value("Demo").examplesToInstall.isEmpty());
-    QCOMPARE(loaded.repositories.value("Other name").url, QUrl("http://127.0.0.1:8080/parent/child"));
     QCOMPARE(loaded.repositories.value("Other name").removedExamples, QSet<QString>{QString()});
-}
-
-void tst_Settings::invalidDateWrittenBackEmpty()
-{
-    writeRaw("Tidepool/UpdatesCheckedDate", QStringList{"Demo|31.02.2026", "Other|05.12.2026"});
-    Settings settings;
-    settings.load(store().get());
-    QVERIFY(settings.updatesCheckedDate.contains("Demo"));
-    QVERIFY(!settings.updatesCheckedDate.value("Demo").isValid());
-    settings.save(store().get());
-    QStringList items = readRaw("Tidepool/UpdatesCheckedDate").toStringList();
-    items.sort();
-    QCOMPARE(items, (QStringList{"Demo|", "Other|05.12.2026"}));
 }
 
 void tst_Settings::safeFolderNames_data()
@@ -255,9 +219,7 @@ void tst_Settings::safeFolderNames_data()
     QTest::newRow("dot dot") << ".." << false;
     QTest::newRow("slash") << "a/b" << false;
     QTest::newRow("backslash") << "a\\b" << false;
-    QTest::newRow("leading slash") << "/etc" << false;
     QTest::newRow("nul") << QString("a") + QChar(0) + "b" << false;
-    QTest::newRow("newline") << "a\nb" << false;
     QTest::newRow("escape") << "a\x1b" << false;
 }
 
@@ -272,30 +234,26 @@ void tst_Settings::registration_data()
 {
     QTest::addColumn<QStringList>("repositories");
     QTest::addColumn<QStringList>("before");
-    QTest::addColumn<QStringList>("after");   // "%F:name" stands for the folder of name
+    QTest::addColumn<QStringList>("after"); // "%F" stands for the folder of Demo
     QTest::addColumn<bool>("emitted");
 
-    QTest::newRow("no entries") << QStringList{"Demo|https://h/demo"} << QStringList{}
-                                << QStringList{} << false;
-    QTest::newRow("no match") << QStringList{"Demo|https://h/demo"}
-                              << QStringList{"Qt|/opt/qt|/opt/qt"}
+    const QStringList demo{"Demo|https://h/demo"};
+    QTest::newRow("no match") << demo << QStringList{"Qt|/opt/qt|/opt/qt"}
                               << QStringList{"Qt|/opt/qt|/opt/qt"} << false;
-    QTest::newRow("rewritten") << QStringList{"Demo|https://h/demo"}
-                               << QStringList{"Qt|/a|/a", "Demo|/old|/old"}
-                               << QStringList{"Qt|/a|/a", "Demo|%F:Demo|%F:Demo"} << true;
-    QTest::newRow("already current") << QStringList{"Demo|https://h/demo"}
-                                     << QStringList{"Demo|%F:Demo|%F:Demo"}
-                                     << QStringList{"Demo|%F:Demo|%F:Demo"} << true;
-    QTest::newRow("another set's name begins with it")
-        << QStringList{"Demo|https://h/demo"}
-        << QStringList{"Demo Extra|/x|/x", "Demo|/old|/old"}
-        << QStringList{"Demo Extra|/x|/x", "Demo|%F:Demo|%F:Demo"} << true;
+    QTest::newRow("rewritten") << demo << QStringList{"Qt|/a|/a", "Demo|/old|/old"}
+                               << QStringList{"Qt|/a|/a", "Demo|%F|%F"} << true;
+    QTest::newRow("already current") << demo << QStringList{"Demo|%F|%F"} << QStringList{"Demo|%F|%F"}
+                                     << true;
     QTest::newRow("only another set's name begins with it")
-        << QStringList{"Demo|https://h/demo"} << QStringList{"Demo SDK|/x|/x"}
-        << QStringList{"Demo SDK|/x|/x"} << false;
-    QTest::newRow("name that is no folder name")
-        << QStringList{"..|https://h/demo"} << QStringList{"..|/old|/old"}
-        << QStringList{"..|/old|/old"} << false;
+        << demo << QStringList{"Demo SDK|/x|/x"} << QStringList{"Demo SDK|/x|/x"} << false;
+    QTest::newRow("name that is no folder name") << QStringList{"..|https://h/demo"}
+                                                 << QStringList{"..|/old|/old"}
+                                                 << QStringList{"..|/old|/old"} << false;
+    // Whatever the order of the repositories, the unusable ones cost the others nothing.
+    QTest::newRow("unusable names beside a usable one")
+        << QStringList{"..|https://h/up", ".|https://h/dot", "a/b|https://h/ab", demo.first()}
+        << QStringList{"..|/old|/old", "Demo|/old|/old"} << QStringList{"..|/old|/old", "Demo|%F|%F"}
+        << true;
 }
 
 void tst_Settings::registration()
@@ -304,22 +262,14 @@ void tst_Settings::registration()
     QFETCH(QStringList, before);
     QFETCH(QStringList, after);
     QFETCH(bool, emitted);
-
-    auto expand = [](QStringList entries) {
-        for (QString &entry : entries) {
-            static const QRegularExpression folder("%F:([^|]*)");
-            QRegularExpressionMatch match;
-            while ((match = folder.match(entry)).hasMatch())
-                entry.replace(match.capturedStart(), match.capturedLength(),
-                              dataLocation().arg(match.captured(1)));
-        }
-        return entries;
-    };
+    for (QStringList *entries : {&before, &after}) {
+        for (QString &entry : *entries)
+            entry.replace("%F", dataLocation().arg("Demo"));
+    }
 
     QDir(dataLocation().arg("Demo")).removeRecursively();
     writeRaw("Tidepool/Repositories", repositories);
-    if (!before.isEmpty())
-        writeRaw("Help/InstalledExamples", expand(before));
+    writeRaw("Help/InstalledExamples", before);
     const QDateTime modified = QFileInfo(m_dir->filePath("QtCreator.ini")).lastModified();
 
     QSignalSpy setupFinished(Core::HelpManager::Signals::instance(),
@@ -327,7 +277,7 @@ void tst_Settings::registration()
     registerInstalledExamples(store().get());
 
     QCOMPARE(setupFinished.size(), emitted ? 1 : 0);
-    QCOMPARE(readRaw("Help/InstalledExamples").toStringList(), expand(after));
+    QCOMPARE(readRaw("Help/InstalledExamples"), after);
     QCOMPARE(QFileInfo::exists(dataLocation().arg("Demo")), emitted);
     if (!emitted)
         QCOMPARE(QFileInfo(m_dir->filePath("QtCreator.ini")).lastModified(), modified);
