@@ -1,4 +1,5 @@
 #include "repositories/repository.h"
+#include "service/checkprogress.h"
 #include "service/installationprogress.h"
 
 #include <coreplugin/progressmanager/futureprogress.h>
@@ -9,25 +10,25 @@
 
 using namespace Tidepool::Internal;
 
-// When the service hears that every running batch has ended: once, after the last one, however
-// it ended.
 class tst_InstallationProgress : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void allEnded_data();
-    void allEnded();
+    void steps_data();
+    void steps();
     void cancelCountsForTheBatchOfTheNextDownload();
 };
 
-void tst_InstallationProgress::allEnded_data()
+// Each step is "VERB REPO [PATH...]"; after each step, a count.
+void tst_InstallationProgress::steps_data()
 {
-    // Each step is "start REPO PATH...", "finish REPO PATH [failed]" or "abandon REPO"; after
-    // each step, the number of allEnded() signals so far.
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QList<int>>("counts");
 
+    // The service hears that every running batch has ended once, after the last one, however
+    // it ended: "start REPO PATH...", "finish REPO PATH [failed]", "abandon REPO", counting
+    // allEnded() signals.
     QTest::newRow("one batch, after its last example")
         << QStringList{"start a p q", "finish a p", "finish a q"} << QList<int>{0, 0, 1};
     QTest::newRow("a failed example ends it too")
@@ -41,9 +42,7 @@ void tst_InstallationProgress::allEnded_data()
     QTest::newRow("abandoned while another runs")
         << QStringList{"start a p q", "start b r", "abandon a", "finish b r"}
         << QList<int>{0, 0, 0, 1};
-    QTest::newRow("the last one abandoned")
-        << QStringList{"start a p q", "abandon a"} << QList<int>{0, 1};
-    QTest::newRow("nothing to abandon") << QStringList{"abandon a"} << QList<int>{0};
+    QTest::newRow("the last one abandoned") << QStringList{"start a p q", "abandon a"} << QList<int>{0, 1};
     QTest::newRow("an example of no batch")
         << QStringList{"start a p", "finish a x", "finish b p"} << QList<int>{0, 0, 0};
     QTest::newRow("an empty batch starts nothing")
@@ -51,9 +50,24 @@ void tst_InstallationProgress::allEnded_data()
     QTest::newRow("again for the next batch")
         << QStringList{"start a p", "finish a p", "start a q", "finish a q"}
         << QList<int>{0, 1, 1, 2};
+
+    // A repository's check shows in the progress view the first time, and after a failure not
+    // until one has succeeded: "begin REPO", "fail REPO", "decide REPO", counting tasks shown.
+    QTest::newRow("check: retries after a failure are silent")
+        << QStringList{"begin a", "fail a", "begin a", "fail a", "begin a"}
+        << QList<int>{1, 1, 1, 1, 1};
+    QTest::newRow("check: a silent retry that succeeds makes the next one show")
+        << QStringList{"begin a", "fail a", "begin a", "decide a", "begin a"}
+        << QList<int>{1, 1, 1, 1, 2};
+    QTest::newRow("check: one at a time")
+        << QStringList{"begin a", "begin a", "decide a", "begin a"} << QList<int>{1, 1, 1, 2};
+    QTest::newRow("check: repositories apart")
+        << QStringList{"begin a", "fail a", "begin b", "begin a"} << QList<int>{1, 1, 2, 2};
+    QTest::newRow("check: a failure with no check running still silences")
+        << QStringList{"fail a", "begin a"} << QList<int>{0, 0};
 }
 
-void tst_InstallationProgress::allEnded()
+void tst_InstallationProgress::steps()
 {
     QFETCH(QStringList, steps);
     QFETCH(QList<int>, counts);
@@ -63,22 +77,34 @@ void tst_InstallationProgress::allEnded()
     Repository b(QUrl(QStringLiteral("file:///b")), nullptr);
     const QMap<QString, const Repository *> repositories{{"a", &a}, {"b", &b}};
 
+    int tasks = 0;
+    HostStandIn::setProgressTaskObserver([&tasks](Core::FutureProgress *) { ++tasks; });
+    CheckProgress checks;
     InstallationProgress progress;
     QSignalSpy ended(&progress, &InstallationProgress::allEnded);
     for (qsizetype i = 0; i < steps.size(); ++i) {
         QStringList words = steps.at(i).split(' ');
         const QString verb = words.takeFirst();
-        const Repository *repository = repositories.value(words.takeFirst());
+        const QString name = words.takeFirst();
+        const Repository *repository = repositories.value(name);
         if (verb == "start")
             progress.start(repository, QStringLiteral("Repo"), words);
         else if (verb == "finish")
             progress.finish(repository, words.first(), words.value(1) != "failed");
-        else
+        else if (verb == "abandon")
             progress.abandon(repository);
-        QVERIFY2(ended.size() == counts.at(i), qPrintable(QStringLiteral("after \"%1\": %2")
-                                                               .arg(steps.at(i))
-                                                               .arg(ended.size())));
+        else if (verb == "begin")
+            checks.begin(repository, name);
+        else if (verb == "fail")
+            checks.fail(repository, QStringLiteral("Network error"));
+        else
+            checks.decide(repository, 0);
+        const int count = verb == "start" || verb == "finish" || verb == "abandon" ? int(ended.size())
+                                                                                   : tasks;
+        QVERIFY2(count == counts.at(i),
+                 qPrintable(QStringLiteral("after \"%1\": %2").arg(steps.at(i)).arg(count)));
     }
+    HostStandIn::setProgressTaskObserver({});
 }
 
 // An example asked for twice is in two batches; its first download counts for the older one,

@@ -17,34 +17,11 @@ class tst_LocalChanges : public QObject
     Q_OBJECT
 
 private slots:
-    void userProjectFiles_data();
-    void userProjectFiles();
     void changes_data();
     void changes();
     void withoutUsableRecord_data();
     void withoutUsableRecord();
 };
-
-void tst_LocalChanges::userProjectFiles_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("generated");
-    QTest::newRow("CMake") << "CMakeLists.txt.user" << true;
-    QTest::newRow("qmake") << "hello.pro.user" << true;
-    QTest::newRow("any .user") << "settings.user" << true;
-    QTest::newRow("older version's copy") << "CMakeLists.txt.user.4.8-pre1" << true;
-    QTest::newRow("other environment's copy") << "hello.pro.user.a1b2c3d" << true;
-    QTest::newRow("source file") << "models.user.cpp" << false;
-    QTest::newRow("user in the middle") << "user.cpp" << false;
-    QTest::newRow("not a suffix") << "CMakeLists.txt.userdata" << false;
-}
-
-void tst_LocalChanges::userProjectFiles()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, generated);
-    QCOMPARE(isUserProjectFile(name), generated);
-}
 
 void tst_LocalChanges::changes_data()
 {
@@ -79,6 +56,13 @@ void tst_LocalChanges::changes_data()
         << Files{{"CMakeLists.txt.user", "<kit/>"}, {"sub/sub.pro.user", "<kit/>"},
                  {"build/x/CMakeCache.txt", "x"}, {"build/x/y.user", "in a build folder"}}
         << none << none << none << QStringList{"CMakeLists.txt.user", "sub/sub.pro.user"};
+    // The IDE's copies of older per-user files, but no source file named like one.
+    QTest::newRow("names like per-user files")
+        << Files{{"CMakeLists.txt.user.4.8-pre1", "x"}, {"hello.pro.user.a1b2c3d", "x"},
+                 {"settings.user", "x"}, {"models.user.cpp", "x"}, {"user.cpp", "x"},
+                 {"CMakeLists.txt.userdata", "x"}}
+        << none << QStringList{"CMakeLists.txt.userdata", "models.user.cpp", "user.cpp"} << none
+        << QStringList{"CMakeLists.txt.user.4.8-pre1", "hello.pro.user.a1b2c3d", "settings.user"};
 }
 
 // The record of a freshly installed copy, then the user's hand on it.
