@@ -1,14 +1,13 @@
-// The IDE killed with SIGKILL at random moments of an installation. After each kill the examples
-// that the Welcome screen would list are complete, and the next start installs every example.
-// The shell binary runs headless against the local GitLab server; each round publishes a new
-// version of every example, so kills also land in updates of installed copies.
+// The IDE killed with SIGKILL at moments spread over an installation. After each kill the examples
+// the Welcome screen would list are whole and the user's own file lies in exactly one place; the
+// next start installs every example. Each round publishes a new version of every example, so kills
+// also land in updates of installed copies.
+
+#include "testfiles.h"
 
 #include <gitlabserver.h>
 
-#include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -17,106 +16,71 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
+using namespace TestFiles;
+
 namespace {
 
 const QString repositoryName = QStringLiteral("Crash Examples");
 constexpr int exampleCount = 6;
-constexpr int filesPerExample = 120;
-constexpr int rounds = 20;
+constexpr int rounds = 10;
 
 QMap<QString, QByteArray> exampleFiles(const QString &path, int version)
 {
-    QMap<QString, QByteArray> files;
-    files.insert(QStringLiteral("CMakeLists.txt"), "project(" + path.toUtf8() + ")\n");
-    files.insert(QStringLiteral("VERSION"), QByteArray::number(version));
-    for (int i = 0; i < filesPerExample; ++i) {
+    QMap<QString, QByteArray> files{{QStringLiteral("CMakeLists.txt"), "project(" + path.toUtf8() + ")\n"},
+                                    {QStringLiteral("VERSION"), QByteArray::number(version)}};
+    for (int i = 0; i < 120; ++i) {
         files.insert(QStringLiteral("src/part%1.cpp").arg(i),
                      QStringLiteral("// version %1\nint part%2() { return %2; }\n")
-                         .arg(version)
-                         .arg(i)
-                         .toUtf8()
-                         .repeated(20));
+                         .arg(version).arg(i).toUtf8().repeated(20));
     }
     return files;
 }
 
-struct Listed
+// What the Welcome screen would list (every folder right in the repository folder with a manifest)
+// and the version of each; -1 for one that is not one whole version of its example.
+QMap<QString, int> listedVersions(const QString &repositoryFolder)
 {
-    QString folder;
-    QString problem; // empty when the example is complete
-    int version = -1;
-};
-
-// What the Welcome screen would list from the repository folder: every folder right inside it
-// with a manifest. Each is checked for being one whole version of its example.
-QList<Listed> listedExamples(const QString &repositoryFolder)
-{
-    QList<Listed> result;
-    const QStringList folders = QDir(repositoryFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &name : folders) {
+    QMap<QString, int> result;
+    for (const QString &name : QDir(repositoryFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         const QString folder = repositoryFolder + QLatin1Char('/') + name;
         QFile manifest(folder + QStringLiteral("/examples-manifest.xml"));
         if (!manifest.open(QIODevice::ReadOnly))
             continue;
-        Listed listed;
-        listed.folder = name;
         QXmlStreamReader reader(&manifest);
         QString projectPath;
         while (!reader.atEnd()) {
-            if (reader.readNext() == QXmlStreamReader::StartElement
-                && reader.name() == QLatin1String("example")) {
+            if (reader.readNext() == QXmlStreamReader::StartElement && reader.name() == u"example")
                 projectPath = reader.attributes().value(QLatin1String("projectPath")).toString();
-            }
         }
-        QFile version(folder + QStringLiteral("/VERSION"));
-        listed.version = version.open(QIODevice::ReadOnly) ? version.readAll().toInt() : -1;
-        const QMap<QString, QByteArray> expected = exampleFiles(name, listed.version);
-        if (reader.hasError()) {
-            listed.problem = QStringLiteral("manifest does not parse: ") + reader.errorString();
-        } else if (projectPath.isEmpty() || !QFile::exists(folder + QLatin1Char('/') + projectPath)) {
-            listed.problem = QStringLiteral("no project file");
-        } else {
-            for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
-                QFile file(folder + QLatin1Char('/') + it.key());
-                if (!file.open(QIODevice::ReadOnly) || file.readAll() != it.value()) {
-                    listed.problem = QStringLiteral("missing or different: ") + it.key();
-                    break;
-                }
-            }
+        const int version = readFile(folder + QStringLiteral("/VERSION")).toInt();
+        bool whole = !reader.hasError() && !projectPath.isEmpty()
+                     && QFile::exists(folder + QLatin1Char('/') + projectPath);
+        const QMap<QString, QByteArray> expected = exampleFiles(name, version);
+        for (auto it = expected.cbegin(); whole && it != expected.cend(); ++it) {
+            QFile file(folder + QLatin1Char('/') + it.key());
+            whole = file.open(QIODevice::ReadOnly) && file.readAll() == it.value();
         }
-        result.append(listed);
+        result.insert(name, whole ? version : -1);
     }
     return result;
 }
 
-// The folders that hold the notes file the user added to an example with this text: the
-// example itself, its copy set aside during an update, or a kept copy.
+// The folders holding the user's notes file with this text: the example, its copy set aside
+// during an update, or a kept copy.
 QStringList notesHolders(const QString &repositoryFolder, const QByteArray &text)
 {
-    QStringList result;
     const QString keptRoot = QFileInfo(repositoryFolder).path() + QStringLiteral("/Kept changes - ")
-                             + QFileInfo(repositoryFolder).fileName();
+                             + repositoryName;
     QStringList candidates{repositoryFolder + QStringLiteral("/example-0"),
                            repositoryFolder + QStringLiteral("/.example-0.kept")};
     for (const QString &kept : QDir(keptRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
         candidates.append(keptRoot + QLatin1Char('/') + kept);
+    QStringList result;
     for (const QString &folder : std::as_const(candidates)) {
-        QFile notes(folder + QStringLiteral("/notes.txt"));
-        if (notes.open(QIODevice::ReadOnly) && notes.readAll() == text)
+        if (readFile(folder + QStringLiteral("/notes.txt")).toUtf8() == text)
             result.append(QFileInfo(folder).fileName());
     }
     return result;
-}
-
-int countFiles(const QString &folder)
-{
-    int count = 0;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        ++count;
-    }
-    return count;
 }
 
 } // namespace
@@ -130,11 +94,9 @@ private slots:
     void killedDuringInstallation();
 
 private:
-    void publish(int version);
-    void forgetCheckDate();
-    void startShell(QProcess &process, int timeoutSeconds) const;
-    // Runs the shell until it is done and returns the names it lists for the repository.
-    QStringList runToCompletion(QString *output, int *exitCode);
+    void startShell(QProcess &process) const;
+    // Runs the shell until it is done; the names it lists for the repository.
+    QStringList runToCompletion();
 
     QTemporaryDir m_root;
     LocalGitLab::Server m_server;
@@ -159,8 +121,7 @@ void tst_CrashConsistency::initTestCase()
     }
 
     // A fresh user, configured the way the SDK's installer does it.
-    const QString settingsPath = m_root.filePath(QStringLiteral("settings"));
-    m_settingsFile = settingsPath + QStringLiteral("/QtProject/QtCreator.ini");
+    m_settingsFile = m_root.filePath(QStringLiteral("settings/QtProject/QtCreator.ini"));
     m_repositoryFolder = m_root.filePath(QStringLiteral("data/VeyraSDK/") + repositoryName);
     QVERIFY(QDir().mkpath(m_repositoryFolder));
     QVERIFY(QDir().mkpath(m_root.filePath(QStringLiteral("tmp"))));
@@ -172,21 +133,7 @@ void tst_CrashConsistency::initTestCase()
                                       .arg(repositoryName, base.toString())});
 }
 
-void tst_CrashConsistency::publish(int version)
-{
-    for (int i = 0; i < m_projects.size(); ++i) {
-        m_server.setProjectFiles(m_projects.at(i),
-                                 exampleFiles(QStringLiteral("example-%1").arg(i), version));
-    }
-}
-
-void tst_CrashConsistency::forgetCheckDate()
-{
-    QSettings settings(m_settingsFile, QSettings::IniFormat);
-    settings.remove(QStringLiteral("Tidepool/UpdatesCheckedDate"));
-}
-
-void tst_CrashConsistency::startShell(QProcess &process, int timeoutSeconds) const
+void tst_CrashConsistency::startShell(QProcess &process) const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_DATA_HOME"), m_root.filePath(QStringLiteral("data")));
@@ -199,31 +146,32 @@ void tst_CrashConsistency::startShell(QProcess &process, int timeoutSeconds) con
                   {QStringLiteral("-settingspath"), m_root.filePath(QStringLiteral("settings")),
                    QStringLiteral("-pluginpath"), QStringLiteral(TIDEPOOL_PLUGIN_DIR),
                    QStringLiteral("--headless"), QStringLiteral("--idle"), QStringLiteral("300"),
-                   QStringLiteral("--timeout"), QString::number(timeoutSeconds)});
+                   QStringLiteral("--timeout"), QStringLiteral("60")});
 }
 
-QStringList tst_CrashConsistency::runToCompletion(QString *output, int *exitCode)
+QStringList tst_CrashConsistency::runToCompletion()
 {
     QProcess process;
-    startShell(process, 60);
+    startShell(process);
     if (!process.waitForFinished(90000)) {
         process.kill();
         process.waitForFinished();
     }
-    *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    *output = QString::fromLocal8Bit(process.readAllStandardOutput())
-              + QString::fromLocal8Bit(process.readAllStandardError());
-    // The Welcome listing: a header starting with "SET", then one row per example, columns
+    const QString output = QString::fromLocal8Bit(process.readAllStandardOutput())
+                           + QString::fromLocal8Bit(process.readAllStandardError());
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return {output};
+    // The Welcome listing: a header starting with "SET", then a row per example, columns
     // separated by two or more blanks.
     static const QRegularExpression columns(QStringLiteral("\\s{2,}"));
     QStringList names;
     bool inTable = false;
-    for (const QString &line : output->split(QLatin1Char('\n'))) {
+    for (const QString &line : output.split(QLatin1Char('\n'))) {
         if (line.startsWith(QLatin1String("SET")))
             inTable = true;
         else if (inTable && line.startsWith(repositoryName))
             names << line.split(columns).value(1);
-        else if (inTable)
+        else
             inTable = false;
     }
     names.sort();
@@ -233,41 +181,41 @@ QStringList tst_CrashConsistency::runToCompletion(QString *output, int *exitCode
 void tst_CrashConsistency::killedDuringInstallation()
 {
     QStringList all;
-    for (int i = 0; i < exampleCount; ++i)
+    QMap<QString, int> allAt;
+    for (int i = 0; i < exampleCount; ++i) {
         all << QStringLiteral("Example %1").arg(i);
+        allAt.insert(QStringLiteral("example-%1").arg(i), 0);
+    }
 
-    // The first installation shows how long one takes; the kills fall within that time.
-    QString output;
+    // The first installation shows how long one takes; the kills are spread over that time.
     QElapsedTimer clock;
     clock.start();
-    int exitCode = -1;
-    QCOMPARE(runToCompletion(&output, &exitCode), all);
-    QCOMPARE(exitCode, 0);
+    QCOMPARE(runToCompletion(), all);
     const qint64 installMs = clock.elapsed();
-    QVERIFY2(listedExamples(m_repositoryFolder).size() == exampleCount, qPrintable(output));
+    QCOMPARE(listedVersions(m_repositoryFolder), allAt);
 
     const quint32 seed = qEnvironmentVariableIsSet("TIDEPOOL_CRASH_SEED")
                              ? quint32(qEnvironmentVariableIntValue("TIDEPOOL_CRASH_SEED"))
                              : 20261206u;
     QRandomGenerator random(seed);
+    int kills = 0; // a run may finish before its moment comes
     int killedMidway = 0; // kills after which some but not all examples had the new version
     int previousCopiesSeen = 0;
     int pendingSeen = 0;
-    int kills = 0; // a run may finish before its moment comes
     int keptAside = 0; // kills that left the user's copy set aside, to be kept at the next start
     for (int round = 1; round <= rounds; ++round) {
         // The user adds a file to one example before every update: the update must keep it.
         const QByteArray notes = "notes of round " + QByteArray::number(round);
-        {
-            QFile file(m_repositoryFolder + QStringLiteral("/example-0/notes.txt"));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(notes) == notes.size());
-        }
-        publish(round);
-        forgetCheckDate();
-        const int delayMs = int(random.bounded(quint32(installMs)));
+        QVERIFY(writeFile(m_repositoryFolder + QStringLiteral("/example-0/notes.txt"), notes));
+        for (int i = 0; i < m_projects.size(); ++i)
+            m_server.setProjectFiles(m_projects.at(i), exampleFiles(QStringLiteral("example-%1").arg(i), round));
+        QSettings(m_settingsFile, QSettings::IniFormat).remove(QStringLiteral("Tidepool/UpdatesCheckedDate"));
+        // One moment in each tenth of the installation time.
+        const int delayMs = int(installMs * (round - 1 + random.generateDouble()) / rounds);
+        const QString where = QStringLiteral("round %1, %2 ms").arg(round).arg(delayMs);
 
         QProcess process;
-        startShell(process, 60);
+        startShell(process);
         QVERIFY(process.waitForStarted());
         QTest::qWait(delayMs);
         if (process.state() != QProcess::NotRunning) {
@@ -277,58 +225,36 @@ void tst_CrashConsistency::killedDuringInstallation()
         }
 
         // Right after the crash: whatever would be listed is whole.
-        const QList<Listed> listed = listedExamples(m_repositoryFolder);
-        int newVersion = 0;
-        for (const Listed &example : listed) {
-            QVERIFY2(example.problem.isEmpty(),
-                     qPrintable(QStringLiteral("round %1, %2 ms: %3: %4")
-                                    .arg(round)
-                                    .arg(delayMs)
-                                    .arg(example.folder, example.problem)));
-            newVersion += example.version == round ? 1 : 0;
-        }
-        killedMidway += newVersion > 0 && newVersion < exampleCount ? 1 : 0;
+        const QMap<QString, int> listed = listedVersions(m_repositoryFolder);
+        QVERIFY2(!listed.values().contains(-1), qPrintable(where));
+        const int updated = int(listed.values().count(round));
+        killedMidway += updated > 0 && updated < exampleCount ? 1 : 0;
         // The user's file is in exactly one place: still in the example, set aside, or kept.
         const QStringList holders = notesHolders(m_repositoryFolder, notes);
-        QVERIFY2(holders.size() == 1, qPrintable(QStringLiteral("round %1, %2 ms: notes in %3")
-                                                     .arg(round)
-                                                     .arg(delayMs)
-                                                     .arg(holders.join(QLatin1String(", ")))));
+        QVERIFY2(holders.size() == 1, qPrintable(where + ": notes in " + holders.join(", ")));
         keptAside += holders.first() == QLatin1String(".example-0.kept") ? 1 : 0;
         previousCopiesSeen += QDir(m_repositoryFolder)
-                                  .entryList({QStringLiteral(".*.previous")},
-                                             QDir::Dirs | QDir::Hidden)
+                                  .entryList({QStringLiteral(".*.previous")}, QDir::Dirs | QDir::Hidden)
                                   .size();
         pendingSeen += QFile::exists(m_repositoryFolder + QStringLiteral("/.tidepool-pending")) ? 1 : 0;
 
-        // The next start brings every example back, at the version published now.
-        QCOMPARE(runToCompletion(&output, &exitCode), all);
-        QVERIFY2(exitCode == 0, qPrintable(output));
-        const QList<Listed> after = listedExamples(m_repositoryFolder);
-        QCOMPARE(after.size(), exampleCount);
-        for (const Listed &example : after) {
-            QVERIFY2(example.problem.isEmpty(), qPrintable(example.folder + ": " + example.problem));
-            QVERIFY2(example.version == round,
-                     qPrintable(QStringLiteral("round %1, %2 ms: %3 has version %4")
-                                    .arg(round)
-                                    .arg(delayMs)
-                                    .arg(example.folder)
-                                    .arg(example.version)));
-        }
-        // Nothing but the examples and their records is left in the repository folder.
-        QStringList left = QDir(m_repositoryFolder)
-                               .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-        left.removeOne(QStringLiteral(".tidepool-installed"));
-        QCOMPARE(left.size(), exampleCount);
-        // And the user's file lies in a kept copy, not in the new version.
-        const QStringList keptHolders = notesHolders(m_repositoryFolder, notes);
-        QVERIFY2(keptHolders.size() == 1 && !keptHolders.first().startsWith(QLatin1String("example-0"))
-                     && !keptHolders.first().startsWith(QLatin1Char('.')),
-                 qPrintable(QStringLiteral("round %1: notes in %2")
-                                .arg(round)
-                                .arg(keptHolders.join(QLatin1String(", ")))));
-        // Nor, in the temporary folder, the archives that the crash kept from being unpacked.
-        QCOMPARE(countFiles(m_root.filePath(QStringLiteral("tmp"))), 0);
+        // The next start brings every example back at the version published now, and nothing else
+        // but the records of what they were installed with.
+        QCOMPARE(runToCompletion(), all);
+        for (auto it = allAt.begin(); it != allAt.end(); ++it)
+            it.value() = round;
+        QCOMPARE(listedVersions(m_repositoryFolder), allAt);
+        QCOMPARE(QDir(m_repositoryFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList(QStringLiteral(".tidepool-installed")) + allAt.keys());
+        // The user's file lies in a kept copy, not in the new version.
+        const QStringList kept = notesHolders(m_repositoryFolder, notes);
+        QVERIFY2(kept.size() == 1 && !kept.first().startsWith(QLatin1String("example-0"))
+                     && !kept.first().startsWith(QLatin1Char('.')),
+                 qPrintable(where + ": notes in " + kept.join(", ")));
+        // No archive the crash kept from being unpacked is left in the temporary folder.
+        QDirIterator tmpFiles(m_root.filePath(QStringLiteral("tmp")), QDir::Files | QDir::Hidden,
+                              QDirIterator::Subdirectories);
+        QVERIFY(!tmpFiles.hasNext());
     }
     QVERIFY(kills >= rounds / 2);
     qInfo("FIGURE seed=%u rounds=%d kills=%d install_ms=%lld killed_midway=%d previous_copies_seen=%d "

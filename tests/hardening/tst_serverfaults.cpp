@@ -1,13 +1,13 @@
-// A GitLab server that misbehaves while an installed example is being updated. Every fault must
-// end with a status text within the client's timeouts, leave no pool thread waiting, leave the
-// installed copy as it was, and the next start with a healthy server must install again.
+// A GitLab server that misbehaves while an installed example is being updated. Every fault ends
+// with a status text within the client's timeouts, leaves no pool thread waiting and the installed
+// copy as it was, and the next start with a healthy server installs again.
 
 #include "hardening.h"
 
+#include "statuslog.h"
+
 #include "repositories/apiclient.h"
 
-#include <QLoggingCategory>
-#include <QMutex>
 #include <QRegularExpression>
 #include <QThreadPool>
 
@@ -15,63 +15,9 @@ using namespace Hardening;
 
 namespace {
 
-constexpr int timeoutMs = 1500;   // the client's inactivity timeout in this suite
-constexpr int deadlineMs = 4000;  // and its limit on a whole transfer
+constexpr int timeoutMs = 1500;  // the client's inactivity timeout in this suite
+constexpr int deadlineMs = 4000; // and its limit on a whole transfer
 
-// Every "Status:" line of the client and the service, from every thread.
-class StatusLog
-{
-public:
-    StatusLog()
-    {
-        QLoggingCategory::setFilterRules(QStringLiteral("zel.tidepool.plugin.*.debug=true"));
-        s_instance = this;
-        m_previous = qInstallMessageHandler(&StatusLog::handler);
-    }
-    ~StatusLog()
-    {
-        qInstallMessageHandler(m_previous);
-        s_instance = nullptr;
-        QLoggingCategory::setFilterRules(QString());
-    }
-    QStringList lines() const
-    {
-        QMutexLocker locker(&m_mutex);
-        return m_lines;
-    }
-    bool matches(const QRegularExpression &pattern) const
-    {
-        const QStringList all = lines();
-        return std::any_of(all.cbegin(), all.cend(),
-                           [&](const QString &line) { return pattern.match(line).hasMatch(); });
-    }
-    void clear()
-    {
-        QMutexLocker locker(&m_mutex);
-        m_lines.clear();
-    }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if (type != QtDebugMsg && s_instance && s_instance->m_previous)
-            s_instance->m_previous(type, context, message);
-        static const QRegularExpression status(QStringLiteral("^Status: \"(.*)\"$"),
-                                               QRegularExpression::DotMatchesEverythingOption);
-        const QRegularExpressionMatch match = status.match(message);
-        if (!match.hasMatch() || !s_instance)
-            return;
-        QMutexLocker locker(&s_instance->m_mutex);
-        s_instance->m_lines.append(match.captured(1));
-    }
-
-    static inline StatusLog *s_instance = nullptr;
-    QtMessageHandler m_previous = nullptr;
-    mutable QMutex m_mutex;
-    QStringList m_lines;
-};
-
-// The installed example: every file with its content.
 QMap<QString, QByteArray> snapshot(const QString &folder)
 {
     QMap<QString, QByteArray> files;
@@ -91,7 +37,13 @@ void forgetCheckDates()
     settings.save(Core::ICore::settings());
 }
 
+enum class Copy { Kept, Replaced };
+
 } // namespace
+
+Q_DECLARE_METATYPE(Copy)
+Q_DECLARE_METATYPE(LocalGitLab::Route)
+Q_DECLARE_METATYPE(LocalGitLab::Fault)
 
 class tst_ServerFaults : public QObject
 {
@@ -129,11 +81,6 @@ void tst_ServerFaults::cleanup()
     HostStandIn::reset();
 }
 
-enum class Copy { Kept, Replaced };
-Q_DECLARE_METATYPE(Copy)
-Q_DECLARE_METATYPE(LocalGitLab::Route)
-Q_DECLARE_METATYPE(LocalGitLab::Fault)
-
 void tst_ServerFaults::fault_data()
 {
     using LocalGitLab::Fault;
@@ -141,41 +88,34 @@ void tst_ServerFaults::fault_data()
     QTest::addColumn<Route>("route");
     QTest::addColumn<Fault>("fault");
     QTest::addColumn<QByteArray>("archiveOverride"); // served instead of the real archive
-    QTest::addColumn<QString>("status");             // a pattern the last status must match
+    QTest::addColumn<QString>("status");             // a pattern some status must match
     QTest::addColumn<Copy>("copy");
 
     const QString noData = QStringLiteral("^Network error: No data received for %1 ms$").arg(timeoutMs);
     const QString tooLong = QStringLiteral("^Network error: The transfer took longer than %1 ms$")
                                 .arg(deadlineMs);
-    const QString replied = QStringLiteral("^Network error: .*server replied: %1");
+    const QString networkError = QStringLiteral("^Network error: .+");
     const QByteArray none;
 
-    QTest::newRow("archive: hang before headers")
-        << Route::Archive << Fault::hangBeforeHeaders() << none << noData << Copy::Kept;
+    QTest::newRow("listing: hang before headers")
+        << Route::Projects << Fault::hangBeforeHeaders() << none << noData << Copy::Kept;
     QTest::newRow("archive: hang mid-body")
         << Route::Archive << Fault::hangMidBody() << none << noData << Copy::Kept;
     QTest::newRow("archive: connection reset")
-        << Route::Archive << Fault::reset() << none << QStringLiteral("^Network error: .+") << Copy::Kept;
+        << Route::Archive << Fault::reset() << none << networkError << Copy::Kept;
+    QTest::newRow("archive: redirect loop")
+        << Route::Archive << Fault::redirectLoop() << none << networkError << Copy::Kept;
     QTest::newRow("archive: 429 with Retry-After")
         << Route::Archive << Fault::httpStatus(429, 30) << none
-        << replied.arg("Too Many Requests") << Copy::Kept;
-    QTest::newRow("archive: body cut short")
-        << Route::Archive << Fault::truncate() << none << QStringLiteral("^Network error: .+")
-        << Copy::Kept;
+        << QStringLiteral("^Network error: .*server replied: Too Many Requests") << Copy::Kept;
     QTest::newRow("archive: truncated gzip served whole")
-        << Route::Archive << Fault() << tarGz({TarEntry::file("demo-main/CMakeLists.txt",
-                                                              QByteArray(100000, 'p'))}).left(60)
+        << Route::Archive << Fault()
+        << tarGz({TarEntry::file("demo-main/CMakeLists.txt", QByteArray(100000, 'p'))}).left(60)
         << QStringLiteral("^(Downloaded file is not an archive|There was an error while unarchiving)$")
         << Copy::Kept;
     QTest::newRow("archive: HTML login page with 200")
         << Route::Archive << Fault::html() << none
         << QStringLiteral("^Downloaded file is not an archive$") << Copy::Kept;
-    QTest::newRow("archive: redirect loop")
-        << Route::Archive << Fault::redirectLoop() << none
-        << QStringLiteral("^Network error: .+") << Copy::Kept;
-    QTest::newRow("archive: redirect to another host")
-        << Route::Archive << Fault::redirect(QUrl("http://127.0.0.2:9/archive.tar.gz")) << none
-        << QStringLiteral("^Network error: .+") << Copy::Kept;
     QTest::newRow("archive: 1 byte per second")
         << Route::Archive << Fault::slowBody(1) << none << tooLong << Copy::Kept;
     // Without its image the example still installs, with the icon found in the project.
@@ -185,8 +125,6 @@ void tst_ServerFaults::fault_data()
     QTest::newRow("avatar: 1 byte per second")
         << Route::Avatar << Fault::slowBody(1) << none
         << QStringLiteral("^Unable to download image: .+") << Copy::Replaced;
-    QTest::newRow("listing: hang before headers")
-        << Route::Projects << Fault::hangBeforeHeaders() << none << noData << Copy::Kept;
 }
 
 void tst_ServerFaults::fault()
@@ -197,14 +135,11 @@ void tst_ServerFaults::fault()
     QFETCH(QString, status);
     QFETCH(Copy, copy);
 
-    StatusLog log;
     m_fixture.reset();
     const QString demoFolder = m_fixture.exampleFolder(QStringLiteral("demo"));
     const QString manifest = demoFolder + QStringLiteral("/examples-manifest.xml");
     const qint64 id = m_fixture.server.addProject(m_fixture.groupId, project(QStringLiteral("demo")));
     QVERIFY(id);
-
-    // Installed while the server is healthy.
     {
         DownloadService service;
         QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled(QStringLiteral("demo")), 20000);
@@ -214,35 +149,29 @@ void tst_ServerFaults::fault()
 
     // The next start meets the fault.
     forgetCheckDates();
-    log.clear();
     if (!archiveOverride.isEmpty())
         m_fixture.server.setArchiveOverride(id, archiveOverride);
     if (fault.kind != LocalGitLab::Fault::None)
         m_fixture.server.addFault(route, fault);
-    QElapsedTimer clock;
-    clock.start();
-    qint64 endedMs = 0;
     {
+        const StatusLog log;
         const QRegularExpression expected(status);
         DownloadService service;
         QSignalSpy changed(Core::HelpManager::Signals::instance(),
                            &Core::HelpManager::Signals::documentationChanged);
-        QVERIFY2(QTest::qWaitFor([&] { return log.matches(expected); }, deadlineMs + 8000),
-                 qPrintable(log.lines().join('\n')));
-        endedMs = clock.elapsed();
+        QVERIFY2(QTest::qWaitFor([&] { return !StatusLog::lines().filter(expected).isEmpty(); },
+                                 deadlineMs + 8000),
+                 qPrintable(StatusLog::lines().join('\n')));
         // No download chain waits on: every pool thread is free again.
         QTRY_COMPARE_WITH_TIMEOUT(ApiClient::threadPool()->activeThreadCount(), 0, 2000);
         if (copy == Copy::Replaced)
             QTRY_VERIFY_WITH_TIMEOUT(changed.count() > 0, 5000);
         QTest::qWait(200); // anything still on its way would show now
     }
-
     if (copy == Copy::Kept) {
         QCOMPARE(snapshot(demoFolder), installed);
     } else {
-        // Reinstalled without the server's image: no HTML saved as an icon, a manifest that
-        // reads back.
-        QVERIFY(m_fixture.isInstalled(QStringLiteral("demo")));
+        // No HTML saved as an icon, a manifest that reads back.
         QVERIFY(!QFile::exists(demoFolder + QStringLiteral("/example-icon.png")));
         QVERIFY(isWellFormedManifest(manifest));
     }
@@ -260,7 +189,6 @@ void tst_ServerFaults::fault()
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(demoFolder + QStringLiteral("/example-icon.png")), 5000);
     }
     QTRY_COMPARE_WITH_TIMEOUT(ApiClient::threadPool()->activeThreadCount(), 0, 2000);
-    qInfo("FIGURE fault=\"%s\" ended_ms=%lld", QTest::currentDataTag(), endedMs);
 }
 
 QTEST_MAIN(tst_ServerFaults)

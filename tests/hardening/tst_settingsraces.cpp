@@ -1,6 +1,6 @@
 // The settings page and the download service each hold a copy of the settings and save it. Their
-// saves may interleave in any order; none may lose what the other stored: the page's interval
-// and removals, the service's check date.
+// saves may interleave; none may lose what the other stored: the page's interval and removals,
+// the service's check date.
 
 #include "hardening.h"
 
@@ -30,49 +30,13 @@ bool dateStored()
     return stored().updatesCheckedDate.value(Fixture::repositoryName) == QDate::currentDate();
 }
 
-} // namespace
-
-class tst_SettingsRaces : public QObject
+bool betaRemoved()
 {
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void cleanup();
-
-    void interleavedSaves_data();
-    void interleavedSaves();
-    void removedWhileItsDownloadIsInFlight();
-
-private:
-    // alpha and beta on the server, beta installed before, so that the page lists it.
-    void prepare();
-    // The page, as the user leaves it: interval 7, "beta" removed.
-    void editPage(OptionsWidget &page);
-
-    Fixture m_fixture;
-};
-
-void tst_SettingsRaces::initTestCase()
-{
-    QVERIFY(m_fixture.start());
+    return stored().repositories.value(Fixture::repositoryName).removedExamples.contains("beta");
 }
 
-void tst_SettingsRaces::cleanup()
-{
-    m_fixture.server.clearFaults();
-    HostStandIn::reset();
-}
-
-void tst_SettingsRaces::prepare()
-{
-    m_fixture.reset();
-    for (const QString &path : {QStringLiteral("alpha"), QStringLiteral("beta")})
-        QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project(path)));
-    QVERIFY(installStubManifest(m_fixture.exampleFolder(QStringLiteral("beta"))));
-}
-
-void tst_SettingsRaces::editPage(OptionsWidget &page)
+// The page, as the user leaves it: interval 7, "beta" removed.
+void editPage(OptionsWidget &page)
 {
     auto spinBox = page.findChild<QSpinBox *>(QStringLiteral("timeoutSpinBox"));
     auto list = page.findChild<QListWidget *>(QStringLiteral("examplesListWidget"));
@@ -85,69 +49,74 @@ void tst_SettingsRaces::editPage(OptionsWidget &page)
     remove->click();
 }
 
-// The order in which the three steps happen; the page is always opened before it applies.
-enum class Order { OpenApplyDate, OpenDateApply, DateOpenApply };
-Q_DECLARE_METATYPE(Order)
+} // namespace
+
+class tst_SettingsRaces : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(m_fixture.start()); }
+    void init();
+    void cleanup();
+
+    void interleavedSaves_data();
+    void interleavedSaves();
+    void removedWhileItsDownloadIsInFlight();
+
+private:
+    Fixture m_fixture;
+};
+
+// alpha and beta on the server, beta installed before, so that the page lists it.
+void tst_SettingsRaces::init()
+{
+    m_fixture.reset();
+    for (const QString &path : {QStringLiteral("alpha"), QStringLiteral("beta")})
+        QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project(path)));
+    QVERIFY(installStubManifest(m_fixture.exampleFolder(QStringLiteral("beta"))));
+}
+
+void tst_SettingsRaces::cleanup()
+{
+    m_fixture.server.clearFaults();
+    HostStandIn::reset();
+}
 
 void tst_SettingsRaces::interleavedSaves_data()
 {
-    QTest::addColumn<Order>("order");
-    QTest::newRow("page opens, page applies, service stores its date") << Order::OpenApplyDate;
-    QTest::newRow("page opens, service stores its date, page applies") << Order::OpenDateApply;
-    QTest::newRow("service stores its date, page opens, page applies") << Order::DateOpenApply;
+    // The page is opened first, while the listing is held back; then it applies before or after
+    // the service stores its date.
+    QTest::addColumn<bool>("applyFirst");
+    QTest::newRow("page applies, then the service stores its date") << true;
+    QTest::newRow("service stores its date, then the page applies") << false;
 }
 
 void tst_SettingsRaces::interleavedSaves()
 {
-    QFETCH(Order, order);
+    QFETCH(bool, applyFirst);
 
-    prepare();
-
-    // The listing is held back so that the page can be opened before the service's cycle.
-    if (order != Order::DateOpenApply)
-        m_fixture.server.addFault(LocalGitLab::Route::Projects, LocalGitLab::Fault::delay(1500), 1);
-
+    m_fixture.server.addFault(LocalGitLab::Route::Projects, LocalGitLab::Fault::delay(1500), 1);
     auto service = std::make_unique<DownloadService>();
     QSignalSpy changed(Core::HelpManager::Signals::instance(),
                        &Core::HelpManager::Signals::documentationChanged);
-    std::unique_ptr<OptionsWidget> page;
-    const auto open = [&] { page = std::make_unique<OptionsWidget>(); };
-    const auto waitForDate = [&] {
-        QTRY_VERIFY_WITH_TIMEOUT(dateStored(), 15000);
-    };
-
-    switch (order) {
-    case Order::OpenApplyDate:
-        open();
-        editPage(*page);
+    auto page = std::make_unique<OptionsWidget>();
+    editPage(*page);
+    if (applyFirst) {
         page->apply();
         QVERIFY(!dateStored());
-        waitForDate();
-        QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= 1, 15000);
-        break;
-    case Order::OpenDateApply:
-        open();
-        editPage(*page);
-        waitForDate();
-        // Whatever the cycle installs lands before the removal.
-        QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= 2, 15000);
-        page->apply();
-        break;
-    case Order::DateOpenApply:
-        waitForDate();
-        QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= 2, 15000);
-        open();
-        editPage(*page);
-        page->apply();
-        break;
     }
+    QTRY_VERIFY_WITH_TIMEOUT(dateStored(), 15000);
+    // Whatever the cycle installs lands before the removal.
+    QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= (applyFirst ? 1 : 2), 15000);
+    if (!applyFirst)
+        page->apply();
     QTest::qWait(300);
 
     // Everyone's part survives.
-    const Settings after = stored();
-    QCOMPARE(after.updatesCheckedDate.value(Fixture::repositoryName), QDate::currentDate());
-    QCOMPARE(after.updatesCheckTimeoutDays, 7u);
-    QVERIFY(after.repositories.value(Fixture::repositoryName).removedExamples.contains("beta"));
+    QVERIFY(dateStored());
+    QCOMPARE(stored().updatesCheckTimeoutDays, 7u);
+    QVERIFY(betaRemoved());
     QVERIFY(!QFileInfo::exists(m_fixture.exampleFolder(QStringLiteral("beta"))));
     QVERIFY(m_fixture.isInstalled(QStringLiteral("alpha")));
 
@@ -165,9 +134,6 @@ void tst_SettingsRaces::interleavedSaves()
 
 void tst_SettingsRaces::removedWhileItsDownloadIsInFlight()
 {
-    prepare();
-
-    // beta's download is slow; the user removes beta while it is under way.
     m_fixture.server.addFault(QRegularExpression(QStringLiteral("/uploads/.*")),
                               LocalGitLab::Fault::delay(2000));
     DownloadService service;
@@ -181,7 +147,7 @@ void tst_SettingsRaces::removedWhileItsDownloadIsInFlight()
     QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled(QStringLiteral("alpha")), 15000);
     QTest::qWait(1000);
     QVERIFY(!QFileInfo::exists(m_fixture.exampleFolder(QStringLiteral("beta"))));
-    QVERIFY(stored().repositories.value(Fixture::repositoryName).removedExamples.contains("beta"));
+    QVERIFY(betaRemoved());
 }
 
 QTEST_MAIN(tst_SettingsRaces)
