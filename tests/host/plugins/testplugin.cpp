@@ -3,8 +3,7 @@
 #include <QCoreApplication>
 #include <QVariant>
 
-// Built once per metadata file: TEST_PLUGIN_ID names the plugin, TEST_PLUGIN_IID and
-// TEST_PLUGIN_JSON describe it. Each call leaves "<id>:<step>" in the application's "pluginCalls"
+// Built once per metadata file. Each call leaves "<id>:<step>" in the application's "pluginCalls"
 // property, which the test reads back.
 class TestPlugin final : public ExtensionSystem::IPlugin
 {
