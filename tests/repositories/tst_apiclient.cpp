@@ -11,69 +11,12 @@ class tst_ApiClient : public QObject
 
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules("zel.tidepool.plugin.api.debug=true"); }
-    void urlDerivation_data();
-    void urlDerivation();
     void lookupAndListing_data();
     void lookupAndListing();
     void deletedClientDropsItsReplies();
 };
 
 static constexpr int quietMs = 300;
-
-void tst_ApiClient::urlDerivation_data()
-{
-    QTest::addColumn<QString>("url");           // %1: the server's host and port
-    QTest::addColumn<QString>("searchRequest"); // as the server sees it; empty: no request
-    QTest::addColumn<QString>("logLine");       // %1 as above
-
-    const QString search = QStringLiteral("GET /api/v4/groups?search=%1");
-    QTest::newRow("scheme host and port kept")
-        << "http://%1/examples" << search.arg("%22examples%22")
-        << "Requesting: \"http://%1/api/v4/groups?search=%22examples%22\"";
-    QTest::newRow("nested group")
-        << "http://%1/parent/child" << search.arg("%22parent/child%22") << QString();
-    QTest::newRow("one slash trimmed each side")
-        << "http://%1//examples//" << search.arg("%22/examples/%22") << QString();
-    QTest::newRow("encoded hash in group") << "http://%1/a%23b" << search.arg("%22a%23b%22")
-                                           << QString();
-    QTest::newRow("empty path") << "http://%1" << QString()
-                                << "Provided repository url has no group: \"http://%1\"";
-    QTest::newRow("root path") << "http://%1/" << QString()
-                               << "Provided repository url has no group: \"http://%1/\"";
-    // Qt cannot parse a host with a port but no scheme at all.
-    QTest::newRow("no scheme") << "%1/examples" << QString()
-                               << "Provided repository url is not valid: \"\"";
-    QTest::newRow("not a web scheme")
-        << "ftp://%1/examples" << QString()
-        << "Provided repository url is not valid: \"ftp://%1/examples\"";
-}
-
-void tst_ApiClient::urlDerivation()
-{
-    QFETCH(QString, url);
-    QFETCH(QString, searchRequest);
-    QFETCH(QString, logLine);
-
-    ServerFixture fixture;
-    const QString hostAndPort = QStringLiteral("127.0.0.1:%1").arg(fixture.baseUrl.port());
-    url.replace("%1", hostAndPort);
-    logLine.replace("%1", hostAndPort);
-    // Expected log lines must all be seen by the end of the case.
-    if (!logLine.isEmpty())
-        QTest::ignoreMessage(QtDebugMsg, qPrintable(logLine));
-    ApiClient client{QUrl(url), nullptr};
-    QSignalSpy statuses(&client, &ApiClient::statusChanged);
-
-    if (searchRequest.isEmpty()) {
-        QTest::qWait(quietMs);
-        QCOMPARE(fixture.server.requestCount(), 0);
-        QCOMPARE(statuses.count(), 0);
-        QVERIFY(!client.isReady());
-        return;
-    }
-    QTRY_COMPARE(fixture.server.requestLog().value(0), searchRequest);
-    QCOMPARE(statuses.value(0).value(0).toString(), "Searching examples");
-}
 
 // Served with status 200 instead of the server's own answer.
 static Fault json(const QByteArray &body)
@@ -87,69 +30,74 @@ static Fault json(const QByteArray &body)
 void tst_ApiClient::lookupAndListing_data()
 {
     // In bodies "@G" stands for the id of the group "examples", "@O" for "examples-archive".
+    QTest::addColumn<QString>("url"); // %1: the server's host and port; empty: the group "examples"
     QTest::addColumn<Route>("route"); // the route that gets the fault
     QTest::addColumn<Fault>("fault");
     QTest::addColumn<QStringList>("statuses");
-    // Paths of the fetched list; {"-"}: none emitted, and the lookup or listing failed.
-    QTest::addColumn<QStringList>("examples");
-    QTest::addColumn<QString>("logLine");
+    QTest::addColumn<QStringList>("examples"); // paths fetched; none: the lookup or listing failed
+    QTest::addColumn<QString>("logLine"); // %1 as above
 
-    const QStringList none{"-"};
     const QStringList all{"alpha", "beta", "gamma"};
     const QStringList searching{"Searching examples", ""};
     const QStringList fetching = searching + QStringList{"API client is ready", "Fetch examples"};
     const QStringList listed = fetching + QStringList{""};
-    const QString noId = "Search error: request return wrong data - no id field";
+    const QStringList noId = searching + QStringList{"Search error: request return wrong data - no id field"};
+    const QString requesting = "Requesting: \"http://%1/api/v4/groups?search=%22%2%22\"";
 
     QTest::newRow("found among substring hits")
-        << Route::Any << Fault() << listed << all
+        << QString() << Route::Any << Fault() << listed << all
         << "Search request return more than 1 object - taking the one with full_path: "
            "\"examples\"";
-    QTest::newRow("empty array") << Route::Search << json("[]")
-                                 << searching + QStringList{noId} << none << QString();
+    QTest::newRow("nested group, one slash trimmed each side")
+        << "http://%1//parent/child//" << Route::Any << Fault() << noId << QStringList()
+        << requesting.arg("%1", "/parent/child/");
+    QTest::newRow("encoded hash in group") << "http://%1/a%23b" << Route::Any << Fault() << noId
+                                           << QStringList() << requesting.arg("%1", "a%23b");
+    QTest::newRow("root path") << "http://%1/" << Route::Any << Fault() << QStringList()
+                               << QStringList()
+                               << "Provided repository url has no group: \"http://%1/\"";
+    QTest::newRow("not a web scheme")
+        << "ftp://%1/examples" << Route::Any << Fault() << QStringList() << QStringList()
+        << "Provided repository url is not valid: \"ftp://%1/examples\"";
+    QTest::newRow("empty array")
+        << QString() << Route::Search << json("[]") << noId << QStringList() << QString();
     QTest::newRow("two groups, none by path: first taken")
-        << Route::Search
+        << QString() << Route::Search
         << json(R"([{"id": @G, "full_path": "demo"}, {"id": @O, "full_path": "other"}])")
         << listed << all << "Search request return more than 1 object - taking first";
-    QTest::newRow("wrong group first: full_path wins, case-insensitively")
-        << Route::Search
-        << json(R"([{"id": @O, "full_path": "examples-archive"},
-                    {"id": @G, "full_path": "Examples"}])")
-        << listed << all << QString();
-    // A group without a usable id ends the lookup as failed, like one without an id.
-    QTest::newRow("id 0") << Route::Search << json(R"([{"id": 0, "full_path": "examples"}])")
-                          << searching + QStringList{noId} << none << QString();
-    QTest::newRow("id 1.5") << Route::Search << json(R"([{"id": 1.5, "full_path": "examples"}])")
-                            << searching + QStringList{noId} << none << QString();
-    QTest::newRow("search 404 with a JSON body")
-        << Route::Search << Fault::httpStatus(404)
-        << QStringList{"Searching examples", "Network error: HTTP Not Found"} << none << QString();
+    QTest::newRow("id 1.5")
+        << QString() << Route::Search << json(R"([{"id": 1.5, "full_path": "examples"}])")
+        << noId << QStringList() << QString();
+    QTest::newRow("search 404") << QString() << Route::Search << Fault::httpStatus(404)
+                                << QStringList{"Searching examples", "Network error: HTTP Not Found"}
+                                << QStringList() << QString();
     QTest::newRow("search invalid JSON")
-        << Route::Search << Fault::invalidJson()
-        << searching + QStringList{"Search error: request return null object"} << none
+        << QString() << Route::Search << Fault::invalidJson()
+        << searching + QStringList{"Search error: request return null object"} << QStringList()
         << "Json parse error:  \"unterminated object\"";
     QTest::newRow("listing page is no list")
-        << Route::Projects << json(R"({"id": @G, "name": "examples"})")
+        << QString() << Route::Projects << json(R"({"id": @G, "name": "examples"})")
         << fetching + QStringList{"", "Fetch error: request return wrong data - no projects field"}
-        << none << QString();
+        << QStringList() << QString();
     QTest::newRow("listing drops invalid records")
-        << Route::Projects
+        << QString() << Route::Projects
         << json(R"([{"id": 1, "name": "One", "path": "one", "web_url": "http://x/1"},
                     {"id": 2, "name": "Two", "path": "two"}, "not an object",
                     {"id": 4, "name": "Up", "path": "..", "web_url": "http://x/4"},
                     {"id": 1, "name": "One", "path": "one", "web_url": "http://x/1"}])")
         << listed << QStringList{"one"} << QString();
-    QTest::newRow("listing 404") << Route::Projects << Fault::httpStatus(404)
+    QTest::newRow("listing 404") << QString() << Route::Projects << Fault::httpStatus(404)
                                  << fetching + QStringList{"Network error: HTTP Not Found"}
-                                 << none << QString();
+                                 << QStringList() << QString();
     QTest::newRow("listing answers HTML")
-        << Route::Projects << Fault::html()
-        << fetching + QStringList{"", "Fetch error: request return null object"} << none
+        << QString() << Route::Projects << Fault::html()
+        << fetching + QStringList{"", "Fetch error: request return null object"} << QStringList()
         << "Json parse error:  \"illegal value\"";
 }
 
 void tst_ApiClient::lookupAndListing()
 {
+    QFETCH(QString, url);
     QFETCH(Route, route);
     QFETCH(Fault, fault);
     QFETCH(QStringList, statuses);
@@ -174,9 +122,11 @@ void tst_ApiClient::lookupAndListing()
         if (!status.isEmpty() && !status.startsWith("Network error"))
             QTest::ignoreMessage(QtDebugMsg, qPrintable("Status: \"" + status + '"'));
     }
+    const QString hostAndPort = QStringLiteral("127.0.0.1:%1").arg(fixture.baseUrl.port());
     if (!logLine.isEmpty())
-        QTest::ignoreMessage(QtDebugMsg, qPrintable(logLine));
-    ApiClient client(fixture.repositoryUrl(), nullptr);
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(logLine.replace("%1", hostAndPort)));
+    ApiClient client(url.isEmpty() ? fixture.repositoryUrl() : QUrl(url.replace("%1", hostAndPort)),
+                     nullptr);
     ClientEvents events(&client);
     QSignalSpy ready(&client, &ApiClient::ready);
     QSignalSpy fetched(&client, &ApiClient::fetched);
@@ -187,31 +137,27 @@ void tst_ApiClient::lookupAndListing()
     QTest::qWait(quietMs); // nothing more follows
     QCOMPARE(events.statuses(), statuses);
     // Every way the lookup or the listing can fail says so once; the owner ends its check on it.
-    QCOMPARE(failed.count(), examples == QStringList{"-"} ? 1 : 0);
+    QCOMPARE(failed.count(), examples.isEmpty() ? 1 : 0);
+    QCOMPARE(fetched.count(), examples.isEmpty() ? 0 : 1);
+    QStringList paths;
+    for (const Repository::ExamplePtr &example :
+         fetched.value(0).value(0).value<Repository::Examples>()) {
+        QVERIFY(example->isValid());
+        paths.append(pathOf(example));
+    }
+    QCOMPARE(paths, examples);
 
     const bool expectReady = statuses.contains("API client is ready");
     QCOMPARE(client.isReady(), expectReady);
     QCOMPARE(ready.count(), expectReady ? 1 : 0);
-    if (examples == QStringList{"-"}) {
-        QCOMPARE(fetched.count(), 0);
-    } else {
-        QCOMPARE(fetched.count(), 1);
-        QStringList paths;
-        for (const Repository::ExamplePtr &example :
-             fetched.at(0).at(0).value<Repository::Examples>()) {
-            QVERIFY(example->isValid());
-            paths.append(pathOf(example));
-        }
-        QCOMPARE(paths, examples);
-    }
-    // A listing asks for the group that was chosen, and only once.
     if (!expectReady) { // without a group there is nothing to list
         client.fetch();
         QCOMPARE(events.statuses().last(),
                  "Repository error: group id not found - unable to fetch examples");
     }
+    // A listing asks for the group that was chosen, and only once.
     const QStringList requests = fixture.server.requestLog();
-    QCOMPARE(requests.size(), expectReady ? 2 : 1);
+    QCOMPARE(requests.size(), expectReady ? 2 : statuses.isEmpty() ? 0 : 1);
     if (expectReady)
         QCOMPARE(requests.at(1), QStringLiteral("GET /api/v4/groups/%1/projects?order_by=id&sort=asc&per_page=100").arg(fixture.groupId));
 }
