@@ -27,7 +27,6 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <QScopeGuard>
 
@@ -122,12 +121,9 @@ private slots:
     void statusesWithoutWork();
     void unusableRepositoryNames_data();
     void unusableRepositoryNames();
-    void recoveryTouchesOnlyItsOwnFiles();
     void fullDiskDuringAnUpdate();
-    void progress_data();
-    void progress();
-    void checkTasks_data();
-    void checkTasks();
+    void tasks_data();
+    void tasks();
     void failedCheckShowsOnceWhileRetried_data();
     void failedCheckShowsOnceWhileRetried();
     void updateKeepsLocalChanges_data();
@@ -138,7 +134,8 @@ private slots:
 private:
     QUrl addGroup(const QList<ProjectData> &projects, QList<qint64> *ids = nullptr);
     void configure(const QUrl &url, quint32 days = 1, int lastCheck = noDate,
-                   const QStringList &removed = {});
+                   const QStringList &removed = {}, int restartSeconds = 0,
+                   const QString &name = repositoryName);
 
     LocalGitLab::Server m_server;
     int m_groups = 0;
@@ -191,13 +188,14 @@ QUrl tst_DownloadService::addGroup(const QList<ProjectData> &projects, QList<qin
 }
 
 void tst_DownloadService::configure(const QUrl &url, quint32 days, int lastCheck,
-                                    const QStringList &removed)
+                                    const QStringList &removed, int restartSeconds,
+                                    const QString &name)
 {
     Settings settings;
     settings.updatesCheckTimeoutDays = days;
-    if (url.isValid())
-        settings.repositories.insert(
-            repositoryName, {url, QSet<QString>(removed.cbegin(), removed.cend()), {}, {}, {}});
+    if (restartSeconds > 0)
+        settings.serviceRestartTimeoutSeconds = restartSeconds;
+    settings.repositories.insert(name, {url, QSet<QString>(removed.cbegin(), removed.cend()), {}, {}, {}});
     if (lastCheck != noDate)
         settings.updatesCheckedDate.insert(repositoryName,
                                            QDate::currentDate().addDays(-lastCheck));
@@ -345,15 +343,14 @@ void tst_DownloadService::updatesAndFailedRegistrations()
     nested.files = {{QStringLiteral("app/CMakeLists.txt"), "project(app)\n"}};
     QList<qint64> ids;
     configure(addGroup({demo, project("demo2"), nested, project("odd")}, &ids));
-    const QByteArray elsewhere =
-        TestArchive::tarGz({TestArchive::TarEntry::file("elsewhere/CMakeLists.txt", "project(x)")});
-    const QString misnamed = QStringLiteral(
-        "Skip installing example Example %1 - its archive does not hold one folder named after it");
-    m_server.setArchiveOverride(ids.last(), elsewhere);
+    m_server.setArchiveOverride(ids.last(), TestArchive::tarGz({TestArchive::TarEntry::file(
+                                                "elsewhere/CMakeLists.txt", "project(x)")}));
     auto run = std::make_unique<Run>();
     QVERIFY(run->waitInstalled(4));
     QCOMPARE(run->statuses.count(manifestError), 1);
-    QCOMPARE(run->statuses.count(misnamed.arg("odd")), 1);
+    QCOMPARE(run->statuses.count("Skip installing example Example odd - its archive does not hold "
+                                 "one folder named after it"),
+             1);
     QCOMPARE(installedExamples(), QStringList({"demo", "demo2"}));
     QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("nested\nodd\n"));
     QCOMPARE(folders(), QStringList({".tidepool-pending", "demo", "demo2"}));
@@ -375,24 +372,19 @@ void tst_DownloadService::updatesAndFailedRegistrations()
     QCOMPARE(readFile(examplePath("demo", "version2.txt")), QStringLiteral("2"));
     QCOMPARE(QFileInfo(sibling).lastModified(), siblingTime);
 
-    // Broken updates keep the copy installed before, manifest included.
+    // A broken update keeps the copy installed before, manifest included.
     const QStringList installedTree = tree(examplePath("demo"));
     const QString manifest = readFile(examplePath("demo", "examples-manifest.xml"));
     m_server.setProjectFiles(ids.first(), nested.files, QDateTime::currentDateTime());
     run->service.download(repositoryName, {QStringLiteral("demo")});
     QVERIFY(run->waitInstalled(6));
     QCOMPARE(run->statuses.count(manifestError), 2);
-    m_server.setArchiveOverride(ids.first(), elsewhere);
-    run->service.download(repositoryName, {QStringLiteral("demo")});
-    QVERIFY(run->waitInstalled(7));
-    QCOMPARE(run->statuses.count(misnamed.arg("demo")), 1);
     QCOMPARE(folders(), kept);
     QCOMPARE(tree(examplePath("demo")), installedTree);
     QCOMPARE(readFile(examplePath("demo", "examples-manifest.xml")), manifest);
     QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("demo\nnested\nodd\n"));
 
     // The next start tries the failed ones again.
-    m_server.setArchiveOverride(ids.first(), {});
     m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
     m_server.setArchiveOverride(ids.last(), {});
     run.reset();
@@ -418,11 +410,6 @@ void tst_DownloadService::statusesWithoutWork()
     run.service.onDownloaded(Repository::ExamplePtr::create(json));
     QCOMPARE(run.statuses.last(), "The data is not downloaded for example: Empty");
     QVERIFY(!QFile::exists(examplePath("empty")));
-    QTimer timer;
-    connect(&timer, &QTimer::timeout, &run.service, &DownloadService::onFetched);
-    timer.start(0);
-    QTRY_COMPARE(run.statuses.last(), "Unable to cast repository from: QTimer");
-    timer.stop();
     QCOMPARE(run.updated.count(), 1);
 }
 
@@ -441,10 +428,7 @@ void tst_DownloadService::unusableRepositoryNames()
     QFETCH(QString, name);
     const QUrl url = addGroup({project("alpha")});
     const QString outside = QFileInfo(m_dataRoot).path();
-    Settings settings;
-    settings.updatesCheckTimeoutDays = 0;
-    settings.repositories.insert(name, {url, {}, {}, {}, {}});
-    settings.save(Core::ICore::settings());
+    configure(url, 0, noDate, {}, 0, name);
     // A crash's leftovers, as they would lie if the name were used as a folder name.
     QVERIFY(writeFile(examplePathTemplate.arg(name, ".tidepool-pending"), "alpha\n"));
     QVERIFY(QDir().mkpath(examplePathTemplate.arg(name, ".alpha.previous")));
@@ -465,101 +449,16 @@ void tst_DownloadService::unusableRepositoryNames()
     QFile::remove(examplePathTemplate.arg(name, ".tidepool-pending"));
 }
 
-// What a crash left is cleaned up at the next start, but only in the service's own folder and
-// only for the examples still pending: a user's files of similar names stay.
-void tst_DownloadService::recoveryTouchesOnlyItsOwnFiles()
-{
-    configure(QUrl(m_server.baseUrl().toString() + "/no-such-group"));
-    QVERIFY(writeFile(examplePath(".tidepool-pending"), "alpha\n"));
-    const QString work = examplePath(".tidepool-work");
-    for (const char *file : {"alpha-a1B2c3.tar.gz", "alpha-a1B2c3/alpha-main-0/CMakeLists.txt",
-                             "beta-a1B2c3.tar.gz"}) {
-        QVERIFY(writeFile(work + '/' + file, "x"));
-    }
-    const QStringList userFiles{"alpha-a1B2c3.tar.gz", "alpha-v1.2.3.tar.gz"};
-    for (const QString &file : userFiles)
-        QVERIFY(writeFile(m_tempPath + '/' + file, "mine"));
-    QVERIFY(QDir().mkpath(examplePath("alpha-main-0")));
-
-    {
-        Run run;
-        QCOMPARE(tree(work), QStringList({"beta-a1B2c3.tar.gz"}));
-        QCOMPARE(tree(m_tempPath), userFiles);
-        QVERIFY(QFileInfo(examplePath("alpha-main-0")).isDir());
-    }
-    for (const QString &file : userFiles)
-        QVERIFY(QFile::remove(m_tempPath + '/' + file));
-    QVERIFY(removeFolder(work));
-}
-
-void tst_DownloadService::progress_data()
-{
-    QTest::addColumn<QString>("missingArchive");
-    QTest::addColumn<bool>("cancel");
-    QTest::addColumn<QStringList>("installed");
-    QTest::addColumn<QString>("text");   // a canceled future takes no more progress texts
-    QTest::addColumn<QString>("subtitle");
-
-    QTest::newRow("one archive missing") << "b" << false << QStringList({"a", "c"})
-                                         << "3 of 3 examples done, 1 failed" << "1 failed";
-    QTest::newRow("canceled") << QString() << true << QStringList() << "" << "3 failed";
-}
-
-// Each batch is one task of the IDE's progress view, with a step per example; a batch in which
-// an example was not installed, or which the user canceled, ends as failed.
-void tst_DownloadService::progress()
-{
-    QFETCH(QString, missingArchive);
-    QFETCH(bool, cancel);
-    QFETCH(QStringList, installed);
-    QFETCH(QString, text);
-    QFETCH(QString, subtitle);
-
-    QList<qint64> ids;
-    configure(addGroup({project("a"), project("b"), project("c")}, &ids));
-    if (!missingArchive.isEmpty()) {
-        const qint64 id = ids.at(missingArchive.at(0).unicode() - 'a');
-        m_server.addFault(QRegularExpression(QString("/projects/%1/repository/archive").arg(id)),
-                          LocalGitLab::Fault::httpStatus(404));
-    }
-
-    QList<QPointer<Core::FutureProgress>> tasks;
-    int finished = 0;
-    HostStandIn::setProgressTaskObserver([&](Core::FutureProgress *task) {
-        // The repository's check is a task of its own (see checkTasks()).
-        if (task->type() != Utils::Id("Tidepool.Installation"))
-            return;
-        tasks.append(task);
-        connect(task, &Core::FutureProgress::finished, this, [&finished] { ++finished; });
-        if (cancel)
-            task->future().cancel();
-    });
-    Run run;
-    QTRY_VERIFY_WITH_TIMEOUT(finished == 1, 30000);
-    QCOMPARE(tasks.size(), 1);
-    const QFuture<void> future = tasks.first()->future();
-    QCOMPARE(tasks.first()->title(), "Installing examples from " + repositoryName);
-    QCOMPARE(future.progressText(), text);
-    QCOMPARE(tasks.first()->subtitle(), subtitle);
-    QCOMPARE(future.progressValue(), cancel ? 0 : 3);
-    QCOMPARE(future.progressMaximum(), 3);
-    QCOMPARE(tasks.first()->hasError(), installed.size() != 3);
-    QCOMPARE(installedExamples(), installed);
-    QCOMPARE(run.installed.count(), installed.size());
-    // Only the failed download is left to resume at the next start; a canceled installation
-    // does not come back on its own.
-    QCOMPARE(readFile(examplePath(".tidepool-pending")),
-             missingArchive.isEmpty() ? QString() : missingArchive + '\n');
-}
-
 // Each finished task of the progress view as "title | progress text | subtitle", with "| failed"
 // when it ended with an error.
 struct FinishedTasks
 {
     QStringList lines;
-    FinishedTasks()
+    explicit FinishedTasks(bool cancelInstallations = false)
     {
-        HostStandIn::setProgressTaskObserver([this](Core::FutureProgress *task) {
+        HostStandIn::setProgressTaskObserver([this, cancelInstallations](Core::FutureProgress *task) {
+            if (cancelInstallations && task->type() == Utils::Id("Tidepool.Installation"))
+                task->future().cancel();
             QObject::connect(task, &Core::FutureProgress::finished, task, [this, task] {
                 lines << QStringList{task->title(), task->future().progressText(), task->subtitle()}
                                  .join(" | ")
@@ -613,63 +512,86 @@ void tst_DownloadService::fullDiskDuringAnUpdate()
 #endif
 }
 
-void tst_DownloadService::checkTasks_data()
+void tst_DownloadService::tasks_data()
 {
-    QTest::addColumn<QString>("url");   // "group": a group of two projects
+    QTest::addColumn<QString>("url"); // "group": a group of a, b and c
     QTest::addColumn<LocalGitLab::Fault>("listingFault");
+    QTest::addColumn<QString>("missingArchive");
+    QTest::addColumn<bool>("cancel");
     QTest::addColumn<int>("lastCheck");
     QTest::addColumn<QStringList>("tasks");
+    QTest::addColumn<int>("installed");
+    QTest::addColumn<QString>("pending");
 
     QTcpServer closed;
     QVERIFY(closed.listen(QHostAddress::LocalHost));
     const QString nobody = QString("http://127.0.0.1:%1/examples").arg(closed.serverPort());
     closed.close();
     const QString check = "Checking examples of " + repositoryName + " | ";
+    const QString decided = check + "3 example(s) to install | ";
+    const QString install = "Installing examples from " + repositoryName + " | ";
     const LocalGitLab::Fault none;
     QTest::newRow("examples to install")
-        << "group" << none << noDate
-        << QStringList{check + "2 example(s) to install | ",
-                       "Installing examples from " + repositoryName + " | 2 of 2 examples done | "};
-    QTest::newRow("checked yesterday") << "group" << none << 1
-                                       << QStringList(check + "Nothing to install | ");
-    QTest::newRow("server unreachable")
-        << nobody << none << noDate
-        << QStringList(check + "Network error: Connection refused | "
-                       "Network error: Connection refused | failed");
-    QTest::newRow("no such group")
-        << m_server.baseUrl().toString() + "/no-such-group" << none << noDate
-        << QStringList(check + "Search error: request return wrong data - no id field | "
-                       "Search error: request return wrong data - no id field | failed");
-    QTest::newRow("listing is no JSON")
-        << "group" << LocalGitLab::Fault::invalidJson() << noDate
-        << QStringList(check + "Fetch error: request return null object | "
-                       "Fetch error: request return null object | failed");
-    QTest::newRow("no GitLab address")
-        << "ftp://example.invalid/group" << none << noDate
-        << QStringList(check + "The address is no GitLab group: ftp://example.invalid/group | "
-                       "The address is no GitLab group: ftp://example.invalid/group | failed");
+        << "group" << none << "" << false << noDate
+        << QStringList{decided, install + "3 of 3 examples done | "} << 3 << "";
+    // Only the failed download is left to resume at the next start; a canceled installation
+    // does not come back on its own.
+    QTest::newRow("one archive missing")
+        << "group" << none << "b" << false << noDate
+        << QStringList{decided, install + "3 of 3 examples done, 1 failed | 1 failed | failed"} << 2
+        << "b\n";
+    QTest::newRow("canceled") << "group" << none << "" << true << noDate
+                              << QStringList{decided, install + " | 3 failed | failed"} << 0 << "";
+    QTest::newRow("checked yesterday")
+        << "group" << none << "" << false << 1 << QStringList(check + "Nothing to install | ") << 0
+        << "";
+    const auto failed = [&](const char *name, const QString &url, const LocalGitLab::Fault &fault,
+                            const QString &reason) {
+        QTest::newRow(name) << url << fault << "" << false << noDate
+                            << QStringList(check + reason + " | " + reason + " | failed") << 0 << "";
+    };
+    failed("server unreachable", nobody, none, "Network error: Connection refused");
+    failed("listing is no JSON", "group", LocalGitLab::Fault::invalidJson(),
+           "Fetch error: request return null object");
+    failed("no GitLab address", "ftp://example.invalid/group", none,
+           "The address is no GitLab group: ftp://example.invalid/group");
 }
 
 // A repository's check is one task: it ends when the cycle has decided, before the batch it
 // decided on ends, or as failed with the reason when the server cannot be reached or answers
-// nonsense.
-void tst_DownloadService::checkTasks()
+// nonsense. Each batch is one task with a step per example; a batch in which an example was not
+// installed, or which the user canceled, ends as failed.
+void tst_DownloadService::tasks()
 {
     QFETCH(QString, url);
     QFETCH(LocalGitLab::Fault, listingFault);
+    QFETCH(QString, missingArchive);
+    QFETCH(bool, cancel);
     QFETCH(int, lastCheck);
     QFETCH(QStringList, tasks);
+    QFETCH(int, installed);
+    QFETCH(QString, pending);
 
-    const QUrl address = url == "group" ? addGroup({project("alpha"), project("beta")}) : QUrl(url);
+    QList<qint64> ids;
+    const QUrl address =
+        url == "group" ? addGroup({project("a"), project("b"), project("c")}, &ids) : QUrl(url);
     if (listingFault.kind != LocalGitLab::Fault::None)
         m_server.addFault(LocalGitLab::Route::Projects, listingFault, 1);
+    if (!missingArchive.isEmpty()) {
+        const qint64 id = ids.at(missingArchive.at(0).unicode() - 'a');
+        m_server.addFault(QRegularExpression(QString("/projects/%1/repository/archive").arg(id)),
+                          LocalGitLab::Fault::httpStatus(404));
+    }
     configure(address, 1, lastCheck);
 
-    FinishedTasks finished;
+    FinishedTasks finished(cancel);
     Run run;
     QTRY_COMPARE_WITH_TIMEOUT(finished.lines.size(), tasks.size(), 30000);
-    QTest::qWait(300);   // time for a task that should not come
+    QTest::qWait(300); // time for a task that should not come
     QCOMPARE(finished.lines, tasks);
+    QCOMPARE(installedExamples().size(), installed);
+    QCOMPARE(run.installed.count(), installed);
+    QCOMPARE(readFile(examplePath(".tidepool-pending")), pending);
 }
 
 void tst_DownloadService::failedCheckShowsOnceWhileRetried_data()
@@ -691,10 +613,7 @@ void tst_DownloadService::failedCheckShowsOnceWhileRetried()
     QFETCH(int, failures);
     QFETCH(QString, restart);
     const QUrl url = addGroup({project("alpha")});
-    Settings settings;
-    settings.serviceRestartTimeoutSeconds = 1;
-    settings.repositories.insert(repositoryName, {url, {}, {}, {}, {}});
-    settings.save(Core::ICore::settings());
+    configure(url, 1, noDate, {}, 1);
     m_server.addFault(route, LocalGitLab::Fault::httpStatus(500), failures);
 
     FinishedTasks finished;
@@ -823,13 +742,14 @@ void tst_DownloadService::recoveryOfSetAsideCopy_data()
 
 // A copy that a crash left set aside goes back into place if its successor was not registered.
 // If it was, the installed copy goes and the user's goes on to a kept folder: that is never
-// deleted, nor are kept folders from before.
+// deleted, nor are kept folders from before. Downloads and unpacked copies go too, but only those
+// of pending examples in the service's own folder: a user's files of similar names stay.
 void tst_DownloadService::recoveryOfSetAsideCopy()
 {
     QFETCH(QString, aside);
     QFETCH(bool, successorRegistered);
     configure(QUrl(m_server.baseUrl().toString() + "/no-such-group"));
-    const QString old = examplePath('.' + QStringLiteral("demo") + aside);
+    const QString old = examplePath(".demo" + aside);
     QVERIFY(writeFile(old + "/CMakeLists.txt", "project(old)"));
     QVERIFY(writeFile(old + "/examples-manifest.xml", "<old/>"));
     QVERIFY(writeFile(old + "/notes.txt", "mine"));
@@ -838,11 +758,25 @@ void tst_DownloadService::recoveryOfSetAsideCopy()
         QVERIFY(writeFile(examplePath("demo", "examples-manifest.xml"), "<new/>"));
     const QString earlier = keptRoot() + "/2001-02-03 04.05.06 demo/notes.txt";
     QVERIFY(writeFile(earlier, "earlier"));
-    // The record of an example that is gone goes too.
     QVERIFY(writeFile(examplePath(".tidepool-installed/gone.json"), "{}"));
+    QVERIFY(writeFile(examplePath(".tidepool-pending"), "alpha\n"));
+    const QString work = examplePath(".tidepool-work");
+    for (const char *file : {"alpha-a1B2c3.tar.gz", "alpha-a1B2c3/alpha-main-0/CMakeLists.txt",
+                             "beta-a1B2c3.tar.gz"}) {
+        QVERIFY(writeFile(work + '/' + file, "x"));
+    }
+    const QStringList userFiles{"alpha-a1B2c3.tar.gz", "alpha-v1.2.3.tar.gz"};
+    for (const QString &file : userFiles)
+        QVERIFY(writeFile(m_tempPath + '/' + file, "mine"));
+    QVERIFY(QDir().mkpath(examplePath("alpha-main-0")));
 
-    Run run;
-    QCOMPARE(folders(), QStringList({"demo"}));
+    {
+        Run run;
+        QCOMPARE(folders(), QStringList({".tidepool-pending", "alpha-main-0", "demo"}));
+        QCOMPARE(tree(work), QStringList({"beta-a1B2c3.tar.gz"}));
+        QCOMPARE(tree(m_tempPath), userFiles);
+    }
+    // The record of an example that is gone goes.
     QVERIFY(!QFileInfo::exists(examplePath(".tidepool-installed")));
     QCOMPARE(readFile(earlier), "earlier");
     QCOMPARE(readFile(examplePath("demo", "CMakeLists.txt")),
@@ -853,6 +787,9 @@ void tst_DownloadService::recoveryOfSetAsideCopy()
         QCOMPARE(readFile(keptRoot() + '/' + keptCopies().last() + "/notes.txt"), "mine");
     else
         QCOMPARE(QFile::exists(examplePath("demo", "notes.txt")), !successorRegistered);
+    for (const QString &file : userFiles)
+        QVERIFY(QFile::remove(m_tempPath + '/' + file));
+    QVERIFY(removeFolder(work));
 }
 
 QTEST_MAIN(tst_DownloadService)

@@ -1,5 +1,4 @@
-// Deleting an example's folder and replacing a file in one step: both run on every system the IDE
-// runs on, so the walk with Qt's own means is checked here too, beside the one Unix uses.
+// Deleting an example's folder (with the Unix walk and the portable one) and replacing a file.
 
 #include "testfiles.h"
 
