@@ -23,20 +23,8 @@
 
 using namespace Tidepool::Internal;
 
-namespace {
-
-LocalGitLab::Server *server = nullptr;
-QUrl repositoryUrl;
-
-bool wellFormed(const QByteArray &xml)
-{
-    QXmlStreamReader reader(xml);
-    while (!reader.atEnd())
-        reader.readNext();
-    return !reader.hasError();
-}
-
-} // namespace
+static LocalGitLab::Server *server = nullptr;
+static QUrl repositoryUrl;
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
@@ -47,8 +35,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     if (!base.isValid())
         std::abort();
     server->addGroup(QStringLiteral("fuzz-group"), QStringLiteral("Fuzz Group"));
-    repositoryUrl = base;
-    repositoryUrl.setPath(QStringLiteral("/fuzz-group"));
+    repositoryUrl = base.resolved(QUrl(QStringLiteral("/fuzz-group")));
     ApiClient::setTransferTimeouts(2000, 2000);
     return 0;
 }
@@ -58,13 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0 || size > 256 * 1024)
         return 0;
     const bool search = data[0] & 1;
-    LocalGitLab::Fault answer;
-    answer.kind = LocalGitLab::Fault::Status;
-    answer.status = 200;
+    LocalGitLab::Fault answer = LocalGitLab::Fault::httpStatus(200);
     answer.contentType = "application/json";
-    answer.body = QByteArray(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
-    if (answer.body.isEmpty())
-        answer.body = " ";
+    answer.body = size > 1 ? QByteArray(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1)) : " ";
     server->clearFaults();
     server->addFault(search ? LocalGitLab::Route::Search : LocalGitLab::Route::Projects, answer);
 
@@ -94,15 +77,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // What the service relies on for every listed example.
         if (!example->isValid() || !isSafeFolderName(example->json().value("path").toString()))
             std::abort();
-        ManifestFields fields;
-        fields.module = QStringLiteral("Fuzz");
-        fields.name = example->name();
-        fields.projectPath = QStringLiteral("CMakeLists.txt");
-        fields.imageUrl = QStringLiteral("dummy.png");
-        fields.description = example->json().value(QLatin1String("description")).toString();
-        fields.tags = example->tags().join(QLatin1Char(','));
-        fields.fileToOpen = QStringLiteral("/main.cpp");
-        if (!wellFormed(manifestXml(fields)))
+        const ManifestFields fields{.module = QStringLiteral("Fuzz"), .name = example->name(),
+                                    .projectPath = QStringLiteral("CMakeLists.txt"),
+                                    .imageUrl = QStringLiteral("dummy.png"),
+                                    .description = example->json().value(QLatin1String("description")).toString(),
+                                    .tags = example->tags().join(QLatin1Char(',')),
+                                    .fileToOpen = QStringLiteral("/main.cpp")};
+        QXmlStreamReader reader(manifestXml(fields));
+        while (!reader.atEnd())
+            reader.readNext();
+        if (reader.hasError())
             std::abort();
     }
     return 0;

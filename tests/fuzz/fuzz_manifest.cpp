@@ -21,13 +21,6 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     return 0;
 }
 
-static QString decode(const QByteArray &bytes, bool utf16)
-{
-    if (!utf16)
-        return QString::fromUtf8(bytes);
-    return QString(reinterpret_cast<const QChar *>(bytes.constData()), bytes.size() / 2);
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0 || size > 64 * 1024)
@@ -35,17 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool utf16 = data[0] & 1;
     const QList<QByteArray> parts =
         QByteArray(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1)).split('\x1e');
-    const auto part = [&](int i) { return decode(parts.value(i), utf16); };
-
-    ManifestFields fields;
-    fields.module = part(0);
-    fields.name = part(1);
-    fields.projectPath = part(2);
-    fields.imageUrl = part(3);
-    fields.description = part(4);
-    fields.tags = part(5);
-    fields.fileToOpen = part(6);
-
+    QString field[7];
+    for (int i = 0; i < 7; ++i) {
+        const QByteArray bytes = parts.value(i);
+        field[i] = utf16 ? QString(reinterpret_cast<const QChar *>(bytes.constData()), bytes.size() / 2)
+                         : QString::fromUtf8(bytes);
+    }
+    const ManifestFields fields{.module = field[0], .name = field[1], .projectPath = field[2], .imageUrl = field[3],
+                                .description = field[4], .tags = field[5], .fileToOpen = field[6]};
     const QByteArray xml = manifestXml(fields);
     if (xml.isEmpty())
         std::abort(); // the built-in template always serves
@@ -61,11 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         else if (reader.name() == QLatin1String("description"))
             description = reader.readElementText();
     }
-    if (reader.hasError())
-        std::abort();
-    if (description != xmlSafeText(fields.description))
-        std::abort();
-    if (xmlSafeText(fields.name).isEmpty() != name.isEmpty())
+    if (reader.hasError() || description != xmlSafeText(fields.description)
+        || xmlSafeText(fields.name).isEmpty() != name.isEmpty())
         std::abort();
     return 0;
 }
