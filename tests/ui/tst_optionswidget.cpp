@@ -83,14 +83,12 @@ private slots:
     void init();
     void cleanup();
 
-    void noRepositoryConfigured();
     void repositories();
     void updateStatus_data();
     void updateStatus();
     void documentationChangedOncePerChangingScan_data();
     void documentationChangedOncePerChangingScan();
     void addInstallsOnApply();
-    void removeDeletesOnApplyOnce();
     void removeNestedExample_data();
     void removeNestedExample();
     void updateButton_data();
@@ -199,32 +197,16 @@ void tst_OptionsWidget::removeSelected(const QStringList &texts)
     QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton);
 }
 
-void tst_OptionsWidget::noRepositoryConfigured()
-{
-    saveSettings({}, 3);
-    QVERIFY(showPage());
-    QCOMPARE(list()->count(), 0);
-    QTest::mouseClick(child<QPushButton>("addButton"), Qt::LeftButton);
-    QTRY_VERIFY(messageBox("Examples Not Found"));
-    QCOMPARE(messageBox("Examples Not Found")->text(), "Check your online connection and try again later!");
-    QVERIFY(!m_page->widget()->findChild<ExamplesDialog *>());
-
-    m_page->apply();
-    // Showing the empty combo box's text looked a repository up: it must not have become one
-    // (an entry without a name would be stored as "||").
-    QSettings raw(HostStandIn::settingsPath() + "/QtProject/QtCreator.ini", QSettings::IniFormat);
-    QCOMPARE(raw.value("Tidepool/UpdatesCheckTimeoutDays").toInt(), 3);
-    QCOMPARE(raw.value("Tidepool/Repositories").toStringList(), QStringList());
-}
-
 // Repositories are listed capitals first, each keeping what is queued for it. One whose name is no
 // folder name would be looked for outside the data location: it is neither listed nor looked at,
-// and stays in the settings as the user wrote it.
+// and stays in the settings as the user wrote it. Removals wait for Apply, and are carried out once.
 void tst_OptionsWidget::repositories()
 {
     // A nested manifest is listed on its own; hidden folders and files, and names in another
-    // case, are not manifests.
-    for (const char *folder : {"alpha", "alpha/variant", ".cache/stale", "beta"})
+    // case, are not manifests. A folder name that cannot be an example's path is never deleted.
+    const QString odd = QString("odd") + QChar(0x7) + "name";
+    for (const QString &folder : {QString("alpha"), QString("alpha/variant"), QString(".cache/stale"),
+                                  QString("beta"), odd})
         QVERIFY(installManifest("Demo", folder, baseTime));
     for (const char *file : {"gamma/.examples-manifest.xml", "delta/Examples-Manifest.xml"}) {
         QVERIFY(QDir().mkpath(repositoryFolder("Demo") + '/' + QString(file).section('/', 0, 0)));
@@ -234,7 +216,7 @@ void tst_OptionsWidget::repositories()
     QVERIFY(installManifest("..", "outsider", baseTime));
     saveSettings({{"beta", QUrl("https://h.example/b")}, {"Other", QUrl("https://h.example/o")},
                   {"..", QUrl("https://h.example/up")}, {"_under", QUrl("https://h.example/u")},
-                  {"Demo", QUrl("https://h.example/d")}},
+                  {"Demo", QUrl("https://h.example/d"), {"old"}}},
                  1);
     QVERIFY(showPage());
     QCOMPARE(m_page->category(), Utils::Id("H.Help"));
@@ -243,19 +225,38 @@ void tst_OptionsWidget::repositories()
     for (int i = 0; i < combo->count(); ++i)
         names.append(combo->itemText(i));
     QCOMPARE(names, (QStringList{"Demo", "Other", "_under", "beta"}));
-    QCOMPARE(texts(list()), (QStringList{"alpha", "beta", "variant"}));
+    const QStringList demo{"alpha", "beta", odd, "variant"};
+    QCOMPARE(texts(list()), demo);
 
-    removeSelected({"alpha"});
+    QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton); // nothing selected
+    QTRY_VERIFY(messageBox("Examples Not Selected"));
+    QCOMPARE(messageBox("Examples Not Selected")->text(),
+             "Select examples to remove, press Remove button, then press Apply button to apply changes.");
+    removeSelected({"alpha", odd});
+    QCOMPARE(texts(list()), QStringList{"beta"});
     combo->setCurrentIndex(combo->findText("Other"));
     QCOMPARE(texts(list()), QStringList{"omega"});
     combo->setCurrentIndex(combo->findText("Demo"));
-    // Rebuilt from the installed manifests: the queued removal shows again, and stays queued.
-    QCOMPARE(texts(list()), (QStringList{"alpha", "beta", "variant"}));
+    // Rebuilt from the installed manifests: the queued removals show again, and stay queued.
+    QCOMPARE(texts(list()), demo);
+    QVERIFY(installed("alpha"));
+
+    QSignalSpy changed(Core::HelpManager::Signals::instance(),
+                       &Core::HelpManager::Signals::documentationChanged);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Not removing an example outside its repository: \"odd"));
     m_page->apply();
-    QVERIFY(!installed("alpha") && installed("beta"));
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(!installed("alpha") && installed("beta") && installed(odd + '/' + manifestName));
     QVERIFY(QFileInfo::exists(repositoryFolder("Other") + "/omega"));
+    QCOMPARE(storedRemovedExamples("Demo"), (QSet<QString>{"old", "alpha"}));
     QCOMPARE(storedSettings().repositories.value("..").url, QUrl("https://h.example/up"));
     QVERIFY(QDir(repositoryFolder("..") + "/outsider").removeRecursively());
+
+    // Apply, then OK: the host applies twice. What was carried out is not carried out again.
+    QVERIFY(installManifest("Demo", "alpha", baseTime));
+    m_page->apply();
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(installed(QString("alpha/") + manifestName));
 }
 
 void tst_OptionsWidget::updateStatus_data()
@@ -367,40 +368,6 @@ void tst_OptionsWidget::addInstallsOnApply()
     QVERIFY(installed(QString("Alpha/beta/") + manifestName));
     // The service's announcement rebuilds the list from disk: beta is now installed.
     QCOMPARE(statusOf(itemOf(list(), "beta")), "Updated");
-}
-
-void tst_OptionsWidget::removeDeletesOnApplyOnce()
-{
-    // A folder name that cannot be an example's path is never deleted by the page.
-    const QString odd = QString("odd") + QChar(0x7) + "name";
-    for (const QString &folder : {QString("alpha"), QString("beta"), QString("gamma"), odd})
-        QVERIFY(installManifest("Demo", folder, baseTime));
-    QVERIFY(QDir().mkpath(repositoryFolder("Demo") + "/alpha/src/deep"));
-    saveSettings({{"Demo", QUrl("https://h.example/demo"), {"old"}}}, 1);
-    QVERIFY(showPage());
-    QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton); // nothing selected
-    QTRY_VERIFY(messageBox("Examples Not Selected"));
-    QCOMPARE(messageBox("Examples Not Selected")->text(),
-             "Select examples to remove, press Remove button, then press Apply button to apply changes.");
-    removeSelected({"alpha", "gamma", odd});
-    QCOMPARE(texts(list()), QStringList{"beta"});
-    QVERIFY(installed("alpha")); // queued only: nothing is deleted before Apply
-
-    QSignalSpy changed(Core::HelpManager::Signals::instance(),
-                       &Core::HelpManager::Signals::documentationChanged);
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Not removing an example outside its repository: \"odd"));
-    m_page->apply();
-    QCOMPARE(changed.count(), 1);
-    QVERIFY(!installed("alpha") && !installed("gamma"));
-    QVERIFY(installed(QString("beta/") + manifestName));
-    QVERIFY(installed(odd + '/' + manifestName));
-    QCOMPARE(storedRemovedExamples("Demo"), (QSet<QString>{"old", "alpha", "gamma"}));
-
-    // Apply, then OK: the host applies twice. What was carried out is not carried out again.
-    QVERIFY(installManifest("Demo", "alpha", baseTime));
-    m_page->apply();
-    QCOMPARE(changed.count(), 1);
-    QVERIFY(installed(QString("alpha/") + manifestName));
 }
 
 void tst_OptionsWidget::removeNestedExample_data()
@@ -544,11 +511,6 @@ void tst_OptionsWidget::queuedSteps()
     QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime), project("gamma", baseTime)}));
     const QDateTime installedTime = baseTime.addDays(-1);
     QVERIFY(installManifest("Demo", "alpha", installedTime));
-    // Part of the installed copy (no newer than its manifest), not a change of the user's.
-    QFile stale(repositoryFolder("Demo") + "/alpha/stale.txt");
-    QVERIFY(stale.open(QIODevice::WriteOnly)
-            && stale.setFileTime(installedTime, QFileDevice::FileModificationTime));
-    stale.close();
     QVERIFY(installManifest("Demo", "beta", baseTime));
     QVERIFY(showPage());
     auto button = child<QPushButton>("updateButton");
@@ -576,8 +538,7 @@ void tst_OptionsWidget::queuedSteps()
     if (reinstalled) {
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(manifest).lastModified() > baseTime, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(updated.count() > 0, 20000);
-        QVERIFY(!installed("alpha/stale.txt")); // the server's copy replaced the old one
-        QFile file(manifest);
+        QFile file(manifest); // the server's copy
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains("Example alpha"));
         QTRY_COMPARE(statusOf(itemOf(list(), "alpha")), "Updated");
@@ -600,24 +561,28 @@ void tst_OptionsWidget::queuedSteps()
 
 void tst_OptionsWidget::interval_data()
 {
+    QTest::addColumn<bool>("repository");
     QTest::addColumn<quint32>("stored");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("shown");
     QTest::addColumn<quint32>("saved");
 
-    QTest::newRow("0 stays 0") << 0u << "" << 0 << 0u;
-    QTest::newRow("above the maximum") << 150u << "" << 99 << 99u;
-    QTest::newRow("changed by the user") << 7u << "3" << 7 << 3u;
+    QTest::newRow("no repository") << false << 3u << "" << 3 << 3u;
+    QTest::newRow("0 stays 0") << true << 0u << "" << 0 << 0u;
+    QTest::newRow("above the maximum") << true << 150u << "" << 99 << 99u;
+    QTest::newRow("changed by the user") << true << 7u << "3" << 7 << 3u;
 }
 
 void tst_OptionsWidget::interval()
 {
+    QFETCH(bool, repository);
     QFETCH(quint32, stored);
     QFETCH(QString, typed);
     QFETCH(int, shown);
     QFETCH(quint32, saved);
 
-    saveSettings({{"Demo", QUrl("https://h.example/demo"), {"kept"}}}, stored);
+    const QList<RepositoryEntry> demo{{"Demo", QUrl("https://h.example/demo"), {"kept"}}};
+    saveSettings(repository ? demo : QList<RepositoryEntry>(), stored);
     QVERIFY(showPage());
     auto spin = child<QSpinBox>("timeoutSpinBox");
     QCOMPARE(spin->value(), shown);
@@ -626,12 +591,19 @@ void tst_OptionsWidget::interval()
         QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(spin, typed);
     }
+    if (!repository) {
+        QCOMPARE(list()->count(), 0);
+        QTest::mouseClick(child<QPushButton>("addButton"), Qt::LeftButton);
+        QTRY_VERIFY(messageBox("Examples Not Found"));
+        QCOMPARE(messageBox("Examples Not Found")->text(), "Check your online connection and try again later!");
+    }
     m_page->apply();
-    const Settings after = storedSettings();
-    QCOMPARE(after.updatesCheckTimeoutDays, saved);
-    // The whole copy is written back, repositories included.
-    QCOMPARE(after.repositories.value("Demo").url, QUrl("https://h.example/demo"));
-    QCOMPARE(after.repositories.value("Demo").removedExamples, QSet<QString>{"kept"});
+    QSettings raw(HostStandIn::settingsPath() + "/QtProject/QtCreator.ini", QSettings::IniFormat);
+    QCOMPARE(raw.value("Tidepool/UpdatesCheckTimeoutDays").toUInt(), saved);
+    // The whole copy is written back; the empty combo box's text, looked up, must not have become
+    // a repository (it would be stored as "||").
+    QCOMPARE(raw.value("Tidepool/Repositories").toStringList(),
+             repository ? QStringList{"Demo|https://h.example/demo|kept"} : QStringList());
 }
 
 void tst_OptionsWidget::removeChangedExampleAsksFirst_data()
