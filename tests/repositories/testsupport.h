@@ -8,8 +8,6 @@
 
 #include <gitlabserver.h>
 
-#include <QBuffer>
-#include <QImage>
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QRegularExpression>
@@ -23,10 +21,9 @@ namespace TestSupport {
 using namespace Tidepool::Internal;
 using LocalGitLab::Fault;
 using LocalGitLab::Route;
-
 using TestImage::png;
 
-// A .tar.gz archive of one file whose content does not compress: about `size` bytes.
+// A .tar.gz of one file whose content does not compress: about `size` bytes.
 inline QByteArray incompressibleArchive(const QByteArray &path, int size)
 {
     return TestArchive::tarGz({TestArchive::TarEntry::file(path, TestArchive::noise(size))});
@@ -43,10 +40,9 @@ inline QString pathOf(const Repository::ExamplePtr &example)
     return example->json().value("path").toString();
 }
 
-// Records in arrival order a client's statuses ("status:<text>") and deliveries
-// ("downloaded:<path>"), and counts deliveries emitted off the test's thread. Qt words an HTTP
-// error "Error transferring <url> - server replied: <reason>"; the URL holds the server's random
-// port, so only the reason is kept.
+// A client's statuses ("status:<text>") and deliveries ("downloaded:<path>") in arrival order,
+// and how many deliveries came off the test's thread. Of Qt's "Error transferring <url> - server
+// replied: <reason>" only the reason is kept: the URL holds the server's random port.
 class ClientEvents : public QObject
 {
 public:
@@ -60,21 +56,17 @@ public:
         connect(client, &ApiClient::downloaded, this, [this](const Repository::ExamplePtr &e) {
             events.append("downloaded:" + pathOf(e));
         });
-        connect(
-            client, &ApiClient::downloaded, client,
-            [this] {
-                if (QThread::currentThread() != thread())
-                    offThread.fetchAndAddRelaxed(1);
-            },
-            Qt::DirectConnection);
+        connect(client, &ApiClient::downloaded, client, [this] {
+            if (QThread::currentThread() != thread())
+                offThread.fetchAndAddRelaxed(1);
+        }, Qt::DirectConnection);
     }
 
     QStringList statuses() const
     {
-        QStringList result = events.filter(QRegularExpression("^status:"));
-        return result.replaceInStrings(QRegularExpression("^status:"), QString());
+        static const QRegularExpression prefix("^status:");
+        return events.filter(prefix).replaceInStrings(prefix, QString());
     }
-    qsizetype deliveries() const { return events.filter(QRegularExpression("^downloaded:")).size(); }
 
     QStringList events;
     QAtomicInt offThread;
@@ -90,14 +82,14 @@ struct ServerFixture
     QUrl repositoryUrl() const { return QUrl(baseUrl.toString() + QStringLiteral("/examples")); }
 
     qint64 addProject(const QString &path, const QString &name = {}, bool avatar = true,
-                      const QColor &color = Qt::darkCyan, int avatarSize = 16)
+                      const QColor &color = Qt::darkCyan, QSize avatarSize = {16, 16})
     {
         LocalGitLab::ProjectData data;
         data.path = path;
         data.name = name.isEmpty() ? path : name;
         data.files.insert(path + QStringLiteral(".pro"), "TEMPLATE = app\n");
         if (avatar) {
-            data.avatar = png(avatarSize, avatarSize, color);
+            data.avatar = png(avatarSize.width(), avatarSize.height(), color);
             data.avatarFileName = QStringLiteral("logo.png");
         }
         return server.addProject(groupId, data);
@@ -118,3 +110,6 @@ struct ServerFixture
 };
 
 } // namespace TestSupport
+
+Q_DECLARE_METATYPE(LocalGitLab::Fault)
+Q_DECLARE_METATYPE(LocalGitLab::Route)
