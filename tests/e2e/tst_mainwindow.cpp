@@ -3,7 +3,6 @@
 
 #include <coreplugin/progressmanager/futureprogress.h>
 #include <coreplugin/progressmanager/progressmanager.h>
-#include <hoststandin/hostsetup.h>
 
 #include <QFutureInterface>
 #include <QPointer>
@@ -25,15 +24,12 @@ void tst_MainWindow::statusBarShowsRunningTasks()
     Shell::ProgressTracker tracker;
     Shell::MainWindow window(&tracker);
     window.show();
-
     QFutureInterface<void> batch;
     batch.reportStarted();
     batch.setProgressRange(0, 2);
-    QPointer<Core::FutureProgress> task =
-        Core::ProgressManager::addTask(batch.future(), "Installing", "Test.Batch");
-    QVERIFY(task);
+    QPointer<Core::FutureProgress> task = Core::ProgressManager::addTask(batch.future(), "Installing", "Test.Batch");
+    QVERIFY(task && task->isVisible());
     QCOMPARE(task->parentWidget(), window.statusBar());
-    QVERIFY(task->isVisible());
     QCOMPARE(tracker.runningTasks(), 1);
 
     batch.setProgressValueAndText(1, "1 of 2");
@@ -43,7 +39,6 @@ void tst_MainWindow::statusBarShowsRunningTasks()
     QTRY_COMPARE(tracker.runningTasks(), 0);
     QCOMPARE(tracker.failedTasks(), 1);
     QCOMPARE(tracker.results().size(), 1);
-    QCOMPARE(tracker.results().first().title, QString("Installing"));
     QCOMPARE(tracker.results().first().text, QString("2 of 2, 1 failed"));
     QVERIFY(task);
     QTRY_VERIFY_WITH_TIMEOUT(!task, 5000);

@@ -18,16 +18,15 @@ public:
         setCategory("A.Core");
         setDisplayName(name);
         setWidgetCreator([this, log, name] {
-            auto widget = new Core::IOptionsPageWidget;
-            widget->setOnApply([log, name] { log->append(name + ":apply"); });
-            widget->setOnCancel([log, name] { log->append(name + ":cancel"); });
-            widget->setOnFinish([log, name] { log->append(name + ":finish"); });
-            m_widget = widget;
-            return widget;
+            m_widget = new Core::IOptionsPageWidget;
+            m_widget->setOnApply([log, name] { log->append(name + ":apply"); });
+            m_widget->setOnCancel([log, name] { log->append(name + ":cancel"); });
+            m_widget->setOnFinish([log, name] { log->append(name + ":finish"); });
+            return m_widget.get();
         });
     }
 
-    QPointer<QWidget> m_widget;
+    QPointer<Core::IOptionsPageWidget> m_widget;
 };
 
 class tst_PreferencesDialog : public QObject
@@ -66,17 +65,16 @@ void tst_PreferencesDialog::buttons()
     QPointer<PreferencesDialog> dialog = new PreferencesDialog;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QVERIFY(dialog->showPage("B.Examples"));
-    const QPointer<QWidget> generalWidget = general.m_widget, examplesWidget = examples.m_widget;
-    QVERIFY(generalWidget && examplesWidget && !fonts.m_widget);
+    QVERIFY(general.m_widget && examples.m_widget && !fonts.m_widget);
     dialog->show();
     for (const QDialogButtonBox::StandardButton button : clicks) {
         QTest::mouseClick(dialog->findChild<QDialogButtonBox *>()->button(button), Qt::LeftButton);
         if (button == QDialogButtonBox::Apply)
-            QVERIFY(generalWidget && examplesWidget && dialog->isVisible());
+            QVERIFY(general.m_widget && examples.m_widget && dialog->isVisible());
     }
     QCOMPARE(log, expected);
     // finish() destroyed the widgets; the dialog closed and deleted itself.
-    QVERIFY(!generalWidget && !examplesWidget);
+    QVERIFY(!general.m_widget && !examples.m_widget);
     QTRY_VERIFY(!dialog);
 }
 

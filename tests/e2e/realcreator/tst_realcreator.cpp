@@ -1,5 +1,3 @@
-#include "testfiles.h"
-
 #include <gitlabserver.h>
 
 #include <QDirIterator>
@@ -10,19 +8,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// The manifests the plugin writes, read by a real Qt Creator: Debian's, under a virtual X server.
-// The shell installs the demo catalogue headless from the local GitLab server; Qt Creator then
-// starts with that folder as its examples set and its examples model's debug output on, which
-// names every manifest it reads and every one it cannot use. The same run on damaged copies shows
-// that the check sees what Qt Creator rejects.
+// The manifests the plugin writes, read by the distribution's Qt Creator under a virtual X server,
+// its examples model's debug output on: it names every manifest it reads and every one it cannot
+// use. Damaged copies show that the check sees what Qt Creator rejects.
 
 static const QString setName = QStringLiteral("Veyra Examples");
-// Qt Creator is given this long to read the manifests; it needs a few seconds.
-static constexpr int creatorDeadlineMs = 90 * 1000;
-// After the last manifest: time for the page to be drawn and for late complaints.
-static constexpr int settleMs = 2500;
 
-// What one Qt Creator run told about the examples set.
 struct CreatorRun
 {
     QStringList read;     // manifest files, in the order read
@@ -100,24 +91,19 @@ void tst_RealCreator::initTestCase()
 
 void tst_RealCreator::cleanupTestCase()
 {
-    if (m_display.state() != QProcess::NotRunning) {
-        m_display.terminate();
-        if (!m_display.waitForFinished(5000)) {
-            m_display.kill();
-            m_display.waitForFinished();
-        }
-    }
+    m_display.terminate();
+    if (!m_display.waitForFinished(5000))
+        m_display.kill();
+    m_display.waitForFinished();
 }
 
 QStringList tst_RealCreator::manifestsIn(const QString &folder) const
 {
     // Where Qt Creator looks: one folder down, no deeper.
     QStringList manifests;
-    for (const QString &example : QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const QString manifest = folder + '/' + example + "/examples-manifest.xml";
-        if (QFileInfo::exists(manifest))
-            manifests.append(manifest);
-    }
+    for (const QString &example : QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        manifests.append(folder + '/' + example + "/examples-manifest.xml");
+    manifests.removeIf([](const QString &m) { return !QFileInfo::exists(m); });
     return manifests;
 }
 
@@ -169,7 +155,7 @@ CreatorRun tst_RealCreator::runCreator(const QString &folder, const QStringList 
                 run.errors.append(line);
         }
     };
-    QDeadlineTimer deadline(creatorDeadlineMs);
+    QDeadlineTimer deadline(90 * 1000); // it needs a few seconds
     while (!deadline.hasExpired() && creator.state() != QProcess::NotRunning) {
         creator.waitForReadyRead(200);
         readLines();
@@ -179,7 +165,8 @@ CreatorRun tst_RealCreator::runCreator(const QString &folder, const QStringList 
             break;
     }
     if (run.allRead) {
-        QDeadlineTimer settle(settleMs);
+        // Time for the page to be drawn and for late complaints.
+        QDeadlineTimer settle(2500);
         while (!settle.hasExpired() && creator.state() != QProcess::NotRunning) {
             creator.waitForReadyRead(100);
             readLines();
@@ -188,10 +175,7 @@ CreatorRun tst_RealCreator::runCreator(const QString &folder, const QStringList 
 
     if (!picture.isEmpty() && creator.state() == QProcess::Running) {
         QProcess grab;
-        QProcessEnvironment grabEnvironment = QProcessEnvironment::systemEnvironment();
-        grabEnvironment.insert("DISPLAY", m_displayName);
-        grabEnvironment.insert("QT_QPA_PLATFORM", "xcb");
-        grab.setProcessEnvironment(grabEnvironment);
+        grab.setProcessEnvironment(environment);
         grab.start(TIDEPOOL_SCREENGRAB, {picture});
         if (!grab.waitForFinished(30000) || grab.exitCode() != 0)
             run.errors.append("screengrab: " + QString::fromLocal8Bit(grab.readAllStandardError()));
@@ -239,13 +223,8 @@ void tst_RealCreator::manifests()
             QVERIFY(QDir().mkpath(QFileInfo(target).path()) && QFile::copy(source, target));
         }
         const QString file = folder + '/' + damagedExample + '/' + damage.section(' ', 1);
-        if (damage.startsWith("remove")) {
-            QVERIFY(QFile::remove(file));
-        } else {
-            QFile manifest(file);
-            QVERIFY(manifest.open(QIODevice::ReadWrite));
-            QVERIFY(manifest.resize(manifest.size() / 2));
-        }
+        QVERIFY(damage.startsWith("remove") ? QFile::remove(file)
+                                            : QFile::resize(file, QFileInfo(file).size() / 2));
     }
 
     const QStringList manifests = manifestsIn(folder);
