@@ -18,7 +18,6 @@
 #include <coreplugin/icore.h>
 #include <hoststandin/hostsetup.h>
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,7 +32,7 @@ using namespace TestFiles;
 
 inline bool installStubManifest(const QString &exampleFolder)
 {
-    return writeFile(exampleFolder + QStringLiteral("/examples-manifest.xml"),
+    return writeFile(exampleFolder + "/examples-manifest.xml",
                      "<instructionals module=\"x\"><examples/></instructionals>\n");
 }
 
@@ -42,12 +41,11 @@ inline LocalGitLab::ProjectData project(const QString &path)
 {
     LocalGitLab::ProjectData result = TestProject::project(path);
     result.avatar = TestImage::png(8, 8);
-    result.avatarFileName = QStringLiteral("logo.png");
+    result.avatarFileName = "logo.png";
     return result;
 }
 
-// One repository served by the local server and configured in a settings folder of its own. The
-// data location is fixed when the library loads (the test's XDG_DATA_HOME): every case wipes it.
+// One repository served by the local server and configured in a settings folder of its own.
 class Fixture
 {
 public:
@@ -55,25 +53,23 @@ public:
 
     bool start()
     {
+        // Never the user's own data location: every case wipes it.
         const QString testData = qEnvironmentVariable("TIDEPOOL_TEST_DATA");
-        if (testData.isEmpty() || !examplePathTemplate.startsWith(QDir(testData).absolutePath())
-            || !scratch.isValid())
-            return false;
         dataRoot = QFileInfo(dataLocation()).path();
-        tempPath = scratch.filePath(QStringLiteral("tmp"));
-        outside = scratch.filePath(QStringLiteral("outside"));
-        QDir().mkpath(tempPath);
-        QDir().mkpath(outside);
+        tempPath = scratch.filePath("tmp");
+        outside = scratch.filePath("outside");
         qputenv("TMPDIR", QFile::encodeName(tempPath));
         baseUrl = server.start();
-        return baseUrl.isValid() && QDir::tempPath() == tempPath;
+        return !testData.isEmpty() &&
+               examplePathTemplate.startsWith(QDir(testData).absolutePath()) && scratch.isValid() &&
+               QDir().mkpath(tempPath) && QDir().mkpath(outside) && baseUrl.isValid() &&
+               QDir::tempPath() == tempPath;
     }
 
     // A fresh group on the server, a fresh settings folder naming it, an empty data location.
     void reset()
     {
-        settingsDir = std::make_unique<QTemporaryDir>(
-            scratch.filePath(QStringLiteral("settings-XXXXXX")));
+        settingsDir = std::make_unique<QTemporaryDir>(scratch.filePath("settings-XXXXXX"));
         HostStandIn::setSettingsPath(settingsDir->path());
         removeFolder(dataRoot);
         server.clearFaults();
@@ -83,23 +79,24 @@ public:
         QUrl url = baseUrl;
         url.setPath(QLatin1Char('/') + path);
         Settings settings;
-        settings.updatesCheckTimeoutDays = 1;
         settings.repositories.insert(repositoryName, RepositorySettings{url, {}, {}, {}, {}});
         settings.save(Core::ICore::settings());
     }
 
-    QString repositoryFolder() const { return examplePathTemplate.arg(repositoryName, QString()); }
+    QString repositoryFolder() const { return exampleFolder({}); }
     QString exampleFolder(const QString &path) const
-    { return examplePathTemplate.arg(repositoryName, path); }
+    {
+        return examplePathTemplate.arg(repositoryName, path);
+    }
     bool isInstalled(const QString &path) const
     {
-        return QFileInfo::exists(exampleFolder(path) + QStringLiteral("/examples-manifest.xml"));
+        return QFileInfo::exists(exampleFolder(path) + "/examples-manifest.xml");
     }
 
     // What downloads and unpack jobs left behind, in the service's folder or the temporary one.
     QStringList leftovers() const
     {
-        return tree(repositoryFolder() + QStringLiteral("/.tidepool-work")) + tree(tempPath);
+        return tree(repositoryFolder() + "/.tidepool-work") + tree(tempPath);
     }
 
     // Entries of the data location outside the repository folder.

@@ -38,16 +38,11 @@ QByteArray tinyFiles(int count)
 {
     int index = 0;
     return tarGz([&](TarEntry &entry) {
-        if (index > count)
-            return false;
-        entry = index == 0 ? TarEntry::file("demo-main/CMakeLists.txt", "project(demo)\n")
-                           : TarEntry::file(QStringLiteral("demo-main/d%1/f%2")
-                                                .arg(index / 1000)
-                                                .arg(index)
-                                                .toLatin1(),
-                                            "x");
-        ++index;
-        return true;
+        entry = TarEntry::file(index == 0 ? QByteArray("demo-main/CMakeLists.txt")
+                                          : "demo-main/d" + QByteArray::number(index / 1000) +
+                                                "/f" + QByteArray::number(index),
+                               "x");
+        return index++ <= count;
     });
 }
 
@@ -59,7 +54,13 @@ class tst_HostileArchives : public QObject
 
 private slots:
     void initTestCase() { QVERIFY(m_fixture.start()); }
-    void cleanup();
+    void cleanup()
+    {
+        // A job still running would write into the next case.
+        QCOMPARE(m_fixture.leftovers(), QStringList());
+        HostStandIn::reset();
+        ArchiveGauge::setLimits({});
+    }
 
     void hostileArchive_data();
     void hostileArchive();
@@ -67,15 +68,6 @@ private slots:
 private:
     Fixture m_fixture;
 };
-
-void tst_HostileArchives::cleanup()
-{
-    // A job still running would write into the next case.
-    QCOMPARE(m_fixture.leftovers(), QStringList());
-    HostStandIn::reset();
-    ArchiveGauge::setLimits({});
-    removeFolder(m_fixture.dataRoot);
-}
 
 void tst_HostileArchives::hostileArchive_data()
 {
@@ -87,40 +79,38 @@ void tst_HostileArchives::hostileArchive_data()
     // own bounds do (the IDE's unarchiver has none).
     QTest::addColumn<bool>("measured");
 
-    const TarEntry project = TarEntry::file("demo-main/CMakeLists.txt", "project(demo)\n");
+    const auto row = [](const char *tag, const QByteArray &archive, const QByteArray &installed,
+                        bool measured = false, qint64 byteLimit = 0, qint64 entryLimit = 0) {
+        QTest::newRow(tag) << archive << byteLimit << entryLimit << installed << measured;
+    };
+    const auto demo = [](QList<TarEntry> entries, bool rawNames = false) {
+        entries.prepend(TarEntry::file("demo-main/CMakeLists.txt", "project(demo)\n"));
+        return tarGz(entries, rawNames);
+    };
 
     // Refused names are the unarchiver's own test; this one is refused half-way through.
-    QTest::newRow("symbolic link, then a write through it")
-        << tarGz({project, TarEntry::symlink("demo-main/escape", QFile::encodeName(m_fixture.outside)),
-                  TarEntry::file("demo-main/escape/evil.txt", "x")})
-        << 0ll << 0ll << QByteArray() << false;
+    row("symbolic link, then a write through it",
+        demo({TarEntry::symlink("demo-main/escape", QFile::encodeName(m_fixture.outside)),
+              TarEntry::file("demo-main/escape/evil.txt", "x")}),
+        {});
     // Zeros compress about 1000:1.
-    QTest::newRow("bomb of 512 MiB over the host's limit")
-        << tarGz({project, TarEntry::zeros("demo-main/zeros.bin", 512 * mib)}) << 64 * mib << 0ll
-        << QByteArray() << false;
-    QTest::newRow("bomb of 2 MiB unpacking to 2 GiB, measured")
-        << tarGz({project, TarEntry::zeros("demo-main/zeros.bin", 2048 * mib)}) << 0ll << 0ll
-        << QByteArray() << true;
-    QTest::newRow("8 MiB that do not compress, measured")
-        << tarGz({project, TarEntry::file("demo-main/noise.bin", noise(8 * mib))}) << 0ll << 0ll
-        << QByteArray("noise.bin") << true;
+    row("bomb of 512 MiB over the host's limit",
+        demo({TarEntry::zeros("demo-main/zeros.bin", 512 * mib)}), {}, false, 64 * mib);
+    row("bomb of 2 MiB unpacking to 2 GiB, measured",
+        demo({TarEntry::zeros("demo-main/zeros.bin", 2048 * mib)}), {}, true);
+    row("8 MiB that do not compress, measured",
+        demo({TarEntry::file("demo-main/noise.bin", noise(8 * mib))}), "noise.bin", true);
     // Unpacked whole, they take minutes when the disk is busy: only on request.
-    if (qEnvironmentVariableIsSet("TIDEPOOL_HARDENING_LARGE")) {
-        QTest::newRow("100 000 tiny files")
-            << tinyFiles(100000) << 0ll << 0ll << QByteArray("d50/f50000") << false;
-    }
-    QTest::newRow("20 000 tiny files over an entry limit of 10 000")
-        << tinyFiles(20000) << 0ll << 10000ll << QByteArray() << false;
-    QTest::newRow("name component of 300 bytes")
-        << tarGz({project, TarEntry::file("demo-main/" + QByteArray(300, 'n'), "x")}) << 0ll
-        << 0ll << QByteArray() << false;
-    QTest::newRow("duplicate file entries, the last one wins")
-        << tarGz({TarEntry::file("demo-main/CMakeLists.txt", "first\n"),
-                  TarEntry::file("demo-main/CMakeLists.txt", "project(second)\n")})
-        << 0ll << 0ll << QByteArray("CMakeLists.txt") << false;
-    QTest::newRow("names that are not UTF-8")
-        << tarGz({project, TarEntry::file("demo-main/caf\xe9-\xff\xfe.txt", "latin-1")}, true)
-        << 0ll << 0ll << QByteArray("caf\xe9-\xff\xfe.txt") << false;
+    if (qEnvironmentVariableIsSet("TIDEPOOL_HARDENING_LARGE"))
+        row("100 000 tiny files", tinyFiles(100000), "d50/f50000");
+    row("20 000 tiny files over an entry limit of 10 000", tinyFiles(20000), {}, false, 0, 10000);
+    row("name component of 300 bytes",
+        demo({TarEntry::file("demo-main/" + QByteArray(300, 'n'), "x")}), {});
+    row("duplicate file entries, the last one wins",
+        demo({TarEntry::file("demo-main/CMakeLists.txt", "project(second)\n")}), "CMakeLists.txt");
+    row("names that are not UTF-8",
+        demo({TarEntry::file("demo-main/caf\xe9-\xff\xfe.txt", "x")}, true),
+        "caf\xe9-\xff\xfe.txt");
 }
 
 void tst_HostileArchives::hostileArchive()
@@ -143,14 +133,12 @@ void tst_HostileArchives::hostileArchive()
 
     m_fixture.reset();
     const QStringList outsideBefore = tree(m_fixture.outside);
-    const QString demo = m_fixture.exampleFolder(QStringLiteral("demo"));
+    const QString demo = m_fixture.exampleFolder("demo");
     const qint64 demoId = m_fixture.server.addProject(m_fixture.groupId, project("demo"));
     QVERIFY(demoId);
     m_fixture.server.setArchiveOverride(demoId, archive);
-    QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project(QStringLiteral("next"))));
+    QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project("next")));
 
-    QElapsedTimer clock;
-    clock.start();
     qint64 peakDisk = 0;
     qint64 peakEntries = 0;
     const auto sample = [&] {
@@ -169,60 +157,58 @@ void tst_HostileArchives::hostileArchive()
                        &Core::HelpManager::Signals::documentationChanged);
 
     // The host refuses while it unpacks; the plugin's measure, while the archive arrives.
-    const QString refused = measured
-                                ? QStringLiteral("The archive unpacks to more than 200 times its size")
-                                : QStringLiteral("There was an error while unarchiving");
-    QVERIFY2(QTest::qWaitFor([&] {
-                 return installed.isEmpty() ? StatusLog::lines().contains(refused)
-                                            : m_fixture.isInstalled(QStringLiteral("demo"));
-             }, 120000),
+    const QString refused = measured ? "The archive unpacks to more than 200 times its size"
+                                     : "There was an error while unarchiving";
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     return installed.isEmpty() ? StatusLog::lines().contains(refused)
+                                                : m_fixture.isInstalled("demo");
+                 },
+                 120000),
              qPrintable(StatusLog::lines().join('\n')));
-    const qint64 elapsedMs = clock.elapsed();
-    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled(QStringLiteral("next")), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled("next"), 30000);
     sampler.stop();
     sample();
 
     QCOMPARE(tree(m_fixture.outside), outsideBefore);
     QCOMPARE(m_fixture.strayEntries(), QStringList());
-    if (installed.isEmpty()) {
-        QVERIFY(!m_fixture.isInstalled(QStringLiteral("demo")));
-        // What a refused archive had unpacked does not stay behind.
-        const QStringList left = QDir(m_fixture.repositoryFolder()).entryList({"demo*"}, QDir::AllEntries);
-        QCOMPARE(left, QStringList());
+    if (installed.isEmpty()) { // neither installed, nor what it had unpacked left behind
+        QCOMPARE(QDir(m_fixture.repositoryFolder()).entryList({"demo*"}, QDir::AllEntries),
+                 QStringList());
     } else {
-        QVERIFY(isWellFormedManifest(demo + QStringLiteral("/examples-manifest.xml")));
+        QVERIFY(isWellFormedManifest(demo + "/examples-manifest.xml"));
         struct stat st;
         QVERIFY(::lstat((QFile::encodeName(demo) + '/' + installed).constData(), &st) == 0);
         if (installed == "CMakeLists.txt")
             QCOMPARE(readFile(demo + "/CMakeLists.txt"), QStringLiteral("project(second)\n"));
     }
-    if (measured && installed.isEmpty()) // refused long before much of it arrived
-        QVERIFY2(peakDisk <= 4 * mib, qPrintable(QString::number(peakDisk)));
-    else if (byteLimit > 0)
-        QVERIFY2(peakDisk <= byteLimit + 4 * mib, qPrintable(QString::number(peakDisk)));
-    if (entryLimit > 0) // the folders the archive implies and the other example come on top
-        QVERIFY2(peakEntries <= entryLimit + 200, qPrintable(QString::number(peakEntries)));
+    // The plugin refuses a bomb long before much of it arrived; the host, at its bound. The
+    // folders an archive implies and the other example come on top of its entries.
+    const qint64 diskBound = measured && installed.isEmpty() ? 4 * mib
+                             : byteLimit > 0                 ? byteLimit + 4 * mib
+                                                             : 0;
+    QVERIFY2(diskBound == 0 || peakDisk <= diskBound, qPrintable(QString::number(peakDisk)));
+    QVERIFY2(entryLimit == 0 || peakEntries <= entryLimit + 200,
+             qPrintable(QString::number(peakEntries)));
 
     // The service goes on: the next request installs again.
     const int before = int(changed.count());
-    QFile::remove(m_fixture.exampleFolder(QStringLiteral("next")) + "/examples-manifest.xml");
-    service.download(Fixture::repositoryName, {QStringLiteral("next")});
-    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled(QStringLiteral("next")), 30000);
+    QFile::remove(m_fixture.exampleFolder("next") + "/examples-manifest.xml");
+    service.download(Fixture::repositoryName, {"next"});
+    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled("next"), 30000);
     QVERIFY(changed.count() > before);
 
     // An installed copy, whatever names it holds, is replaced whole by its next installation.
     if (!installed.isEmpty()) {
         const int installs = int(changed.count());
-        service.download(Fixture::repositoryName, {QStringLiteral("demo")});
+        service.download(Fixture::repositoryName, {"demo"});
         QTRY_VERIFY_WITH_TIMEOUT(changed.count() > installs, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(
             QDir(m_fixture.repositoryFolder())
                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             QStringList({".tidepool-installed", "demo", "next"}), 5000);
-        QVERIFY(m_fixture.isInstalled(QStringLiteral("demo")));
+        QVERIFY(m_fixture.isInstalled("demo"));
     }
-    qInfo("FIGURE archive=%s bytes=%lld time_ms=%lld peak_disk=%lld peak_entries=%lld",
-          QTest::currentDataTag(), qint64(archive.size()), elapsedMs, peakDisk, peakEntries);
 }
 
 QTEST_MAIN(tst_HostileArchives)

@@ -33,92 +33,82 @@ void tst_HostileData::cleanup()
 
 void tst_HostileData::hostileRecord_data()
 {
-    QTest::addColumn<QByteArray>("record");    // %ID% stands for the real project's id
-    QTest::addColumn<int>("padding");          // invalid records listed before it
-    QTest::addColumn<QByteArray>("topFolder"); // the archive's, raw bytes
-    QTest::addColumn<QString>("folder");       // where it is installed; empty: nowhere
-    QTest::addColumn<QString>("name");         // as the manifest must carry them
+    QTest::addColumn<QByteArray>("record"); // %ID% stands for the real project's id
+    QTest::addColumn<int>("padding");       // invalid records listed before it
+    QTest::addColumn<QString>("folder");    // where it is installed; empty: nowhere
+    QTest::addColumn<QString>("name");      // as the manifest must carry them
     QTest::addColumn<QString>("description");
 
     const auto record = [](const QByteArray &path, const QByteArray &name = "Demo",
                            const QByteArray &description = "About demo",
                            const QByteArray &tags = "[]", const QByteArray &id = "%ID%") {
-        return "{\"id\": " + id + ", \"path\": \"" + path + "\", \"name\": \"" + name
-               + "\", \"description\": \"" + description
-               + "\", \"web_url\": \"http://gitlab.invalid/group/x\", \"avatar_url\": null, "
-                 "\"last_activity_at\": \"2026-01-01T00:00:00.000Z\", \"tag_list\": "
-               + tags + "}";
+        return "{\"id\": " + id + ", \"path\": \"" + path + "\", \"name\": \"" + name +
+               "\", \"description\": \"" + description + "\", \"tag_list\": " + tags +
+               ", \"web_url\": \"http://gitlab.invalid/group/x\", \"avatar_url\": null, "
+               "\"last_activity_at\": \"2026-01-01T00:00:00.000Z\"}";
     };
-    const QString demo = QStringLiteral("demo");
-    const QString name = QStringLiteral("Demo");
-    const QString about = QStringLiteral("About demo");
-
+    const auto row = [](const char *tag, const QByteArray &record, const QString &folder,
+                        const QString &name = "Demo", const QString &description = "About demo",
+                        int padding = 0) {
+        QTest::newRow(tag) << record << padding << folder << name << description;
+    };
     // Which names are safe folder names is the settings test's table; ".." stands for them here.
-    QTest::newRow("path ..") << record("..") << 0 << QByteArray("..") << QString() << name << about;
-    QTest::newRow("path of 1000 characters") << record(QByteArray(1000, 'x')) << 0
-        << QByteArray(1000, 'x') + "-main" << QString() << name << about;
-    QTest::newRow("path that begins another installed example's") << record("kee") << 0
-        << QByteArray("kee-main") << QStringLiteral("kee") << name << about;
-    QTest::newRow("Unicode path with a division slash") << record("\xe4\xbe\x8b\\u2215evil") << 0
-        << QByteArray("\xe4\xbe\x8b\xe2\x88\x95" "evil-main") << QStringLiteral("例∕evil") << name
-        << about;
-    QTest::newRow("control characters and non-characters")
-        << record("demo", "bell\\u0007\\u0001\\u001f", "tab\\tcr\\rnul\\u0000 \\ufffe\\ud800 end")
-        << 0 << QByteArray("demo-main") << demo << QStringLiteral("bell")
-        << QStringLiteral("tab\tcr\rnul  end");
-    QTest::newRow("invalid UTF-8 in name and description")
-        << record("demo", "caf\xe9 \xff\xfe", "\xc3\x28 \xed\xa0\x80") << 0
-        << QByteArray("demo-main") << demo << QString::fromUtf8("caf\xe9 \xff\xfe")
-        << QString::fromUtf8("\xc3\x28 \xed\xa0\x80");
-    QTest::newRow("tags that are no strings or carry markup")
-        << record("demo", "Demo", "About demo", "[\"<tag>\", 42, null, {\"a\": 1}, \"]]>\", \"a,b\"]")
-        << 0 << QByteArray("demo-main") << demo << name << about;
+    row("path ..", record(".."), {});
+    row("path of 1000 characters", record(QByteArray(1000, 'x')), {});
+    row("path that begins another installed example's", record("kee"), "kee");
+    row("Unicode path with a division slash", record("\xe4\xbe\x8b\\u2215evil"), "例∕evil");
+    row("control characters and non-characters",
+        record("demo", "bell\\u0007\\u0001\\u001f", "tab\\tcr\\rnul\\u0000 \\ufffe\\ud800 end"),
+        "demo", "bell", "tab\tcr\rnul  end");
+    row("invalid UTF-8 in name and description",
+        record("demo", "caf\xe9 \xff\xfe", "\xc3\x28 \xed\xa0\x80"), "demo",
+        QString::fromUtf8("caf\xe9 \xff\xfe"), QString::fromUtf8("\xc3\x28 \xed\xa0\x80"));
+    row("tags that are no strings or carry markup",
+        record("demo", "Demo", "About demo", "[\"<tag>\", 42, null, {\"a\": 1}, \"]]>\", \"a,b\"]"),
+        "demo");
     // Ids that are no number are the example test's table; this is a valid record of no project.
-    QTest::newRow("id beyond 2^53") << record("demo", "Demo", "About demo", "[]", "9007199254740993")
-        << 0 << QByteArray("demo-main") << QString() << name << about;
-    QTest::newRow("fractional id, still the real project's")
-        << record("demo", "Demo", "About demo", "[]", "%ID%.9") << 0 << QByteArray("demo-main")
-        << demo << name << about;
-    QTest::newRow("50 000 invalid records before a valid one") << record("demo") << 50000
-        << QByteArray("demo-main") << demo << name << about;
+    row("id beyond 2^53", record("demo", "Demo", "About demo", "[]", "9007199254740993"), {});
+    row("fractional id, still the real project's",
+        record("demo", "Demo", "About demo", "[]", "%ID%.9"), "demo");
+    row("50 000 invalid records before a valid one", record("demo"), "demo", "Demo", "About demo",
+        50000);
 }
 
 void tst_HostileData::hostileRecord()
 {
     QFETCH(QByteArray, record);
     QFETCH(int, padding);
-    QFETCH(QByteArray, topFolder);
     QFETCH(QString, folder);
     QFETCH(QString, name);
     QFETCH(QString, description);
 
     m_fixture.reset();
-    const qint64 id = m_fixture.server.addProject(m_fixture.groupId, project(QStringLiteral("real")));
+    const qint64 id = m_fixture.server.addProject(m_fixture.groupId, project("real"));
     QVERIFY(id);
+    const QByteArray top = (folder.isEmpty() ? QByteArray("demo") : folder.toUtf8()) + "-main";
     m_fixture.server.setArchiveOverride(
-        id, tarGz({TarEntry::file(topFolder + "/CMakeLists.txt", "project(demo)\n"),
-                   TarEntry::file(topFolder + "/main.cpp", "int main() {}\n")},
+        id, tarGz({TarEntry::file(top + "/CMakeLists.txt", "project(demo)\n"),
+                   TarEntry::file(top + "/main.cpp", "int main() {}\n")},
                   true));
 
     // What must survive: an installed example and a folder beside the repository folder.
-    const QString keep = m_fixture.exampleFolder(QStringLiteral("keep"));
+    const QString keep = m_fixture.exampleFolder("keep");
     QVERIFY(installStubManifest(keep));
-    const QString beside = m_fixture.dataRoot + QStringLiteral("/beside/file.txt");
+    const QString beside = m_fixture.dataRoot + "/beside/file.txt";
     QVERIFY(writeFile(beside, "keep"));
     const QStringList keepBefore = tree(keep);
 
-    LocalGitLab::Fault listing;
-    listing.kind = LocalGitLab::Fault::Status;
-    listing.status = 200;
+    LocalGitLab::Fault listing = LocalGitLab::Fault::httpStatus(200);
     listing.contentType = "application/json";
-    listing.body = "[" + QByteArray("{\"id\": 0, \"path\": \"x\", \"name\": \"<junk>\"},").repeated(padding)
-                   + record.replace("%ID%", QByteArray::number(id)) + "]";
+    listing.body =
+        "[" + QByteArray("{\"id\": 0, \"path\": \"x\", \"name\": \"<junk>\"},").repeated(padding) +
+        record.replace("%ID%", QByteArray::number(id)) + "]";
     m_fixture.server.addFault(LocalGitLab::Route::Projects, listing);
 
     DownloadService service;
     QSignalSpy updated(&service, &DownloadService::updated);
     QVERIFY(updated.wait(20000)); // the cycle
-    const QString manifest = m_fixture.exampleFolder(folder) + QStringLiteral("/examples-manifest.xml");
+    const QString manifest = m_fixture.exampleFolder(folder) + "/examples-manifest.xml";
     if (folder.isEmpty())
         QTest::qWait(1000); // whatever it leads to has happened once the cycle's downloads are over
     else
@@ -129,7 +119,8 @@ void tst_HostileData::hostileRecord()
     QVERIFY(QFileInfo(m_fixture.repositoryFolder()).isDir());
 
     // Every manifest anywhere in the data location reads back.
-    QStringList manifests = tree(m_fixture.dataRoot).filter(QRegularExpression("(^|/)examples-manifest.xml$"));
+    QStringList manifests =
+        tree(m_fixture.dataRoot).filter(QRegularExpression("(^|/)examples-manifest.xml$"));
     for (const QString &path : std::as_const(manifests))
         QVERIFY2(isWellFormedManifest(m_fixture.dataRoot + '/' + path), qPrintable(path));
     QCOMPARE(manifests.size(), folder.isEmpty() ? 1 : 2); // keep's, and the record's

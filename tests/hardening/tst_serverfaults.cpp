@@ -37,11 +37,8 @@ void forgetCheckDates()
     settings.save(Core::ICore::settings());
 }
 
-enum class Copy { Kept, Replaced };
-
 } // namespace
 
-Q_DECLARE_METATYPE(Copy)
 Q_DECLARE_METATYPE(LocalGitLab::Route)
 Q_DECLARE_METATYPE(LocalGitLab::Fault)
 
@@ -50,9 +47,18 @@ class tst_ServerFaults : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void cleanup();
+    void initTestCase()
+    {
+        QVERIFY(m_fixture.start());
+        ApiClient::setTransferTimeouts(timeoutMs, timeoutMs);
+        ApiClient::setTransferDeadlines(deadlineMs, deadlineMs);
+    }
+    void cleanup()
+    {
+        m_fixture.server.clearFaults();
+        QCOMPARE(m_fixture.leftovers(), QStringList());
+        HostStandIn::reset();
+    }
 
     void fault_data();
     void fault();
@@ -61,96 +67,69 @@ private:
     Fixture m_fixture;
 };
 
-void tst_ServerFaults::initTestCase()
-{
-    QVERIFY(m_fixture.start());
-    ApiClient::setTransferTimeouts(timeoutMs, timeoutMs);
-    ApiClient::setTransferDeadlines(deadlineMs, deadlineMs);
-}
-
-void tst_ServerFaults::cleanupTestCase()
-{
-    ApiClient::setTransferTimeouts(0, 0);
-    ApiClient::setTransferDeadlines(0, 0);
-}
-
-void tst_ServerFaults::cleanup()
-{
-    m_fixture.server.clearFaults();
-    QCOMPARE(m_fixture.leftovers(), QStringList());
-    HostStandIn::reset();
-}
-
 void tst_ServerFaults::fault_data()
 {
     using LocalGitLab::Fault;
     using LocalGitLab::Route;
     QTest::addColumn<Route>("route");
     QTest::addColumn<Fault>("fault");
-    QTest::addColumn<QByteArray>("archiveOverride"); // served instead of the real archive
-    QTest::addColumn<QString>("status");             // a pattern some status must match
-    QTest::addColumn<Copy>("copy");
+    QTest::addColumn<QByteArray>("archive"); // served instead of the real one
+    QTest::addColumn<QString>("status");     // a pattern some status must match
+    QTest::addColumn<bool>("reinstalled");   // without the server's image; else kept as it was
 
-    const QString noData = QStringLiteral("^Network error: No data received for %1 ms$").arg(timeoutMs);
-    const QString tooLong = QStringLiteral("^Network error: The transfer took longer than %1 ms$")
-                                .arg(deadlineMs);
+    const auto row = [](const char *tag, Route route, const Fault &fault, const QString &status,
+                        bool reinstalled = false, const QByteArray &archive = {}) {
+        QTest::newRow(tag) << route << fault << archive << status << reinstalled;
+    };
+    const QString noData =
+        QStringLiteral("^Network error: No data received for %1 ms$").arg(timeoutMs);
     const QString networkError = QStringLiteral("^Network error: .+");
-    const QByteArray none;
 
-    QTest::newRow("listing: hang before headers")
-        << Route::Projects << Fault::hangBeforeHeaders() << none << noData << Copy::Kept;
-    QTest::newRow("archive: hang mid-body")
-        << Route::Archive << Fault::hangMidBody() << none << noData << Copy::Kept;
-    QTest::newRow("archive: connection reset")
-        << Route::Archive << Fault::reset() << none << networkError << Copy::Kept;
-    QTest::newRow("archive: redirect loop")
-        << Route::Archive << Fault::redirectLoop() << none << networkError << Copy::Kept;
-    QTest::newRow("archive: 429 with Retry-After")
-        << Route::Archive << Fault::httpStatus(429, 30) << none
-        << QStringLiteral("^Network error: .*server replied: Too Many Requests") << Copy::Kept;
-    QTest::newRow("archive: truncated gzip served whole")
-        << Route::Archive << Fault()
-        << tarGz({TarEntry::file("demo-main/CMakeLists.txt", QByteArray(100000, 'p'))}).left(60)
-        << QStringLiteral("^(Downloaded file is not an archive|There was an error while unarchiving)$")
-        << Copy::Kept;
-    QTest::newRow("archive: HTML login page with 200")
-        << Route::Archive << Fault::html() << none
-        << QStringLiteral("^Downloaded file is not an archive$") << Copy::Kept;
-    QTest::newRow("archive: 1 byte per second")
-        << Route::Archive << Fault::slowBody(1) << none << tooLong << Copy::Kept;
+    row("listing: hang before headers", Route::Projects, Fault::hangBeforeHeaders(), noData);
+    row("archive: hang mid-body", Route::Archive, Fault::hangMidBody(), noData);
+    row("archive: connection reset", Route::Archive, Fault::reset(), networkError);
+    row("archive: body cut short", Route::Archive, Fault::truncate(), networkError);
+    row("archive: redirect loop", Route::Archive, Fault::redirectLoop(), networkError);
+    row("archive: 429 with Retry-After", Route::Archive, Fault::httpStatus(429, 30),
+        "^Network error: .*server replied: Too Many Requests");
+    row("archive: HTML login page with 200", Route::Archive, Fault::html(),
+        "^Downloaded file is not an archive$");
+    row("archive: truncated gzip served whole", Route::Archive, Fault(),
+        "^(Downloaded file is not an archive|There was an error while unarchiving)$", false,
+        tarGz({TarEntry::file("demo-main/CMakeLists.txt", QByteArray(100000, 'p'))}).left(60));
+    row("archive: 1 byte per second", Route::Archive, Fault::slowBody(1),
+        QStringLiteral("^Network error: The transfer took longer than %1 ms$").arg(deadlineMs));
     // Without its image the example still installs, with the icon found in the project.
-    QTest::newRow("avatar: HTML login page with 200")
-        << Route::Avatar << Fault::html() << none << QStringLiteral("^Unpacking example: .+")
-        << Copy::Replaced;
-    QTest::newRow("avatar: 1 byte per second")
-        << Route::Avatar << Fault::slowBody(1) << none
-        << QStringLiteral("^Unable to download image: .+") << Copy::Replaced;
+    row("avatar: HTML login page with 200", Route::Avatar, Fault::html(), "^Unpacking example: .+",
+        true);
+    row("avatar: 1 byte per second", Route::Avatar, Fault::slowBody(1),
+        "^Unable to download image: .+", true);
 }
 
 void tst_ServerFaults::fault()
 {
     QFETCH(LocalGitLab::Route, route);
     QFETCH(LocalGitLab::Fault, fault);
-    QFETCH(QByteArray, archiveOverride);
+    QFETCH(QByteArray, archive);
     QFETCH(QString, status);
-    QFETCH(Copy, copy);
+    QFETCH(bool, reinstalled);
 
     m_fixture.reset();
-    const QString demoFolder = m_fixture.exampleFolder(QStringLiteral("demo"));
-    const QString manifest = demoFolder + QStringLiteral("/examples-manifest.xml");
-    const qint64 id = m_fixture.server.addProject(m_fixture.groupId, project(QStringLiteral("demo")));
+    const QString demo = m_fixture.exampleFolder("demo");
+    const QString manifest = demo + "/examples-manifest.xml";
+    const qint64 id = m_fixture.server.addProject(m_fixture.groupId, project("demo"));
     QVERIFY(id);
     {
         DownloadService service;
-        QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled(QStringLiteral("demo")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled("demo"), 20000);
     }
-    const QMap<QString, QByteArray> installed = snapshot(demoFolder);
-    QVERIFY(installed.contains(QStringLiteral("example-icon.png")));
+    const QMap<QString, QByteArray> installed = snapshot(demo);
+    QVERIFY(installed.contains("example-icon.png"));
 
     // The next start meets the fault.
     forgetCheckDates();
-    if (!archiveOverride.isEmpty())
-        m_fixture.server.setArchiveOverride(id, archiveOverride);
+    if (!archive.isEmpty())
+        m_fixture.server.setArchiveOverride(id, archive);
     if (fault.kind != LocalGitLab::Fault::None)
         m_fixture.server.addFault(route, fault);
     {
@@ -164,16 +143,15 @@ void tst_ServerFaults::fault()
                  qPrintable(StatusLog::lines().join('\n')));
         // No download chain waits on: every pool thread is free again.
         QTRY_COMPARE_WITH_TIMEOUT(ApiClient::threadPool()->activeThreadCount(), 0, 2000);
-        if (copy == Copy::Replaced)
+        if (reinstalled)
             QTRY_VERIFY_WITH_TIMEOUT(changed.count() > 0, 5000);
         QTest::qWait(200); // anything still on its way would show now
     }
-    if (copy == Copy::Kept) {
-        QCOMPARE(snapshot(demoFolder), installed);
-    } else {
-        // No HTML saved as an icon, a manifest that reads back.
-        QVERIFY(!QFile::exists(demoFolder + QStringLiteral("/example-icon.png")));
+    if (reinstalled) { // no HTML saved as an icon, a manifest that reads back
+        QVERIFY(!QFile::exists(demo + "/example-icon.png"));
         QVERIFY(isWellFormedManifest(manifest));
+    } else {
+        QCOMPARE(snapshot(demo), installed);
     }
     QCOMPARE(m_fixture.strayEntries(), QStringList());
 
@@ -186,7 +164,7 @@ void tst_ServerFaults::fault()
     {
         DownloadService service;
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(manifest).lastModified() > before, 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(demoFolder + QStringLiteral("/example-icon.png")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(demo + "/example-icon.png"), 5000);
     }
     QTRY_COMPARE_WITH_TIMEOUT(ApiClient::threadPool()->activeThreadCount(), 0, 2000);
 }

@@ -1,6 +1,6 @@
 // The settings page and the download service each hold a copy of the settings and save it. Their
-// saves may interleave; none may lose what the other stored: the page's interval and removals,
-// the service's check date.
+// saves may interleave with each other and with downloads; none may lose what the other stored:
+// the page's interval and removals, the service's check date.
 
 #include "hardening.h"
 
@@ -30,20 +30,15 @@ bool dateStored()
     return stored().updatesCheckedDate.value(Fixture::repositoryName) == QDate::currentDate();
 }
 
-bool betaRemoved()
-{
-    return stored().repositories.value(Fixture::repositoryName).removedExamples.contains("beta");
-}
-
 // The page, as the user leaves it: interval 7, "beta" removed.
 void editPage(OptionsWidget &page)
 {
-    auto spinBox = page.findChild<QSpinBox *>(QStringLiteral("timeoutSpinBox"));
-    auto list = page.findChild<QListWidget *>(QStringLiteral("examplesListWidget"));
-    auto remove = page.findChild<QPushButton *>(QStringLiteral("removeButton"));
+    auto spinBox = page.findChild<QSpinBox *>("timeoutSpinBox");
+    auto list = page.findChild<QListWidget *>("examplesListWidget");
+    auto remove = page.findChild<QPushButton *>("removeButton");
     QVERIFY(spinBox && list && remove);
     spinBox->setValue(7);
-    const QList<QListWidgetItem *> beta = list->findItems(QStringLiteral("beta"), Qt::MatchExactly);
+    const QList<QListWidgetItem *> beta = list->findItems("beta", Qt::MatchExactly);
     QCOMPARE(beta.size(), 1);
     beta.first()->setSelected(true);
     remove->click();
@@ -62,7 +57,6 @@ private slots:
 
     void interleavedSaves_data();
     void interleavedSaves();
-    void removedWhileItsDownloadIsInFlight();
 
 private:
     Fixture m_fixture;
@@ -72,9 +66,9 @@ private:
 void tst_SettingsRaces::init()
 {
     m_fixture.reset();
-    for (const QString &path : {QStringLiteral("alpha"), QStringLiteral("beta")})
+    for (const char *path : {"alpha", "beta"})
         QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project(path)));
-    QVERIFY(installStubManifest(m_fixture.exampleFolder(QStringLiteral("beta"))));
+    QVERIFY(installStubManifest(m_fixture.exampleFolder("beta")));
 }
 
 void tst_SettingsRaces::cleanup()
@@ -83,42 +77,54 @@ void tst_SettingsRaces::cleanup()
     HostStandIn::reset();
 }
 
+// When the page applies, against the service's cycle: it is always opened first.
+enum class Apply { BeforeDate, WhileDownloading, AfterInstalls };
+Q_DECLARE_METATYPE(Apply)
+
 void tst_SettingsRaces::interleavedSaves_data()
 {
-    // The page is opened first, while the listing is held back; then it applies before or after
-    // the service stores its date.
-    QTest::addColumn<bool>("applyFirst");
-    QTest::newRow("page applies, then the service stores its date") << true;
-    QTest::newRow("service stores its date, then the page applies") << false;
+    QTest::addColumn<Apply>("apply");
+    QTest::newRow("page applies, then the service stores its date") << Apply::BeforeDate;
+    QTest::newRow("page removes beta while its download is in flight") << Apply::WhileDownloading;
+    QTest::newRow("service stores its date, then the page applies") << Apply::AfterInstalls;
 }
 
 void tst_SettingsRaces::interleavedSaves()
 {
-    QFETCH(bool, applyFirst);
+    QFETCH(Apply, apply);
 
-    m_fixture.server.addFault(LocalGitLab::Route::Projects, LocalGitLab::Fault::delay(1500), 1);
+    // The listing, or the downloads, are held back so that the page can act before them.
+    if (apply == Apply::WhileDownloading)
+        m_fixture.server.addFault(QRegularExpression("/uploads/.*"),
+                                  LocalGitLab::Fault::delay(2000));
+    else
+        m_fixture.server.addFault(LocalGitLab::Route::Projects, LocalGitLab::Fault::delay(1500), 1);
     auto service = std::make_unique<DownloadService>();
     QSignalSpy changed(Core::HelpManager::Signals::instance(),
                        &Core::HelpManager::Signals::documentationChanged);
     auto page = std::make_unique<OptionsWidget>();
     editPage(*page);
-    if (applyFirst) {
+    if (apply == Apply::BeforeDate) {
         page->apply();
         QVERIFY(!dateStored());
     }
     QTRY_VERIFY_WITH_TIMEOUT(dateStored(), 15000);
-    // Whatever the cycle installs lands before the removal.
-    QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= (applyFirst ? 1 : 2), 15000);
-    if (!applyFirst)
+    if (apply == Apply::WhileDownloading) {
         page->apply();
-    QTest::qWait(300);
+        QVERIFY(!QFileInfo::exists(m_fixture.exampleFolder("beta")));
+    }
+    // Whatever the cycle installs lands before a later removal.
+    QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= (apply == Apply::AfterInstalls ? 2 : 1), 15000);
+    if (apply == Apply::AfterInstalls)
+        page->apply();
+    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled("alpha"), 15000);
+    QTest::qWait(apply == Apply::WhileDownloading ? 1000 : 300); // a late download would land now
 
-    // Everyone's part survives.
+    // Everyone's part survives; the removed example does not come back.
     QVERIFY(dateStored());
     QCOMPARE(stored().updatesCheckTimeoutDays, 7u);
-    QVERIFY(betaRemoved());
-    QVERIFY(!QFileInfo::exists(m_fixture.exampleFolder(QStringLiteral("beta"))));
-    QVERIFY(m_fixture.isInstalled(QStringLiteral("alpha")));
+    QVERIFY(stored().repositories.value(Fixture::repositoryName).removedExamples.contains("beta"));
+    QVERIFY(!QFileInfo::exists(m_fixture.exampleFolder("beta")));
 
     // And so the next start downloads nothing: today's check is done, beta is removed.
     page.reset();
@@ -129,25 +135,7 @@ void tst_SettingsRaces::interleavedSaves()
     QVERIFY(updated.wait(15000));
     QTest::qWait(500);
     QCOMPARE(m_fixture.server.requestCount(LocalGitLab::Route::Archive), 0);
-    QVERIFY(!QFileInfo::exists(m_fixture.exampleFolder(QStringLiteral("beta"))));
-}
-
-void tst_SettingsRaces::removedWhileItsDownloadIsInFlight()
-{
-    m_fixture.server.addFault(QRegularExpression(QStringLiteral("/uploads/.*")),
-                              LocalGitLab::Fault::delay(2000));
-    DownloadService service;
-    OptionsWidget page;
-    editPage(page);
-    QTRY_VERIFY_WITH_TIMEOUT(dateStored(), 15000);
-    page.apply();
-    QVERIFY(!QFileInfo::exists(m_fixture.exampleFolder(QStringLiteral("beta"))));
-
-    // Both downloads end; the removed example does not come back.
-    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled(QStringLiteral("alpha")), 15000);
-    QTest::qWait(1000);
-    QVERIFY(!QFileInfo::exists(m_fixture.exampleFolder(QStringLiteral("beta"))));
-    QVERIFY(betaRemoved());
+    QVERIFY(!QFileInfo::exists(m_fixture.exampleFolder("beta")));
 }
 
 QTEST_MAIN(tst_SettingsRaces)
