@@ -23,8 +23,6 @@ private slots:
     void listItems_data();
     void listItems();
     void roundTrip();
-    void safeFolderNames_data();
-    void safeFolderNames();
     void registration_data();
     void registration();
 
@@ -207,29 +205,6 @@ void tst_Settings::roundTrip()
     QCOMPARE(loaded.repositories.value("Other name").removedExamples, QSet<QString>{QString()});
 }
 
-void tst_Settings::safeFolderNames_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("safe");
-    QTest::newRow("plain") << "hello-world_2" << true;
-    QTest::newRow("dots inside") << "cru-albania-ds.gitlab.io" << true;
-    QTest::newRow("unicode") << QString::fromUtf8("sch\xC3\xB6n") << true;
-    QTest::newRow("empty") << "" << false;
-    QTest::newRow("dot") << "." << false;
-    QTest::newRow("dot dot") << ".." << false;
-    QTest::newRow("slash") << "a/b" << false;
-    QTest::newRow("backslash") << "a\\b" << false;
-    QTest::newRow("nul") << QString("a") + QChar(0) + "b" << false;
-    QTest::newRow("escape") << "a\x1b" << false;
-}
-
-void tst_Settings::safeFolderNames()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, safe);
-    QCOMPARE(isSafeFolderName(name), safe);
-}
-
 void tst_Settings::registration_data()
 {
     QTest::addColumn<QStringList>("repositories");
@@ -250,10 +225,12 @@ void tst_Settings::registration_data()
                                                  << QStringList{"..|/old|/old"}
                                                  << QStringList{"..|/old|/old"} << false;
     // Whatever the order of the repositories, the unusable ones cost the others nothing.
+    const QStringList unusable{"..|/old|/old", ".|/old|/old", "a/b|/old|/old", "a\\b|/old|/old",
+                               "e\x1b|/old|/old"};
     QTest::newRow("unusable names beside a usable one")
-        << QStringList{"..|https://h/up", ".|https://h/dot", "a/b|https://h/ab", demo.first()}
-        << QStringList{"..|/old|/old", "Demo|/old|/old"} << QStringList{"..|/old|/old", "Demo|%F|%F"}
-        << true;
+        << QStringList{"..|https://h/up", ".|https://h/dot", "a/b|https://h/ab", "a\\b|https://h/bs",
+                       "e\x1b|https://h/esc", demo.first()}
+        << unusable + QStringList{"Demo|/old|/old"} << unusable + QStringList{"Demo|%F|%F"} << true;
 }
 
 void tst_Settings::registration()

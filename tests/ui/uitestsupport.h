@@ -28,18 +28,16 @@
 namespace UiTest {
 
 using namespace Tidepool::Internal;
+using TestProject::project;
 
 inline const char manifestName[] = "examples-manifest.xml";
-
-using TestProject::project;
 
 inline QString repositoryFolder(const QString &name)
 {
     return dataLocation().arg(name);
 }
 
-// Writes an installed example's manifest (the page looks only at where it is and when it was
-// written) and dates it.
+// The page looks only at where a manifest is and when it was written.
 inline bool installManifest(const QString &repository, const QString &relativeFolder,
                             const QDateTime &modified)
 {
@@ -53,7 +51,6 @@ inline bool installManifest(const QString &repository, const QString &relativeFo
     return file.flush() && file.setFileTime(modified, QFileDevice::FileModificationTime);
 }
 
-// Every repository folder of the data location goes.
 inline bool clearDataLocation()
 {
     QDir root(dataLocation().arg(QString()));
@@ -86,7 +83,7 @@ inline Settings storedSettings()
     return settings;
 }
 
-// The paths the user removed from a stored repository (an empty set is stored as one empty path).
+// An empty set is stored as one empty path.
 inline QSet<QString> storedRemovedExamples(const QString &repository)
 {
     QSet<QString> removed = storedSettings().repositories.value(repository).removedExamples;
@@ -94,14 +91,13 @@ inline QSet<QString> storedRemovedExamples(const QString &repository)
     return removed;
 }
 
-// Runs the plugin's start-up work, which creates a new download service (the previous one goes),
-// and waits until each of the given number of repositories has been listed once.
+// Runs the plugin's start-up work, which replaces the download service, and waits until each of
+// the given number of repositories has been listed once.
 inline bool startService(int listedRepositories)
 {
     const QList<Core::IOptionsPage *> before = Core::IOptionsPage::allOptionsPages();
     { TidepoolPluginPrivate plugin; }
-    // The start-up also registers the plugin's options page, which the host would keep for the
-    // rest of its life; the tests show pages of their own.
+    // The host would keep the page the start-up registers for good; the tests show their own.
     for (Core::IOptionsPage *page : Core::IOptionsPage::allOptionsPages()) {
         if (!before.contains(page))
             delete page;
@@ -115,7 +111,7 @@ inline bool startService(int listedRepositories)
     return service;
 }
 
-// A visible box of the host's non-blocking message boxes with this title, or null.
+// A visible one of the host's non-blocking message boxes, or null.
 inline QMessageBox *messageBox(const QString &title)
 {
     for (QWidget *window : QApplication::topLevelWidgets()) {
