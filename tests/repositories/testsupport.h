@@ -23,12 +23,6 @@ using LocalGitLab::Fault;
 using LocalGitLab::Route;
 using TestImage::png;
 
-// A .tar.gz of one file whose content does not compress: about `size` bytes.
-inline QByteArray incompressibleArchive(const QByteArray &path, int size)
-{
-    return TestArchive::tarGz({TestArchive::TarEntry::file(path, TestArchive::noise(size))});
-}
-
 inline QByteArray fileContent(const QString &path)
 {
     QFile file(path);
@@ -87,7 +81,6 @@ struct ServerFixture
         LocalGitLab::ProjectData data;
         data.path = path;
         data.name = name.isEmpty() ? path : name;
-        data.files.insert(path + QStringLiteral(".pro"), "TEMPLATE = app\n");
         if (avatar) {
             data.avatar = png(avatarSize.width(), avatarSize.height(), color);
             data.avatarFileName = QStringLiteral("logo.png");
@@ -100,11 +93,10 @@ struct ServerFixture
     {
         QSignalSpy fetched(&client, &ApiClient::fetched);
         QObject::connect(&client, &ApiClient::ready, &client, &ApiClient::fetch);
+        fetched.wait(5000);
         QHash<QString, Repository::ExamplePtr> result;
-        if (fetched.wait(5000)) {
-            for (const auto &example : fetched.at(0).at(0).value<Repository::Examples>())
-                result.insert(pathOf(example), example);
-        }
+        for (const auto &example : fetched.value(0).value(0).value<Repository::Examples>())
+            result.insert(pathOf(example), example);
         return result;
     }
 };

@@ -79,7 +79,8 @@ void tst_Repository::downloadsInParallel()
         // Avatars large enough that Qt may spread their scaling over its global pool, while
         // more chains than their pool has threads are waiting; wide ones keep their shape.
         const qint64 id = fixture.addProject(path, {}, true, colors[path], {300, 150});
-        archives.insert(path, incompressibleArchive(path.toUtf8() + "-main/f", 64 + i));
+        archives.insert(path, TestArchive::tarGz({TestArchive::TarEntry::file(
+                                  path.toUtf8() + "-main/f", TestArchive::noise(64 + i))}));
         fixture.server.setArchiveOverride(id, archives[path]);
     }
     const qint64 twin = fixture.addProject("twin");
