@@ -13,30 +13,16 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace UiTest;
 
-namespace {
-
-int fail(const char *message)
+static int fail(const char *message)
 {
     std::fprintf(stderr, "%s\n", message);
     return 1;
 }
-
-bool containsColour(const QImage &image, const QColor &colour)
-{
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixel(x, y) == colour.rgb())
-                return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -101,8 +87,9 @@ int main(int argc, char *argv[])
         auto update = widget.findChild<QPushButton *>("updateButton");
         if (!update || !update->isVisible() || !update->isEnabled())
             return fail("The selected outdated example cannot be updated");
-        const QImage picture = widget.grab().toImage();
-        if (!containsColour(picture, QColor(0xe2, 0xb2, 0xb6)))
+        const QImage picture = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const auto pixels = reinterpret_cast<const QRgb *>(picture.constBits());
+        if (!std::count(pixels, pixels + picture.width() * picture.height(), QColor(0xe2, 0xb2, 0xb6).rgb()))
             result = fail("The picture shows no example marked \"Update available\"");
         else if (!picture.save(output, "PNG"))
             result = fail("Cannot write the picture");
