@@ -89,8 +89,6 @@ private slots:
     void addInstallsOnApply();
     void removeNestedExample_data();
     void removeNestedExample();
-    void updateButton_data();
-    void updateButton();
     void queuedSteps_data();
     void queuedSteps();
     void interval_data();
@@ -297,10 +295,22 @@ void tst_OptionsWidget::updateStatus()
     QCOMPARE(item->background(), update ? QBrush(QColor(0xe2, 0xb2, 0xb6)) : QBrush());
     QCOMPARE(statusOf(list()->findItems("plain", Qt::MatchExactly).value(0)), "Updated");
 
+    // Only a visible, outdated example can be updated, never a folder inside one.
+    const bool updatable = update && !installed.contains('/');
+    auto button = child<QPushButton>("updateButton");
+    QVERIFY(!button->isEnabled());
+    selectFolders(list(), {"plain", installed});
+    QCOMPARE(button->isEnabled(), updatable);
+    QTest::keyClicks(child<QLineEdit>("filterLineEdit"), "plain");
+    QVERIFY(!button->isEnabled());
+    child<QLineEdit>("filterLineEdit")->clear();
+    QCOMPARE(button->isEnabled(), updatable);
+
     // The help is told once per scan that finds the installed examples changed.
     QCOMPARE(changed.count(), 1);
     emit downloadService()->updated();
     QCOMPARE(changed.count(), 1);
+    QVERIFY(!button->isEnabled()); // a rebuilt list has nothing selected
     QVERIFY(QDir(repositoryFolder("Demo") + "/plain").removeRecursively());
     emit downloadService()->updated();
     QCOMPARE(changed.count(), 2);
@@ -404,49 +414,6 @@ void tst_OptionsWidget::removeNestedExample()
     // The nested item says what it belongs to.
     QVERIFY(nestedToolTip.contains("Part of:&nbsp;</td><td style=\"width: 60%;\">alpha</td>"));
     QVERIFY(!exampleToolTip.contains("Part of:"));
-}
-
-void tst_OptionsWidget::updateButton_data()
-{
-    QTest::addColumn<QStringList>("selected");
-    QTest::addColumn<QString>("filter"); // typed after selecting
-    QTest::addColumn<bool>("enabled");
-
-    // alpha is outdated and holds the folder "variant"; beta is up to date.
-    QTest::newRow("nothing selected") << QStringList{} << QString() << false;
-    QTest::newRow("up-to-date example") << QStringList{"beta"} << QString() << false;
-    QTest::newRow("outdated example") << QStringList{"alpha"} << QString() << true;
-    QTest::newRow("outdated among others") << QStringList{"beta", "alpha"} << QString() << true;
-    QTest::newRow("outdated example filtered out") << QStringList{"alpha", "beta"} << "bet" << false;
-    QTest::newRow("nested in an outdated example") << QStringList{"alpha/variant"} << QString() << false;
-}
-
-void tst_OptionsWidget::updateButton()
-{
-    QFETCH(QStringList, selected);
-    QFETCH(QString, filter);
-    QFETCH(bool, enabled);
-
-    QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime)}));
-    QVERIFY(installManifest("Demo", "alpha", baseTime.addDays(-1)));
-    QVERIFY(installManifest("Demo", "alpha/variant", baseTime.addDays(-1)));
-    QVERIFY(installManifest("Demo", "beta", baseTime));
-    QVERIFY(showPage());
-    auto button = child<QPushButton>("updateButton");
-    QVERIFY(button);
-    QCOMPARE(button->text(), "Update");
-    QVERIFY(!button->isEnabled());
-
-    selectFolders(list(), selected);
-    QTest::keyClicks(child<QLineEdit>("filterLineEdit"), filter);
-    QCOMPARE(button->isEnabled(), enabled);
-
-    // Shown again, a selected outdated example can be updated.
-    child<QLineEdit>("filterLineEdit")->clear();
-    QCOMPARE(button->isEnabled(), selected.contains("alpha"));
-    // A rebuilt list has nothing selected.
-    emit downloadService()->updated();
-    QVERIFY(!button->isEnabled());
 }
 
 void tst_OptionsWidget::queuedSteps_data()
