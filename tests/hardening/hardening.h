@@ -120,4 +120,22 @@ public:
     std::unique_ptr<QTemporaryDir> settingsDir;
 };
 
+// A suite's base: the fixture started once, and no job of one case left to write into the next.
+class Suite : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(m_fixture.start()); }
+    void cleanup()
+    {
+        m_fixture.server.clearFaults();
+        QCOMPARE(m_fixture.leftovers(), QStringList());
+        HostStandIn::reset();
+    }
+
+protected:
+    Fixture m_fixture;
+};
+
 } // namespace Hardening

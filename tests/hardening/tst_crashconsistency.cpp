@@ -90,9 +90,9 @@ private slots:
     void killedDuringInstallation();
 
 private:
-    void startShell(QProcess &process) const;
-    // Runs the shell until it is done; the names it lists for the repository, or its output.
-    QStringList runToCompletion() const;
+    // Runs the shell to its end, or kills it after killAfterMs; the names it lists for the
+    // repository, or its output when it fails.
+    QStringList runShell(int killAfterMs = -1, int *kills = nullptr) const;
 
     QTemporaryDir m_root;
     LocalGitLab::Server m_server;
@@ -103,9 +103,8 @@ private:
 
 void tst_CrashConsistency::initTestCase()
 {
-    QVERIFY(m_root.isValid());
     const QUrl base = m_server.start();
-    QVERIFY(base.isValid());
+    QVERIFY(m_root.isValid() && base.isValid());
     const qint64 group = m_server.addGroup("crash-examples");
     for (int i = 0; i < exampleCount; ++i) {
         LocalGitLab::ProjectData project;
@@ -123,13 +122,12 @@ void tst_CrashConsistency::initTestCase()
     QSettings settings(m_settingsFile, QSettings::IniFormat);
     settings.setValue(
         "Help/InstalledExamples",
-        QStringList{QStringLiteral("%1|%2|%2").arg(repositoryName, m_repositoryFolder)});
-    settings.setValue(
-        "Tidepool/Repositories",
-        QStringList{QStringLiteral("%1|%2/crash-examples|").arg(repositoryName, base.toString())});
+        QStringList{repositoryName + '|' + m_repositoryFolder + '|' + m_repositoryFolder});
+    settings.setValue("Tidepool/Repositories",
+                      QStringList{repositoryName + '|' + base.toString() + "/crash-examples|"});
 }
 
-void tst_CrashConsistency::startShell(QProcess &process) const
+QStringList tst_CrashConsistency::runShell(int killAfterMs, int *kills) const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", m_root.filePath("data"));
@@ -137,17 +135,18 @@ void tst_CrashConsistency::startShell(QProcess &process) const
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.remove("QT_LOGGING_RULES");
     environment.remove("ORVIK_SDK_NAME");
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(TIDEPOOL_SHELL),
-                  {"-settingspath", m_root.filePath("settings"), "-pluginpath",
-                   QStringLiteral(TIDEPOOL_PLUGIN_DIR), "--headless", "--idle", "300", "--timeout",
-                   "60"});
-}
-
-QStringList tst_CrashConsistency::runToCompletion() const
-{
     QProcess process;
-    startShell(process);
+    process.setProcessEnvironment(environment);
+    process.start(TIDEPOOL_SHELL,
+                  {"-settingspath", m_root.filePath("settings"), "-pluginpath", TIDEPOOL_PLUGIN_DIR,
+                   "--headless", "--idle", "300", "--timeout", "60"});
+    if (killAfterMs >= 0) {
+        QTest::qWait(process.waitForStarted() ? killAfterMs : 0);
+        *kills += process.state() == QProcess::Running ? 1 : 0;
+        process.kill();
+        process.waitForFinished(10000);
+        return {};
+    }
     if (!process.waitForFinished(90000))
         process.kill();
     process.waitForFinished();
@@ -156,9 +155,8 @@ QStringList tst_CrashConsistency::runToCompletion() const
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return {output};
     // The Welcome listing: a row per example, columns separated by two or more blanks.
-    static const QRegularExpression row(
-        QStringLiteral("^%1\\s{2,}(.+?)(\\s{2,}|$)").arg(repositoryName),
-        QRegularExpression::MultilineOption);
+    static const QRegularExpression row("^" + repositoryName + "\\s{2,}(.+?)(\\s{2,}|$)",
+                                        QRegularExpression::MultilineOption);
     QStringList names;
     for (auto it = row.globalMatch(output); it.hasNext();)
         names << it.next().captured(1);
@@ -178,7 +176,7 @@ void tst_CrashConsistency::killedDuringInstallation()
     // The first installation shows how long one takes; the kills are spread over that time.
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(runToCompletion(), all);
+    QCOMPARE(runShell(), all);
     const qint64 installMs = clock.elapsed();
     QCOMPARE(listedVersions(m_repositoryFolder), versions);
 
@@ -200,15 +198,7 @@ void tst_CrashConsistency::killedDuringInstallation()
         const int delayMs = int(installMs * (round - 1 + random.generateDouble()) / rounds);
         const QString where = QStringLiteral("round %1, %2 ms").arg(round).arg(delayMs);
 
-        QProcess process;
-        startShell(process);
-        QVERIFY(process.waitForStarted());
-        QTest::qWait(delayMs);
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            QVERIFY(process.waitForFinished(10000));
-            ++kills;
-        }
+        runShell(delayMs, &kills);
 
         // Right after the crash: whatever would be listed is whole.
         const QList<int> listed = listedVersions(m_repositoryFolder).values();
@@ -220,7 +210,7 @@ void tst_CrashConsistency::killedDuringInstallation()
 
         // The next start brings every example back at the version published now, and nothing else
         // but the records of what they were installed with.
-        QCOMPARE(runToCompletion(), all);
+        QCOMPARE(runShell(), all);
         for (int &version : versions)
             version = round;
         QCOMPARE(listedVersions(m_repositoryFolder), versions);

@@ -48,40 +48,32 @@ QByteArray tinyFiles(int count)
 
 } // namespace
 
-class tst_HostileArchives : public QObject
+Q_DECLARE_METATYPE(HostStandIn::UnarchiverLimits)
+
+class tst_HostileArchives : public Suite
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(m_fixture.start()); }
-    void cleanup()
-    {
-        // A job still running would write into the next case.
-        QCOMPARE(m_fixture.leftovers(), QStringList());
-        HostStandIn::reset();
-        ArchiveGauge::setLimits({});
-    }
-
     void hostileArchive_data();
     void hostileArchive();
-
-private:
-    Fixture m_fixture;
 };
 
 void tst_HostileArchives::hostileArchive_data()
 {
     QTest::addColumn<QByteArray>("archive");
-    QTest::addColumn<qint64>("byteLimit"); // the host's unpack limits; 0: the defaults
-    QTest::addColumn<qint64>("entryLimit");
     QTest::addColumn<QByteArray>("installed"); // a raw name below demo/; empty: refused
     // Whether the plugin measures the archive as it arrives. Off, the rows show what the host's
     // own bounds do (the IDE's unarchiver has none).
     QTest::addColumn<bool>("measured");
+    QTest::addColumn<HostStandIn::UnarchiverLimits>("limits");
 
     const auto row = [](const char *tag, const QByteArray &archive, const QByteArray &installed,
-                        bool measured = false, qint64 byteLimit = 0, qint64 entryLimit = 0) {
-        QTest::newRow(tag) << archive << byteLimit << entryLimit << installed << measured;
+                        bool measured = false, qint64 bytes = 0, qint64 entries = 0) {
+        HostStandIn::UnarchiverLimits limits;
+        limits.maxTotalBytes = bytes ? bytes : limits.maxTotalBytes;
+        limits.maxEntries = entries ? entries : limits.maxEntries;
+        QTest::newRow(tag) << archive << installed << measured << limits;
     };
     const auto demo = [](QList<TarEntry> entries, bool rawNames = false) {
         entries.prepend(TarEntry::file("demo-main/CMakeLists.txt", "project(demo)\n"));
@@ -116,19 +108,13 @@ void tst_HostileArchives::hostileArchive_data()
 void tst_HostileArchives::hostileArchive()
 {
     QFETCH(QByteArray, archive);
-    QFETCH(qint64, byteLimit);
-    QFETCH(qint64, entryLimit);
     QFETCH(QByteArray, installed);
     QFETCH(bool, measured);
+    QFETCH(HostStandIn::UnarchiverLimits, limits);
 
     ArchiveGauge::Limits lifted;
     lifted.ratio = lifted.floor = lifted.absolute = lifted.entries = qint64(1) << 50;
     ArchiveGauge::setLimits(measured ? ArchiveGauge::Limits() : lifted);
-    HostStandIn::UnarchiverLimits limits;
-    if (byteLimit > 0)
-        limits.maxTotalBytes = byteLimit;
-    if (entryLimit > 0)
-        limits.maxEntries = entryLimit;
     HostStandIn::setUnarchiverLimits(limits);
 
     m_fixture.reset();
@@ -139,6 +125,11 @@ void tst_HostileArchives::hostileArchive()
     m_fixture.server.setArchiveOverride(demoId, archive);
     QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project("next")));
 
+    // The plugin refuses a bomb long before much of it arrived; the host, at its bound. The
+    // folders an archive implies and the other example come on top of its entries.
+    const qint64 diskBound =
+        measured && installed.isEmpty() ? 4 * mib : limits.maxTotalBytes + 4 * mib;
+    const qint64 entryBound = limits.maxEntries + 200;
     qint64 peakDisk = 0;
     qint64 peakEntries = 0;
     const auto sample = [&] {
@@ -148,30 +139,29 @@ void tst_HostileArchives::hostileArchive()
     };
     QTimer sampler;
     connect(&sampler, &QTimer::timeout, this, sample);
-    // Walking many entries takes a while on the GUI thread: seldom, unless a byte bound is checked.
-    sampler.start(byteLimit > 0 || measured ? 20 : 1000);
+    // Walking many entries takes a while on the GUI thread: seldom, unless a byte bound is near.
+    sampler.start(diskBound < 1024 * mib ? 20 : 1000);
     const StatusLog log;
 
     DownloadService service;
     QSignalSpy changed(Core::HelpManager::Signals::instance(),
                        &Core::HelpManager::Signals::documentationChanged);
-
     // The host refuses while it unpacks; the plugin's measure, while the archive arrives.
     const QString refused = measured ? "The archive unpacks to more than 200 times its size"
                                      : "There was an error while unarchiving";
-    QVERIFY2(QTest::qWaitFor(
-                 [&] {
-                     return installed.isEmpty() ? StatusLog::lines().contains(refused)
-                                                : m_fixture.isInstalled("demo");
-                 },
-                 120000),
-             qPrintable(StatusLog::lines().join('\n')));
+    const auto demoDone = [&] {
+        return installed.isEmpty() ? StatusLog::lines().contains(refused)
+                                   : m_fixture.isInstalled("demo");
+    };
+    QVERIFY2(QTest::qWaitFor(demoDone, 120000), qPrintable(StatusLog::lines().join('\n')));
     QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled("next"), 30000);
     sampler.stop();
     sample();
 
     QCOMPARE(tree(m_fixture.outside), outsideBefore);
     QCOMPARE(m_fixture.strayEntries(), QStringList());
+    QVERIFY2(peakDisk <= diskBound, qPrintable(QString::number(peakDisk)));
+    QVERIFY2(peakEntries <= entryBound, qPrintable(QString::number(peakEntries)));
     if (installed.isEmpty()) { // neither installed, nor what it had unpacked left behind
         QCOMPARE(QDir(m_fixture.repositoryFolder()).entryList({"demo*"}, QDir::AllEntries),
                  QStringList());
@@ -182,33 +172,23 @@ void tst_HostileArchives::hostileArchive()
         if (installed == "CMakeLists.txt")
             QCOMPARE(readFile(demo + "/CMakeLists.txt"), QStringLiteral("project(second)\n"));
     }
-    // The plugin refuses a bomb long before much of it arrived; the host, at its bound. The
-    // folders an archive implies and the other example come on top of its entries.
-    const qint64 diskBound = measured && installed.isEmpty() ? 4 * mib
-                             : byteLimit > 0                 ? byteLimit + 4 * mib
-                                                             : 0;
-    QVERIFY2(diskBound == 0 || peakDisk <= diskBound, qPrintable(QString::number(peakDisk)));
-    QVERIFY2(entryLimit == 0 || peakEntries <= entryLimit + 200,
-             qPrintable(QString::number(peakEntries)));
 
     // The service goes on: the next request installs again.
     const int before = int(changed.count());
     QFile::remove(m_fixture.exampleFolder("next") + "/examples-manifest.xml");
     service.download(Fixture::repositoryName, {"next"});
-    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled("next"), 30000);
-    QVERIFY(changed.count() > before);
-
+    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled("next") && changed.count() > before, 30000);
+    if (installed.isEmpty())
+        return;
     // An installed copy, whatever names it holds, is replaced whole by its next installation.
-    if (!installed.isEmpty()) {
-        const int installs = int(changed.count());
-        service.download(Fixture::repositoryName, {"demo"});
-        QTRY_VERIFY_WITH_TIMEOUT(changed.count() > installs, 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            QDir(m_fixture.repositoryFolder())
-                .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            QStringList({".tidepool-installed", "demo", "next"}), 5000);
-        QVERIFY(m_fixture.isInstalled("demo"));
-    }
+    const int installs = int(changed.count());
+    service.download(Fixture::repositoryName, {"demo"});
+    QTRY_VERIFY_WITH_TIMEOUT(changed.count() > installs, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        QDir(m_fixture.repositoryFolder())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList({".tidepool-installed", "demo", "next"}), 5000);
+    QVERIFY(m_fixture.isInstalled("demo"));
 }
 
 QTEST_MAIN(tst_HostileArchives)

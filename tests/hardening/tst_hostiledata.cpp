@@ -9,34 +9,20 @@
 
 using namespace Hardening;
 
-class tst_HostileData : public QObject
+class tst_HostileData : public Suite
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(m_fixture.start()); }
-    void cleanup();
-
     void hostileRecord_data();
     void hostileRecord();
-
-private:
-    Fixture m_fixture;
 };
-
-void tst_HostileData::cleanup()
-{
-    m_fixture.server.clearFaults();
-    QCOMPARE(m_fixture.leftovers(), QStringList());
-    HostStandIn::reset();
-}
 
 void tst_HostileData::hostileRecord_data()
 {
-    QTest::addColumn<QByteArray>("record"); // %ID% stands for the real project's id
-    QTest::addColumn<int>("padding");       // invalid records listed before it
-    QTest::addColumn<QString>("folder");    // where it is installed; empty: nowhere
-    QTest::addColumn<QString>("name");      // as the manifest must carry them
+    QTest::addColumn<QByteArray>("records"); // %ID% stands for the real project's id
+    QTest::addColumn<QString>("folder");     // where it is installed; empty: nowhere
+    QTest::addColumn<QString>("name");       // as the manifest must carry them
     QTest::addColumn<QString>("description");
 
     const auto record = [](const QByteArray &path, const QByteArray &name = "Demo",
@@ -48,9 +34,8 @@ void tst_HostileData::hostileRecord_data()
                "\"last_activity_at\": \"2026-01-01T00:00:00.000Z\"}";
     };
     const auto row = [](const char *tag, const QByteArray &record, const QString &folder,
-                        const QString &name = "Demo", const QString &description = "About demo",
-                        int padding = 0) {
-        QTest::newRow(tag) << record << padding << folder << name << description;
+                        const QString &name = "Demo", const QString &description = "About demo") {
+        QTest::newRow(tag) << record << folder << name << description;
     };
     // Which names are safe folder names is the settings test's table; ".." stands for them here.
     row("path ..", record(".."), {});
@@ -70,14 +55,15 @@ void tst_HostileData::hostileRecord_data()
     row("id beyond 2^53", record("demo", "Demo", "About demo", "[]", "9007199254740993"), {});
     row("fractional id, still the real project's",
         record("demo", "Demo", "About demo", "[]", "%ID%.9"), "demo");
-    row("50 000 invalid records before a valid one", record("demo"), "demo", "Demo", "About demo",
-        50000);
+    row("50 000 invalid records before a valid one",
+        QByteArray("{\"id\": 0, \"path\": \"x\", \"name\": \"<junk>\"},").repeated(50000) +
+            record("demo"),
+        "demo");
 }
 
 void tst_HostileData::hostileRecord()
 {
-    QFETCH(QByteArray, record);
-    QFETCH(int, padding);
+    QFETCH(QByteArray, records);
     QFETCH(QString, folder);
     QFETCH(QString, name);
     QFETCH(QString, description);
@@ -100,9 +86,7 @@ void tst_HostileData::hostileRecord()
 
     LocalGitLab::Fault listing = LocalGitLab::Fault::httpStatus(200);
     listing.contentType = "application/json";
-    listing.body =
-        "[" + QByteArray("{\"id\": 0, \"path\": \"x\", \"name\": \"<junk>\"},").repeated(padding) +
-        record.replace("%ID%", QByteArray::number(id)) + "]";
+    listing.body = "[" + records.replace("%ID%", QByteArray::number(id)) + "]";
     m_fixture.server.addFault(LocalGitLab::Route::Projects, listing);
 
     DownloadService service;

@@ -29,42 +29,18 @@ QMap<QString, QByteArray> snapshot(const QString &folder)
     return files;
 }
 
-void forgetCheckDates()
-{
-    Settings settings;
-    settings.load(Core::ICore::settings());
-    settings.updatesCheckedDate.clear();
-    settings.save(Core::ICore::settings());
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(LocalGitLab::Route)
 Q_DECLARE_METATYPE(LocalGitLab::Fault)
 
-class tst_ServerFaults : public QObject
+class tst_ServerFaults : public Suite
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_fixture.start());
-        ApiClient::setTransferTimeouts(timeoutMs, timeoutMs);
-        ApiClient::setTransferDeadlines(deadlineMs, deadlineMs);
-    }
-    void cleanup()
-    {
-        m_fixture.server.clearFaults();
-        QCOMPARE(m_fixture.leftovers(), QStringList());
-        HostStandIn::reset();
-    }
-
     void fault_data();
     void fault();
-
-private:
-    Fixture m_fixture;
 };
 
 void tst_ServerFaults::fault_data()
@@ -113,6 +89,8 @@ void tst_ServerFaults::fault()
     QFETCH(QByteArray, archive);
     QFETCH(QString, status);
     QFETCH(bool, reinstalled);
+    ApiClient::setTransferTimeouts(timeoutMs, timeoutMs);
+    ApiClient::setTransferDeadlines(deadlineMs, deadlineMs);
 
     m_fixture.reset();
     const QString demo = m_fixture.exampleFolder("demo");
@@ -127,7 +105,7 @@ void tst_ServerFaults::fault()
     QVERIFY(installed.contains("example-icon.png"));
 
     // The next start meets the fault.
-    forgetCheckDates();
+    Core::ICore::settings()->remove("Tidepool/UpdatesCheckedDate"); // the next start checks
     if (!archive.isEmpty())
         m_fixture.server.setArchiveOverride(id, archive);
     if (fault.kind != LocalGitLab::Fault::None)
@@ -158,7 +136,7 @@ void tst_ServerFaults::fault()
     // Healthy again: the next start installs anew.
     m_fixture.server.clearFaults();
     m_fixture.server.setArchiveOverride(id, {});
-    forgetCheckDates();
+    Core::ICore::settings()->remove("Tidepool/UpdatesCheckedDate");
     const QDateTime before = QFileInfo(manifest).lastModified();
     QTest::qWait(20);
     {

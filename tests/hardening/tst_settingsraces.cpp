@@ -30,56 +30,21 @@ bool dateStored()
     return stored().updatesCheckedDate.value(Fixture::repositoryName) == QDate::currentDate();
 }
 
-// The page, as the user leaves it: interval 7, "beta" removed.
-void editPage(OptionsWidget &page)
-{
-    auto spinBox = page.findChild<QSpinBox *>("timeoutSpinBox");
-    auto list = page.findChild<QListWidget *>("examplesListWidget");
-    auto remove = page.findChild<QPushButton *>("removeButton");
-    QVERIFY(spinBox && list && remove);
-    spinBox->setValue(7);
-    const QList<QListWidgetItem *> beta = list->findItems("beta", Qt::MatchExactly);
-    QCOMPARE(beta.size(), 1);
-    beta.first()->setSelected(true);
-    remove->click();
-}
+// When the page applies, against the service's cycle: it is always opened first.
+enum class Apply { BeforeDate, WhileDownloading, AfterInstalls };
 
 } // namespace
 
-class tst_SettingsRaces : public QObject
+Q_DECLARE_METATYPE(Apply)
+
+class tst_SettingsRaces : public Suite
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(m_fixture.start()); }
-    void init();
-    void cleanup();
-
     void interleavedSaves_data();
     void interleavedSaves();
-
-private:
-    Fixture m_fixture;
 };
-
-// alpha and beta on the server, beta installed before, so that the page lists it.
-void tst_SettingsRaces::init()
-{
-    m_fixture.reset();
-    for (const char *path : {"alpha", "beta"})
-        QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project(path)));
-    QVERIFY(installStubManifest(m_fixture.exampleFolder("beta")));
-}
-
-void tst_SettingsRaces::cleanup()
-{
-    m_fixture.server.clearFaults();
-    HostStandIn::reset();
-}
-
-// When the page applies, against the service's cycle: it is always opened first.
-enum class Apply { BeforeDate, WhileDownloading, AfterInstalls };
-Q_DECLARE_METATYPE(Apply)
 
 void tst_SettingsRaces::interleavedSaves_data()
 {
@@ -93,17 +58,28 @@ void tst_SettingsRaces::interleavedSaves()
 {
     QFETCH(Apply, apply);
 
+    // alpha and beta on the server, beta installed before, so that the page lists it.
+    m_fixture.reset();
+    for (const char *path : {"alpha", "beta"})
+        QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project(path)));
+    QVERIFY(installStubManifest(m_fixture.exampleFolder("beta")));
     // The listing, or the downloads, are held back so that the page can act before them.
     if (apply == Apply::WhileDownloading)
         m_fixture.server.addFault(QRegularExpression("/uploads/.*"),
                                   LocalGitLab::Fault::delay(2000));
     else
         m_fixture.server.addFault(LocalGitLab::Route::Projects, LocalGitLab::Fault::delay(1500), 1);
+
     auto service = std::make_unique<DownloadService>();
     QSignalSpy changed(Core::HelpManager::Signals::instance(),
                        &Core::HelpManager::Signals::documentationChanged);
+    // The user sets the interval to 7 and removes beta.
     auto page = std::make_unique<OptionsWidget>();
-    editPage(*page);
+    auto list = page->findChild<QListWidget *>("examplesListWidget");
+    QVERIFY(list && list->findItems("beta", Qt::MatchExactly).size() == 1);
+    page->findChild<QSpinBox *>("timeoutSpinBox")->setValue(7);
+    list->findItems("beta", Qt::MatchExactly).first()->setSelected(true);
+    page->findChild<QPushButton *>("removeButton")->click();
     if (apply == Apply::BeforeDate) {
         page->apply();
         QVERIFY(!dateStored());
