@@ -34,8 +34,8 @@ inline QString pathOf(const Repository::ExamplePtr &example)
     return example->json().value("path").toString();
 }
 
-// A client's statuses ("status:<text>") and deliveries ("downloaded:<path>") in arrival order,
-// and how many deliveries came off the test's thread. Of Qt's "Error transferring <url> - server
+// A client's statuses ("status:<text>") and deliveries ("downloaded:<path>", or "off-thread:<path>"
+// when not on the test's thread) in arrival order. Of Qt's "Error transferring <url> - server
 // replied: <reason>" only the reason is kept: the URL holds the server's random port.
 class ClientEvents : public QObject
 {
@@ -48,22 +48,12 @@ public:
             events.append("status:" + status.replace(httpError, "Network error: HTTP "));
         });
         connect(client, &ApiClient::downloaded, this, [this](const Repository::ExamplePtr &e) {
-            events.append("downloaded:" + pathOf(e));
-        });
-        connect(client, &ApiClient::downloaded, client, [this] {
-            if (QThread::currentThread() != thread())
-                offThread.fetchAndAddRelaxed(1);
+            const bool here = QThread::currentThread() == thread();
+            events.append((here ? "downloaded:" : "off-thread:") + pathOf(e));
         }, Qt::DirectConnection);
     }
 
-    QStringList statuses() const
-    {
-        static const QRegularExpression prefix("^status:");
-        return events.filter(prefix).replaceInStrings(prefix, QString());
-    }
-
     QStringList events;
-    QAtomicInt offThread;
 };
 
 // A running local server with the group "examples"; tests add projects and faults.
