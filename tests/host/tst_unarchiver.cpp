@@ -121,7 +121,6 @@ class tst_Unarchiver : public QObject
 
 private slots:
     void init();
-    void cleanup() { m_work.reset(); }
 
     void unpacksGitLabArchive();
     void refusesHostileArchive_data();
@@ -201,18 +200,15 @@ void tst_Unarchiver::unpacksGitLabArchive()
     const QString dest = path("dest") + "/demo-main-1a2b3c";
     QCOMPARE(tree(dest), QStringList({"CMakeLists.txt (14 bytes)", "README.md -> " + dest + "/src/main.cpp",
                                       "run.sh (10 bytes)", "src", "src/copy.cpp (25 bytes)", "src/main.cpp (25 bytes)"}));
-    QFile copy(dest + "/src/copy.cpp");
-    QVERIFY(copy.open(QIODevice::ReadOnly));
-    QCOMPARE(copy.readAll(), QByteArray("int main() { return 0; }\n"));
 
     // The owner may change and remove what was unpacked; no set-id bit and no write for others.
     QStringList modes;
-    for (const char *name : {"CMakeLists.txt", "src/main.cpp", "run.sh"}) {
+    for (const char *name : {"CMakeLists.txt", "src/main.cpp", "run.sh", "src/copy.cpp"}) {
         struct stat st = {};
         ::stat(QFile::encodeName(dest + '/' + name).constData(), &st);
         modes.append(QString::number(st.st_mode & 07777, 8));
     }
-    QCOMPARE(modes, QStringList({"644", "644", "755"}));
+    QCOMPARE(modes, QStringList({"644", "644", "755", "644"}));
     QVERIFY(QDir(path("dest")).removeRecursively());
 }
 
