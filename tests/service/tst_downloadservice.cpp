@@ -59,9 +59,8 @@ QString examplePath(const QString &path, const QString &file = {})
     return file.isEmpty() ? folder : folder + '/' + file;
 }
 
-// The folders of the configured repository, but the one the service works in (it goes once the
-// service has deleted what is in it, which it does in the background) and the records of
-// installed examples (written a moment after each installation).
+// The repository folder's entries, but the service's work folder (emptied in the background)
+// and the records of installed examples (written a moment after each installation).
 QStringList folders()
 {
     QStringList result =
@@ -147,8 +146,7 @@ private:
 
 void tst_DownloadService::initTestCase()
 {
-    // The data location is fixed when the library loads; it must lie in this test's own folder,
-    // since every case wipes it.
+    // The data location, fixed when the library loads, must be this test's own: every case wipes it.
     const QString testData = qEnvironmentVariable("TIDEPOOL_TEST_DATA");
     QVERIFY(!testData.isEmpty() && examplePathTemplate.startsWith(QDir(testData).absolutePath()));
     m_dataRoot = QFileInfo(dataLocation()).path();
@@ -470,8 +468,7 @@ struct FinishedTasks
 };
 
 // The disk fills up while an update arrives (a file size limit stands in for it): the download
-// fails with a status that says so, nothing of it stays on disk, the installed copy is as it was,
-// and the update stays pending for the next start.
+// fails and says so, leaves nothing on disk nor touches the installed copy, and stays pending.
 void tst_DownloadService::fullDiskDuringAnUpdate()
 {
 #if !defined(Q_OS_LINUX)
@@ -560,10 +557,9 @@ void tst_DownloadService::tasks_data()
            "The address is no GitLab group: ftp://example.invalid/group");
 }
 
-// A repository's check is one task: it ends when the cycle has decided, before the batch it
-// decided on ends, or as failed with the reason when the server cannot be reached or answers
-// nonsense. Each batch is one task with a step per example; a batch in which an example was not
-// installed, or which the user canceled, ends as failed.
+// A repository's check is one task: it ends when the cycle has decided, before its batch, or as
+// failed with the reason. Each batch is one task with a step per example; it ends as failed if an
+// example was not installed or the user canceled it.
 void tst_DownloadService::tasks()
 {
     QFETCH(QString, url);
@@ -742,10 +738,10 @@ void tst_DownloadService::recoveryOfSetAsideCopy_data()
     QTest::newRow("user's copy, crash after the new one was registered") << ".kept" << true;
 }
 
-// A copy that a crash left set aside goes back into place if its successor was not registered.
-// If it was, the installed copy goes and the user's goes on to a kept folder: that is never
-// deleted, nor are kept folders from before. Downloads and unpacked copies go too, but only those
-// of pending examples in the service's own folder: a user's files of similar names stay.
+// A copy that a crash left set aside goes back into place unless its successor was registered;
+// then an installed copy goes, and a user's goes on to a kept folder (never deleted, nor are older
+// ones). Of downloads and unpacked copies only those of pending examples go, in the service's own
+// folder: a user's files of similar names stay.
 void tst_DownloadService::recoveryOfSetAsideCopy()
 {
     QFETCH(QString, aside);
