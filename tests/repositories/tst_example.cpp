@@ -11,43 +11,38 @@ class tst_Example : public QObject
     Q_OBJECT
 
 private slots:
-    void record_data();
-    void record();
+    void tagsAndActivity_data();
+    void tagsAndActivity();
 };
 
-void tst_Example::record_data()
+void tst_Example::tagsAndActivity_data()
 {
     QTest::addColumn<QJsonObject>("json");
     QTest::addColumn<QStringList>("tags");
     QTest::addColumn<QDateTime>("lastActivity"); // in UTC
 
-    const auto with = [](const char *key, const QJsonValue &value) {
-        return QJsonObject{{QLatin1String(key), value}};
-    };
     const QStringList defaults{"Qt", "example"};
     const QDate day(2017, 6, 2);
-
     QTest::newRow("neither") << QJsonObject() << defaults << QDateTime();
     QTest::newRow("tags in order, not strings empty")
-        << with("tag_list", QJsonArray{"qml", QJsonValue::Null, "maps", 5})
+        << QJsonObject{{"tag_list", QJsonArray{"qml", QJsonValue::Null, "maps", 5}}}
         << QStringList{"qml", "", "maps", ""} << QDateTime();
     QTest::newRow("activity in milliseconds")
-        << with("last_activity_at", "2017-06-02T09:24:18.123Z") << defaults
+        << QJsonObject{{"last_activity_at", "2017-06-02T09:24:18.123Z"}} << defaults
         << QDateTime(day, QTime(9, 24, 18, 123), Qt::UTC);
     QTest::newRow("activity with an offset")
-        << with("last_activity_at", "2017-06-02T09:24:18.000+02:00") << defaults
+        << QJsonObject{{"last_activity_at", "2017-06-02T09:24:18.000+02:00"}} << defaults
         << QDateTime(day, QTime(7, 24, 18), Qt::UTC);
 }
 
-void tst_Example::record()
+void tst_Example::tagsAndActivity()
 {
     QFETCH(QJsonObject, json);
     QFETCH(QStringList, tags);
     QFETCH(QDateTime, lastActivity);
 
-    const Example example(json);
-    QCOMPARE(example.tags(), tags);
-    QCOMPARE(example.lastActivity().toUTC(), lastActivity);
+    QCOMPARE(Example(json).tags(), tags);
+    QCOMPARE(Example(json).lastActivity().toUTC(), lastActivity);
 }
 
 QTEST_MAIN(tst_Example)
