@@ -18,6 +18,7 @@
 #include <coreplugin/icore.h>
 #include <hoststandin/hostsetup.h>
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -45,13 +46,16 @@ inline LocalGitLab::ProjectData project(const QString &path)
     return result;
 }
 
-// One repository served by the local server and configured in a settings folder of its own.
-class Fixture
-{
-public:
-    static inline const QString repositoryName = QStringLiteral("Hardening Examples");
+inline const QString repositoryName = QStringLiteral("Hardening Examples");
 
-    bool start()
+// The suites' base: one repository served by the local server and configured in a settings
+// folder of its own, and no job of one case left to write into the next.
+class Suite : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
     {
         // Never the user's own data location: every case wipes it.
         const QString testData = qEnvironmentVariable("TIDEPOOL_TEST_DATA");
@@ -60,12 +64,19 @@ public:
         outside = scratch.filePath("outside");
         qputenv("TMPDIR", QFile::encodeName(tempPath));
         baseUrl = server.start();
-        return !testData.isEmpty() &&
-               examplePathTemplate.startsWith(QDir(testData).absolutePath()) && scratch.isValid() &&
-               QDir().mkpath(tempPath) && QDir().mkpath(outside) && baseUrl.isValid() &&
-               QDir::tempPath() == tempPath;
+        QVERIFY(!testData.isEmpty() &&
+                examplePathTemplate.startsWith(QDir(testData).absolutePath()) &&
+                scratch.isValid() && QDir().mkpath(tempPath) && QDir().mkpath(outside) &&
+                baseUrl.isValid() && QDir::tempPath() == tempPath);
+    }
+    void cleanup()
+    {
+        server.clearFaults();
+        QCOMPARE(leftovers(), QStringList());
+        HostStandIn::reset();
     }
 
+protected:
     // A fresh group on the server, a fresh settings folder naming it, an empty data location.
     void reset()
     {
@@ -76,10 +87,9 @@ public:
         server.clearRequestLog();
         const QString path = QStringLiteral("group-%1").arg(++groups);
         groupId = server.addGroup(path, path);
-        QUrl url = baseUrl;
-        url.setPath(QLatin1Char('/') + path);
         Settings settings;
-        settings.repositories.insert(repositoryName, RepositorySettings{url, {}, {}, {}, {}});
+        settings.repositories.insert(repositoryName,
+                                     {baseUrl.resolved(QUrl(path)), {}, {}, {}, {}});
         settings.save(Core::ICore::settings());
     }
 
@@ -92,21 +102,16 @@ public:
     {
         return QFileInfo::exists(exampleFolder(path) + "/examples-manifest.xml");
     }
-
     // What downloads and unpack jobs left behind, in the service's folder or the temporary one.
     QStringList leftovers() const
     {
         return tree(repositoryFolder() + "/.tidepool-work") + tree(tempPath);
     }
-
     // Entries of the data location outside the repository folder.
     QStringList strayEntries() const
     {
-        QStringList stray = tree(dataRoot);
-        stray.removeIf([](const QString &entry) {
-            return entry == repositoryName || entry.startsWith(repositoryName + QLatin1Char('/'));
-        });
-        return stray;
+        return tree(dataRoot).filter(
+            QRegularExpression("^(?!" + QRegularExpression::escape(repositoryName) + "(/|$))"));
     }
 
     LocalGitLab::Server server;
@@ -118,24 +123,6 @@ public:
     QString tempPath;
     QString outside;
     std::unique_ptr<QTemporaryDir> settingsDir;
-};
-
-// A suite's base: the fixture started once, and no job of one case left to write into the next.
-class Suite : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase() { QVERIFY(m_fixture.start()); }
-    void cleanup()
-    {
-        m_fixture.server.clearFaults();
-        QCOMPARE(m_fixture.leftovers(), QStringList());
-        HostStandIn::reset();
-    }
-
-protected:
-    Fixture m_fixture;
 };
 
 } // namespace Hardening

@@ -82,7 +82,7 @@ void tst_HostileArchives::hostileArchive_data()
 
     // Refused names are the unarchiver's own test; this one is refused half-way through.
     row("symbolic link, then a write through it",
-        demo({TarEntry::symlink("demo-main/escape", QFile::encodeName(m_fixture.outside)),
+        demo({TarEntry::symlink("demo-main/escape", QFile::encodeName(outside)),
               TarEntry::file("demo-main/escape/evil.txt", "x")}),
         {});
     // Zeros compress about 1000:1.
@@ -117,13 +117,13 @@ void tst_HostileArchives::hostileArchive()
     ArchiveGauge::setLimits(measured ? ArchiveGauge::Limits() : lifted);
     HostStandIn::setUnarchiverLimits(limits);
 
-    m_fixture.reset();
-    const QStringList outsideBefore = tree(m_fixture.outside);
-    const QString demo = m_fixture.exampleFolder("demo");
-    const qint64 demoId = m_fixture.server.addProject(m_fixture.groupId, project("demo"));
+    reset();
+    const QStringList outsideBefore = tree(outside);
+    const QString demo = exampleFolder("demo");
+    const qint64 demoId = server.addProject(groupId, project("demo"));
     QVERIFY(demoId);
-    m_fixture.server.setArchiveOverride(demoId, archive);
-    QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project("next")));
+    server.setArchiveOverride(demoId, archive);
+    QVERIFY(server.addProject(groupId, project("next")));
 
     // The plugin refuses a bomb long before much of it arrived; the host, at its bound. The
     // folders an archive implies and the other example come on top of its entries.
@@ -133,7 +133,7 @@ void tst_HostileArchives::hostileArchive()
     qint64 peakDisk = 0;
     qint64 peakEntries = 0;
     const auto sample = [&] {
-        const auto [bytes, entries] = diskUse(m_fixture.dataRoot);
+        const auto [bytes, entries] = diskUse(dataRoot);
         peakDisk = qMax(peakDisk, bytes);
         peakEntries = qMax(peakEntries, entries);
     };
@@ -150,21 +150,19 @@ void tst_HostileArchives::hostileArchive()
     const QString refused = measured ? "The archive unpacks to more than 200 times its size"
                                      : "There was an error while unarchiving";
     const auto demoDone = [&] {
-        return installed.isEmpty() ? StatusLog::lines().contains(refused)
-                                   : m_fixture.isInstalled("demo");
+        return installed.isEmpty() ? StatusLog::lines().contains(refused) : isInstalled("demo");
     };
     QVERIFY2(QTest::qWaitFor(demoDone, 120000), qPrintable(StatusLog::lines().join('\n')));
-    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled("next"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(isInstalled("next"), 30000);
     sampler.stop();
     sample();
 
-    QCOMPARE(tree(m_fixture.outside), outsideBefore);
-    QCOMPARE(m_fixture.strayEntries(), QStringList());
+    QCOMPARE(tree(outside), outsideBefore);
+    QCOMPARE(strayEntries(), QStringList());
     QVERIFY2(peakDisk <= diskBound, qPrintable(QString::number(peakDisk)));
     QVERIFY2(peakEntries <= entryBound, qPrintable(QString::number(peakEntries)));
     if (installed.isEmpty()) { // neither installed, nor what it had unpacked left behind
-        QCOMPARE(QDir(m_fixture.repositoryFolder()).entryList({"demo*"}, QDir::AllEntries),
-                 QStringList());
+        QCOMPARE(QDir(repositoryFolder()).entryList({"demo*"}, QDir::AllEntries), QStringList());
     } else {
         QVERIFY(isWellFormedManifest(demo + "/examples-manifest.xml"));
         struct stat st;
@@ -175,20 +173,19 @@ void tst_HostileArchives::hostileArchive()
 
     // The service goes on: the next request installs again.
     const int before = int(changed.count());
-    QFile::remove(m_fixture.exampleFolder("next") + "/examples-manifest.xml");
-    service.download(Fixture::repositoryName, {"next"});
-    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled("next") && changed.count() > before, 30000);
+    QFile::remove(exampleFolder("next") + "/examples-manifest.xml");
+    service.download(repositoryName, {"next"});
+    QTRY_VERIFY_WITH_TIMEOUT(isInstalled("next") && changed.count() > before, 30000);
     if (installed.isEmpty())
         return;
     // An installed copy, whatever names it holds, is replaced whole by its next installation.
     const int installs = int(changed.count());
-    service.download(Fixture::repositoryName, {"demo"});
+    service.download(repositoryName, {"demo"});
     QTRY_VERIFY_WITH_TIMEOUT(changed.count() > installs, 30000);
     QTRY_COMPARE_WITH_TIMEOUT(
-        QDir(m_fixture.repositoryFolder())
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QDir(repositoryFolder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
         QStringList({".tidepool-installed", "demo", "next"}), 5000);
-    QVERIFY(m_fixture.isInstalled("demo"));
+    QVERIFY(isInstalled("demo"));
 }
 
 QTEST_MAIN(tst_HostileArchives)

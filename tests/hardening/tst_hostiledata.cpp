@@ -5,8 +5,6 @@
 
 #include "hardening.h"
 
-#include <QRegularExpression>
-
 using namespace Hardening;
 
 class tst_HostileData : public Suite
@@ -68,31 +66,30 @@ void tst_HostileData::hostileRecord()
     QFETCH(QString, name);
     QFETCH(QString, description);
 
-    m_fixture.reset();
-    const qint64 id = m_fixture.server.addProject(m_fixture.groupId, project("real"));
+    reset();
+    const qint64 id = server.addProject(groupId, project("real"));
     QVERIFY(id);
     const QByteArray top = (folder.isEmpty() ? QByteArray("demo") : folder.toUtf8()) + "-main";
-    m_fixture.server.setArchiveOverride(
-        id, tarGz({TarEntry::file(top + "/CMakeLists.txt", "project(demo)\n"),
-                   TarEntry::file(top + "/main.cpp", "int main() {}\n")},
-                  true));
+    server.setArchiveOverride(id, tarGz({TarEntry::file(top + "/CMakeLists.txt", "project(demo)\n"),
+                                         TarEntry::file(top + "/main.cpp", "int main() {}\n")},
+                                        true));
 
     // What must survive: an installed example and a folder beside the repository folder.
-    const QString keep = m_fixture.exampleFolder("keep");
+    const QString keep = exampleFolder("keep");
     QVERIFY(installStubManifest(keep));
-    const QString beside = m_fixture.dataRoot + "/beside/file.txt";
+    const QString beside = dataRoot + "/beside/file.txt";
     QVERIFY(writeFile(beside, "keep"));
     const QStringList keepBefore = tree(keep);
 
     LocalGitLab::Fault listing = LocalGitLab::Fault::httpStatus(200);
     listing.contentType = "application/json";
     listing.body = "[" + records.replace("%ID%", QByteArray::number(id)) + "]";
-    m_fixture.server.addFault(LocalGitLab::Route::Projects, listing);
+    server.addFault(LocalGitLab::Route::Projects, listing);
 
     DownloadService service;
     QSignalSpy updated(&service, &DownloadService::updated);
     QVERIFY(updated.wait(20000)); // the cycle
-    const QString manifest = m_fixture.exampleFolder(folder) + "/examples-manifest.xml";
+    const QString manifest = exampleFolder(folder) + "/examples-manifest.xml";
     if (folder.isEmpty())
         QTest::qWait(1000); // whatever it leads to has happened once the cycle's downloads are over
     else
@@ -100,13 +97,13 @@ void tst_HostileData::hostileRecord()
 
     QCOMPARE(tree(keep), keepBefore);
     QCOMPARE(readFile(beside), QStringLiteral("keep"));
-    QVERIFY(QFileInfo(m_fixture.repositoryFolder()).isDir());
+    QVERIFY(QFileInfo(repositoryFolder()).isDir());
 
     // Every manifest anywhere in the data location reads back.
     QStringList manifests =
-        tree(m_fixture.dataRoot).filter(QRegularExpression("(^|/)examples-manifest.xml$"));
+        tree(dataRoot).filter(QRegularExpression("(^|/)examples-manifest.xml$"));
     for (const QString &path : std::as_const(manifests))
-        QVERIFY2(isWellFormedManifest(m_fixture.dataRoot + '/' + path), qPrintable(path));
+        QVERIFY2(isWellFormedManifest(dataRoot + '/' + path), qPrintable(path));
     QCOMPARE(manifests.size(), folder.isEmpty() ? 1 : 2); // keep's, and the record's
     if (!folder.isEmpty()) {
         QString error;

@@ -8,7 +8,6 @@
 
 #include "repositories/apiclient.h"
 
-#include <QRegularExpression>
 #include <QThreadPool>
 
 using namespace Hardening;
@@ -92,14 +91,14 @@ void tst_ServerFaults::fault()
     ApiClient::setTransferTimeouts(timeoutMs, timeoutMs);
     ApiClient::setTransferDeadlines(deadlineMs, deadlineMs);
 
-    m_fixture.reset();
-    const QString demo = m_fixture.exampleFolder("demo");
+    reset();
+    const QString demo = exampleFolder("demo");
     const QString manifest = demo + "/examples-manifest.xml";
-    const qint64 id = m_fixture.server.addProject(m_fixture.groupId, project("demo"));
+    const qint64 id = server.addProject(groupId, project("demo"));
     QVERIFY(id);
     {
         DownloadService service;
-        QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled("demo"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(isInstalled("demo"), 20000);
     }
     const QMap<QString, QByteArray> installed = snapshot(demo);
     QVERIFY(installed.contains("example-icon.png"));
@@ -107,9 +106,9 @@ void tst_ServerFaults::fault()
     // The next start meets the fault.
     Core::ICore::settings()->remove("Tidepool/UpdatesCheckedDate"); // the next start checks
     if (!archive.isEmpty())
-        m_fixture.server.setArchiveOverride(id, archive);
+        server.setArchiveOverride(id, archive);
     if (fault.kind != LocalGitLab::Fault::None)
-        m_fixture.server.addFault(route, fault);
+        server.addFault(route, fault);
     {
         const StatusLog log;
         const QRegularExpression expected(status);
@@ -131,11 +130,11 @@ void tst_ServerFaults::fault()
     } else {
         QCOMPARE(snapshot(demo), installed);
     }
-    QCOMPARE(m_fixture.strayEntries(), QStringList());
+    QCOMPARE(strayEntries(), QStringList());
 
     // Healthy again: the next start installs anew.
-    m_fixture.server.clearFaults();
-    m_fixture.server.setArchiveOverride(id, {});
+    server.clearFaults();
+    server.setArchiveOverride(id, {});
     Core::ICore::settings()->remove("Tidepool/UpdatesCheckedDate");
     const QDateTime before = QFileInfo(manifest).lastModified();
     QTest::qWait(20);

@@ -27,7 +27,7 @@ Settings stored()
 
 bool dateStored()
 {
-    return stored().updatesCheckedDate.value(Fixture::repositoryName) == QDate::currentDate();
+    return stored().updatesCheckedDate.value(repositoryName) == QDate::currentDate();
 }
 
 // When the page applies, against the service's cycle: it is always opened first.
@@ -59,16 +59,15 @@ void tst_SettingsRaces::interleavedSaves()
     QFETCH(Apply, apply);
 
     // alpha and beta on the server, beta installed before, so that the page lists it.
-    m_fixture.reset();
+    reset();
     for (const char *path : {"alpha", "beta"})
-        QVERIFY(m_fixture.server.addProject(m_fixture.groupId, project(path)));
-    QVERIFY(installStubManifest(m_fixture.exampleFolder("beta")));
+        QVERIFY(server.addProject(groupId, project(path)));
+    QVERIFY(installStubManifest(exampleFolder("beta")));
     // The listing, or the downloads, are held back so that the page can act before them.
     if (apply == Apply::WhileDownloading)
-        m_fixture.server.addFault(QRegularExpression("/uploads/.*"),
-                                  LocalGitLab::Fault::delay(2000));
+        server.addFault(QRegularExpression("/uploads/.*"), LocalGitLab::Fault::delay(2000));
     else
-        m_fixture.server.addFault(LocalGitLab::Route::Projects, LocalGitLab::Fault::delay(1500), 1);
+        server.addFault(LocalGitLab::Route::Projects, LocalGitLab::Fault::delay(1500), 1);
 
     auto service = std::make_unique<DownloadService>();
     QSignalSpy changed(Core::HelpManager::Signals::instance(),
@@ -87,31 +86,31 @@ void tst_SettingsRaces::interleavedSaves()
     QTRY_VERIFY_WITH_TIMEOUT(dateStored(), 15000);
     if (apply == Apply::WhileDownloading) {
         page->apply();
-        QVERIFY(!QFileInfo::exists(m_fixture.exampleFolder("beta")));
+        QVERIFY(!QFileInfo::exists(exampleFolder("beta")));
     }
     // Whatever the cycle installs lands before a later removal.
     QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= (apply == Apply::AfterInstalls ? 2 : 1), 15000);
     if (apply == Apply::AfterInstalls)
         page->apply();
-    QTRY_VERIFY_WITH_TIMEOUT(m_fixture.isInstalled("alpha"), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(isInstalled("alpha"), 15000);
     QTest::qWait(apply == Apply::WhileDownloading ? 1000 : 300); // a late download would land now
 
     // Everyone's part survives; the removed example does not come back.
     QVERIFY(dateStored());
     QCOMPARE(stored().updatesCheckTimeoutDays, 7u);
-    QVERIFY(stored().repositories.value(Fixture::repositoryName).removedExamples.contains("beta"));
-    QVERIFY(!QFileInfo::exists(m_fixture.exampleFolder("beta")));
+    QVERIFY(stored().repositories.value(repositoryName).removedExamples.contains("beta"));
+    QVERIFY(!QFileInfo::exists(exampleFolder("beta")));
 
     // And so the next start downloads nothing: today's check is done, beta is removed.
     page.reset();
     service.reset();
-    m_fixture.server.clearRequestLog();
+    server.clearRequestLog();
     service = std::make_unique<DownloadService>();
     QSignalSpy updated(service.get(), &DownloadService::updated);
     QVERIFY(updated.wait(15000));
     QTest::qWait(500);
-    QCOMPARE(m_fixture.server.requestCount(LocalGitLab::Route::Archive), 0);
-    QVERIFY(!QFileInfo::exists(m_fixture.exampleFolder("beta")));
+    QCOMPARE(server.requestCount(LocalGitLab::Route::Archive), 0);
+    QVERIFY(!QFileInfo::exists(exampleFolder("beta")));
 }
 
 QTEST_MAIN(tst_SettingsRaces)
