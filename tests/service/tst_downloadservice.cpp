@@ -24,7 +24,6 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -41,7 +40,6 @@ using namespace Tidepool::Internal;
 using namespace TestFiles;
 using LocalGitLab::ProjectData;
 
-Q_DECLARE_METATYPE(LocalGitLab::Fault)
 Q_DECLARE_METATYPE(LocalGitLab::Route)
 
 namespace {
@@ -512,7 +510,6 @@ void tst_DownloadService::fullDiskDuringAnUpdate()
 void tst_DownloadService::tasks_data()
 {
     QTest::addColumn<QString>("url"); // "group": a group of a, b and c
-    QTest::addColumn<LocalGitLab::Fault>("listingFault");
     QTest::addColumn<QString>("archiveFault"); // "missing" or "broken", then the example
     QTest::addColumn<bool>("cancel");
     QTest::addColumn<int>("lastCheck");
@@ -520,41 +517,30 @@ void tst_DownloadService::tasks_data()
     QTest::addColumn<int>("installed");
     QTest::addColumn<QString>("pending");
 
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const QString nobody = QString("http://127.0.0.1:%1/examples").arg(closed.serverPort());
-    closed.close();
     const QString check = "Checking examples of " + repositoryName + " | ";
     const QString decided = check + "3 example(s) to install | ";
     const QString install = "Installing examples from " + repositoryName + " | ";
-    const LocalGitLab::Fault none;
     QTest::newRow("examples to install")
-        << "group" << none << "" << false << noDate
+        << "group" << "" << false << noDate
         << QStringList{decided, install + "3 of 3 examples done | "} << 3 << "";
     // Only the failed download is left to resume at the next start; a canceled installation
     // does not come back on its own.
     const QString oneFailed = install + "3 of 3 examples done, 1 failed | 1 failed | failed";
     QTest::newRow("one archive missing")
-        << "group" << none << "missing b" << false << noDate << QStringList{decided, oneFailed}
+        << "group" << "missing b" << false << noDate << QStringList{decided, oneFailed}
         << 2 << "b\n";
     QTest::newRow("one archive broken")
-        << "group" << none << "broken c" << false << noDate << QStringList{decided, oneFailed}
+        << "group" << "broken c" << false << noDate << QStringList{decided, oneFailed}
         << 2 << "c\n";
-    QTest::newRow("canceled") << "group" << none << "" << true << noDate
+    QTest::newRow("canceled") << "group" << "" << true << noDate
                               << QStringList{decided, install + " | 3 failed | failed"} << 0 << "";
     QTest::newRow("checked yesterday")
-        << "group" << none << "" << false << 1 << QStringList(check + "Nothing to install | ") << 0
+        << "group" << "" << false << 1 << QStringList(check + "Nothing to install | ") << 0
         << "";
-    const auto failed = [&](const char *name, const QString &url, const LocalGitLab::Fault &fault,
-                            const QString &reason) {
-        QTest::newRow(name) << url << fault << "" << false << noDate
-                            << QStringList(check + reason + " | " + reason + " | failed") << 0 << "";
-    };
-    failed("server unreachable", nobody, none, "Network error: Connection refused");
-    failed("listing is no JSON", "group", LocalGitLab::Fault::invalidJson(),
-           "Fetch error: request return null object");
-    failed("no GitLab address", "ftp://example.invalid/group", none,
-           "The address is no GitLab group: ftp://example.invalid/group");
+    const QString noGitLab = "The address is no GitLab group: ftp://example.invalid/group";
+    QTest::newRow("no GitLab address")
+        << "ftp://example.invalid/group" << "" << false << noDate
+        << QStringList(check + noGitLab + " | " + noGitLab + " | failed") << 0 << "";
 }
 
 // A repository's check is one task: it ends when the cycle has decided, before its batch, or as
@@ -563,7 +549,6 @@ void tst_DownloadService::tasks_data()
 void tst_DownloadService::tasks()
 {
     QFETCH(QString, url);
-    QFETCH(LocalGitLab::Fault, listingFault);
     QFETCH(QString, archiveFault);
     QFETCH(bool, cancel);
     QFETCH(int, lastCheck);
@@ -574,8 +559,6 @@ void tst_DownloadService::tasks()
     QList<qint64> ids;
     const QUrl address =
         url == "group" ? addGroup({project("a"), project("b"), project("c")}, &ids) : QUrl(url);
-    if (listingFault.kind != LocalGitLab::Fault::None)
-        m_server.addFault(LocalGitLab::Route::Projects, listingFault, 1);
     if (!archiveFault.isEmpty()) {
         const qint64 id = ids.at(archiveFault.back().unicode() - 'a');
         using TestArchive::TarEntry;
