@@ -12,8 +12,6 @@ private slots:
     void lookupAndListing();
 };
 
-static constexpr int quietMs = 300;
-
 // Served with status 200 instead of the server's own answer.
 static Fault json(const QByteArray &body)
 {
@@ -123,7 +121,7 @@ void tst_ApiClient::lookupAndListing()
     const QStringList expected =
         QStringList(statuses).replaceInStrings(QRegularExpression("^"), "status:");
     QTRY_COMPARE(events.events, expected);
-    QTest::qWait(quietMs); // nothing more follows
+    QTest::qWait(300); // nothing more follows
     QCOMPARE(events.events, expected);
     // Every way the lookup or the listing can fail says so once; the owner ends its check on it.
     QCOMPARE(failed.count(), examples.isEmpty() ? 1 : 0);

@@ -9,11 +9,7 @@ class tst_Downloads : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup()
-    {
-        ApiClient::setArchiveSizeLimit(0);
-        QVERIFY(ApiClient::threadPool()->waitForDone(5000));
-    }
+    void cleanup() { ApiClient::setArchiveSizeLimit(0); }
     void singleExample_data();
     void singleExample();
     // Last: it tells the application it is about to quit.
@@ -37,7 +33,6 @@ static QByteArray sparseArchive()
     archive_entry_set_size(entry, 1 << 20);
     archive_entry_sparse_add_entry(entry, 0, 512);
     archive_write_header(writer, entry);
-    archive_write_data(writer, QByteArray(512, 'x').constData(), 512);
     archive_entry_free(entry);
     archive_write_free(writer);
     return out.left(qsizetype(used));
