@@ -21,7 +21,6 @@
 
 #include <QImage>
 #include <QLoggingCategory>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -115,7 +114,6 @@ private slots:
     void updateCycle();
     void endToEnd();
     void updatesAndFailedRegistrations();
-    void statusesWithoutWork();
     void unusableRepositoryNames_data();
     void unusableRepositoryNames();
     void fullDiskDuringAnUpdate();
@@ -214,8 +212,6 @@ void tst_DownloadService::updateCycle_data()
     const QStringList all{"alpha", "beta", "gamma"};
     QTest::newRow("updates switched off")
         << 0u << noDate << none << none << Offsets() << none << noDate;
-    QTest::newRow("checked two days ago, all in place")
-        << 1u << 2 << none << all << Offsets() << none << 0;
     QTest::newRow("longer interval not yet passed")
         << 3u << 3 << none << none << Offsets() << none << 3;
     QTest::newRow("no date: everything, installed or not")
@@ -389,24 +385,6 @@ void tst_DownloadService::updatesAndFailedRegistrations()
     QCOMPARE(installedExamples(), QStringList({"demo", "demo2", "odd"}));
     QCOMPARE(readFile(examplePath("demo", "version2.txt")), QStringLiteral("2"));
     QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("nested\n"));
-}
-
-// What the service says when it has nothing it can work on.
-void tst_DownloadService::statusesWithoutWork()
-{
-    configure(addGroup({}));
-    Run run;
-    QTRY_COMPARE(run.updated.count(), 1);
-
-    run.service.download(QStringLiteral("Elsewhere"), {QStringLiteral("demo")});
-    QCOMPARE(run.statuses.last(),
-             "Skip downloading examples - unable to find repository for name: Elsewhere");
-    QVERIFY(run.service.examples(QStringLiteral("Elsewhere")).isEmpty());
-    QJsonObject json{{"id", 7}, {"name", "Empty"}, {"path", "empty"}, {"web_url", "http://x"}};
-    run.service.onDownloaded(Repository::ExamplePtr::create(json));
-    QCOMPARE(run.statuses.last(), "The data is not downloaded for example: Empty");
-    QVERIFY(!QFile::exists(examplePath("empty")));
-    QCOMPARE(run.updated.count(), 1);
 }
 
 void tst_DownloadService::unusableRepositoryNames_data()
@@ -633,7 +611,6 @@ void tst_DownloadService::updateKeepsLocalChanges_data()
     QTest::addColumn<bool>("kept");
     QTest::addColumn<QString>("userFile"); // a per-user project file made by the edit
 
-    QTest::newRow("untouched") << "" << false << "";
     QTest::newRow("same size and time, other content") << "same size" << true << "";
     QTest::newRow("per-user file and CMake build folder")
         << "build" << false << "CMakeLists.txt.user";
