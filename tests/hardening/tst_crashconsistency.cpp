@@ -29,12 +29,10 @@ QMap<QString, QByteArray> exampleFiles(const QString &path, int version)
     QMap<QString, QByteArray> files{{"CMakeLists.txt", "project(" + path.toUtf8() + ")\n"},
                                     {"VERSION", QByteArray::number(version)}};
     for (int i = 0; i < 120; ++i) {
-        files.insert(QStringLiteral("src/part%1.cpp").arg(i),
-                     QStringLiteral("// version %1\nint part%2() { return %2; }\n")
-                         .arg(version)
-                         .arg(i)
-                         .toUtf8()
-                         .repeated(20));
+        const QByteArray n = QByteArray::number(i);
+        const QByteArray line = "// version " + QByteArray::number(version) + "\nint part" + n +
+                                "() { return " + n + "; }\n";
+        files.insert("src/part" + n + ".cpp", line.repeated(20));
     }
     return files;
 }
@@ -96,7 +94,9 @@ private:
 
     QTemporaryDir m_root;
     LocalGitLab::Server m_server;
-    QList<qint64> m_projects;
+    QMap<QString, qint64> m_projects; // by folder
+    QStringList m_names;              // as the Welcome screen lists them
+    QMap<QString, int> m_latest;      // the version each example has on the server, by folder
     QString m_settingsFile;
     QString m_repositoryFolder;
 };
@@ -111,8 +111,9 @@ void tst_CrashConsistency::initTestCase()
         project.path = QStringLiteral("example-%1").arg(i);
         project.name = QStringLiteral("Example %1").arg(i);
         project.files = exampleFiles(project.path, 0);
-        m_projects.append(m_server.addProject(group, project));
-        QVERIFY(m_projects.last());
+        QVERIFY(*m_projects.insert(project.path, m_server.addProject(group, project)));
+        m_names.append(project.name);
+        m_latest.insert(project.path, 0);
     }
 
     // A fresh user, configured the way the SDK's installer does it.
@@ -166,19 +167,12 @@ QStringList tst_CrashConsistency::runShell(int killAfterMs, int *kills) const
 
 void tst_CrashConsistency::killedDuringInstallation()
 {
-    QStringList all;
-    QMap<QString, int> versions; // of every example, as the last whole run installed them
-    for (int i = 0; i < exampleCount; ++i) {
-        all << QStringLiteral("Example %1").arg(i);
-        versions.insert(QStringLiteral("example-%1").arg(i), 0);
-    }
-
     // The first installation shows how long one takes; the kills are spread over that time.
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(runShell(), all);
+    QCOMPARE(runShell(), m_names);
     const qint64 installMs = clock.elapsed();
-    QCOMPARE(listedVersions(m_repositoryFolder), versions);
+    QCOMPARE(listedVersions(m_repositoryFolder), m_latest);
 
     const quint32 seed = qEnvironmentVariableIsSet("TIDEPOOL_CRASH_SEED")
                              ? quint32(qEnvironmentVariableIntValue("TIDEPOOL_CRASH_SEED"))
@@ -190,9 +184,10 @@ void tst_CrashConsistency::killedDuringInstallation()
         // The user adds a file to one example before every update: the update must keep it.
         const QByteArray notes = "notes of round " + QByteArray::number(round);
         QVERIFY(writeFile(m_repositoryFolder + "/example-0/notes.txt", notes));
-        for (int i = 0; i < m_projects.size(); ++i)
-            m_server.setProjectFiles(m_projects.at(i),
-                                     exampleFiles(QStringLiteral("example-%1").arg(i), round));
+        for (auto it = m_projects.cbegin(); it != m_projects.cend(); ++it) {
+            m_server.setProjectFiles(it.value(), exampleFiles(it.key(), round));
+            m_latest[it.key()] = round;
+        }
         QSettings(m_settingsFile, QSettings::IniFormat).remove("Tidepool/UpdatesCheckedDate");
         // One moment in each tenth of the installation time.
         const int delayMs = int(installMs * (round - 1 + random.generateDouble()) / rounds);
@@ -210,13 +205,11 @@ void tst_CrashConsistency::killedDuringInstallation()
 
         // The next start brings every example back at the version published now, and nothing else
         // but the records of what they were installed with.
-        QCOMPARE(runShell(), all);
-        for (int &version : versions)
-            version = round;
-        QCOMPARE(listedVersions(m_repositoryFolder), versions);
+        QCOMPARE(runShell(), m_names);
+        QCOMPARE(listedVersions(m_repositoryFolder), m_latest);
         QCOMPARE(QDir(m_repositoryFolder)
                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList(".tidepool-installed") + versions.keys());
+                 QStringList(".tidepool-installed") + m_latest.keys());
         // The user's file lies in a kept copy, not in the new version.
         const QStringList kept = notesCopies(m_root.filePath("data"), notes);
         QVERIFY2(kept.size() == 1 &&

@@ -79,7 +79,6 @@ void tst_HostileData::hostileRecord()
     QVERIFY(installStubManifest(keep));
     const QString beside = dataRoot + "/beside/file.txt";
     QVERIFY(writeFile(beside, "keep"));
-    const QStringList keepBefore = tree(keep);
 
     LocalGitLab::Fault listing = LocalGitLab::Fault::httpStatus(200);
     listing.contentType = "application/json";
@@ -95,9 +94,8 @@ void tst_HostileData::hostileRecord()
     else
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(manifest), 20000);
 
-    QCOMPARE(tree(keep), keepBefore);
+    QCOMPARE(tree(keep), QStringList("examples-manifest.xml"));
     QCOMPARE(readFile(beside), QStringLiteral("keep"));
-    QVERIFY(QFileInfo(repositoryFolder()).isDir());
 
     // Every manifest anywhere in the data location reads back.
     QStringList manifests =

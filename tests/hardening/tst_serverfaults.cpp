@@ -105,10 +105,8 @@ void tst_ServerFaults::fault()
 
     // The next start meets the fault.
     Core::ICore::settings()->remove("Tidepool/UpdatesCheckedDate"); // the next start checks
-    if (!archive.isEmpty())
-        server.setArchiveOverride(id, archive);
-    if (fault.kind != LocalGitLab::Fault::None)
-        server.addFault(route, fault);
+    server.setArchiveOverride(id, archive);                         // none when empty
+    server.addFault(route, fault);
     {
         const StatusLog log;
         const QRegularExpression expected(status);
