@@ -36,7 +36,8 @@ void tst_InstallationProgress::steps_data()
     QTest::newRow("abandoned while another runs")
         << QStringList{"start a p q", "start b r", "abandon a", "finish b r"}
         << QList<int>{0, 0, 0, 1};
-    QTest::newRow("the last one abandoned") << QStringList{"start a p q", "abandon a"} << QList<int>{0, 1};
+    QTest::newRow("the last one abandoned")
+        << QStringList{"start a p q", "abandon a"} << QList<int>{0, 1};
     QTest::newRow("an example of no batch")
         << QStringList{"start a p", "finish a x", "finish b p"} << QList<int>{0, 0, 0};
     QTest::newRow("an empty batch starts nothing")
@@ -90,8 +91,8 @@ void tst_InstallationProgress::steps()
             checks.fail(repository, QStringLiteral("Network error"));
         else
             checks.decide(repository, 0);
-        const int count = verb == "start" || verb == "finish" || verb == "abandon" ? int(ended.size())
-                                                                                   : tasks;
+        const int count =
+            verb == "start" || verb == "finish" || verb == "abandon" ? int(ended.size()) : tasks;
         QVERIFY2(count == counts.at(i),
                  qPrintable(QStringLiteral("after \"%1\": %2").arg(steps.at(i)).arg(count)));
     }
@@ -104,7 +105,8 @@ void tst_InstallationProgress::cancelCountsForTheBatchOfTheNextDownload()
 {
     Repository a(QUrl(QStringLiteral("file:///a")), nullptr);
     QList<Core::FutureProgress *> tasks;
-    HostStandIn::setProgressTaskObserver([&tasks](Core::FutureProgress *task) { tasks.append(task); });
+    HostStandIn::setProgressTaskObserver(
+        [&tasks](Core::FutureProgress *task) { tasks.append(task); });
     InstallationProgress progress;
     progress.start(&a, QStringLiteral("Repo"), {QStringLiteral("p")});
     progress.start(&a, QStringLiteral("Repo"), {QStringLiteral("p")});

@@ -35,29 +35,34 @@ void tst_ProjectInspection::inspect_data()
                             const Ages &ages = {}) {
         QTest::addRow("project: %s", name) << "project" << files << ages << expected;
     };
-    project("qmake project modified last", both, "app.pro", {{"CMakeLists.txt", 100}, {"app.pro", 10}});
-    project("cmake project modified last", both, "CMakeLists.txt", {{"CMakeLists.txt", 10}, {"app.pro", 100}});
+    project("qmake project modified last", both, "app.pro",
+            {{"CMakeLists.txt", 9}, {"app.pro", 1}});
+    project("cmake project modified last", both, "CMakeLists.txt",
+            {{"CMakeLists.txt", 1}, {"app.pro", 9}});
     project("upper-case qmake project", {{"APP.PRO", ""}}, "APP.PRO");
     project("lower-case cmake project", {{"cmakelists.txt", ""}}, "cmakelists.txt");
     project("hidden project file", {{".app.pro", ""}}, "");
     project("folder named like a project", {{"app.pro/", ""}}, "");
-    project("similar names only", {{"app.pro.user", ""}, {"CMakeLists.txt.user", ""}, {"app.pri", ""}}, "");
+    project("similar names only",
+            {{"app.pro.user", ""}, {"CMakeLists.txt.user", ""}, {"app.pri", ""}}, "");
 
     const auto open = [](const char *name, const Files &files, const QString &expected) {
         QTest::addRow("open: %s", name) << "open" << files << Ages() << expected;
     };
     const QByteArray mainCpp = "#include <QGuiApplication>\nint main(int argc, char *argv[])\n{}\n";
-    open("qml pattern ignores case", {{"qml/MAIN.QML", "ApplicationWindow {}"}, {"main.cpp", mainCpp}},
-         "/qml/MAIN.QML");
-    open("main in any kind of file", {{"README", "Start reading at int main(void)."}, {"app.pro", ""}},
-         "/README");
+    open("qml pattern ignores case",
+         {{"qml/MAIN.QML", "ApplicationWindow {}"}, {"main.cpp", mainCpp}}, "/qml/MAIN.QML");
+    open("main in any kind of file",
+         {{"README", "Start reading at int main(void)."}, {"app.pro", ""}}, "/README");
     open("blank before the parenthesis",
          {{"main.cpp", "int main (int argc, char **argv) {}"}, {"app.pro", ""}}, "app.pro");
     open("text differs in case", {{"Main.qml", "applicationwindow {}"}, {"CMakeLists.txt", ""}},
          "CMakeLists.txt");
-    open("hidden files are not searched", {{".cache/main.cpp", mainCpp}, {"app.pro", ""}}, "app.pro");
+    open("hidden files are not searched", {{".cache/main.cpp", mainCpp}, {"app.pro", ""}},
+         "app.pro");
     open("large files are skipped, not read",
-         {{"data.bin", QByteArray(maxContentSearchFileSize, 'x') + " main("}, {"main.cpp", mainCpp},
+         {{"data.bin", QByteArray(maxContentSearchFileSize, 'x') + " main("},
+          {"main.cpp", mainCpp},
           {"app.pro", ""}},
          "/main.cpp");
     open("nothing at all", {{"src/CMakeLists.txt", ""}}, "");
@@ -81,7 +86,8 @@ void tst_ProjectInspection::inspect_data()
     icon("no image formats", {{"icons/128x128/app.svg", "x"}, {"icons/128x128/app.ico", "x"}},
          "dummy.png");
     icon("empty size folder, then a good one",
-         {{"a/icons/128x128/", ""}, {"b/icons/128x128/b.png", "x"}}, "%ROOT%/b/icons/128x128/b.png");
+         {{"a/icons/128x128/", ""}, {"b/icons/128x128/b.png", "x"}},
+         "%ROOT%/b/icons/128x128/b.png");
 }
 
 void tst_ProjectInspection::inspect()
@@ -99,8 +105,8 @@ void tst_ProjectInspection::inspect()
         if (path.endsWith('/'))
             continue;
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(it.value()) == it.value().size()
-                && file.flush());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(it.value()) == it.value().size() &&
+                file.flush());
         QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-ages.value(it.key())),
                                  QFileDevice::FileModificationTime));
     }
