@@ -12,6 +12,7 @@
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
@@ -21,7 +22,6 @@ namespace TestSupport {
 using namespace Tidepool::Internal;
 using LocalGitLab::Fault;
 using LocalGitLab::Route;
-using TestImage::png;
 
 inline QByteArray fileContent(const QString &path)
 {
@@ -48,8 +48,8 @@ public:
             events.append("status:" + status.replace(httpError, "Network error: HTTP "));
         });
         connect(client, &ApiClient::downloaded, this, [this](const Repository::ExamplePtr &e) {
-            const bool here = QThread::currentThread() == thread();
-            events.append((here ? "downloaded:" : "off-thread:") + pathOf(e));
+            events.append((QThread::currentThread() == thread() ? "downloaded:" : "off-thread:")
+                          + pathOf(e));
         }, Qt::DirectConnection);
     }
 
@@ -72,7 +72,7 @@ struct ServerFixture
         data.path = path;
         data.name = name.isEmpty() ? path : name;
         if (avatar) {
-            data.avatar = png(avatarSize.width(), avatarSize.height(), color);
+            data.avatar = TestImage::png(avatarSize.width(), avatarSize.height(), color);
             data.avatarFileName = QStringLiteral("logo.png");
         }
         return server.addProject(groupId, data);

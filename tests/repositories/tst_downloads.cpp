@@ -1,7 +1,5 @@
 #include "testsupport.h"
 
-#include <QTemporaryDir>
-
 using namespace TestSupport;
 
 class tst_Downloads : public QObject
@@ -15,8 +13,6 @@ private slots:
     // Last: it tells the application it is about to quit.
     void waitingChainsEndWithTheirClientAndAtQuit();
 };
-
-static constexpr int quietMs = 300;
 
 // One file of 1 MiB of which only the first block is stored; pax names it sparse.
 static QByteArray sparseArchive()
@@ -108,7 +104,7 @@ void tst_Downloads::singleExample()
     QTRY_COMPARE_WITH_TIMEOUT(recorded.events, events, 5000);
     // The chain has ended, and nothing follows.
     QVERIFY(ApiClient::threadPool()->waitForDone(2000));
-    QTest::qWait(quietMs);
+    QTest::qWait(300);
     QCOMPARE(recorded.events, events);
 
     // The archive is a file of the download folder, and the only one there; a failed download
@@ -121,7 +117,6 @@ void tst_Downloads::singleExample()
     // Only the server's own avatar, served whole, shows.
     const bool imageShown = events.last() == "status:" && route != Route::Avatar;
     QCOMPARE(example->image().size(), imageShown ? QSize(128, 128) : QSize(0, 0));
-    QCOMPARE(fixture.server.requestCount(Route::Avatar), stored && avatarUrl.isEmpty() ? 1 : 0);
 }
 
 void tst_Downloads::waitingChainsEndWithTheirClientAndAtQuit()
@@ -156,7 +151,7 @@ void tst_Downloads::waitingChainsEndWithTheirClientAndAtQuit()
     // Chains started after that end at once, without a request.
     client.download(examples.values());
     QVERIFY(ApiClient::threadPool()->waitForDone(2000));
-    QTest::qWait(quietMs);
+    QTest::qWait(300);
     QCOMPARE(fixture.server.requestCount(Route::Archive), 4);
     QStringList statuses = recorded.events; // the two chains start in any order
     statuses.sort();

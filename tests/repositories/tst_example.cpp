@@ -22,17 +22,16 @@ void tst_Example::tagsAndActivity_data()
     QTest::addColumn<QDateTime>("lastActivity"); // in UTC
 
     const QStringList defaults{"Qt", "example"};
-    const QDate day(2017, 6, 2);
     QTest::newRow("neither") << QJsonObject() << defaults << QDateTime();
     QTest::newRow("tags in order, not strings empty")
         << QJsonObject{{"tag_list", QJsonArray{"qml", QJsonValue::Null, "maps", 5}}}
         << QStringList{"qml", "", "maps", ""} << QDateTime();
     QTest::newRow("activity in milliseconds")
         << QJsonObject{{"last_activity_at", "2017-06-02T09:24:18.123Z"}} << defaults
-        << QDateTime(day, QTime(9, 24, 18, 123), Qt::UTC);
+        << QDateTime(QDate(2017, 6, 2), QTime(9, 24, 18, 123), Qt::UTC);
     QTest::newRow("activity with an offset")
         << QJsonObject{{"last_activity_at", "2017-06-02T09:24:18.000+02:00"}} << defaults
-        << QDateTime(day, QTime(7, 24, 18), Qt::UTC);
+        << QDateTime(QDate(2017, 6, 2), QTime(7, 24, 18), Qt::UTC);
 }
 
 void tst_Example::tagsAndActivity()

@@ -3,7 +3,6 @@
 #include "repositories/repository.h"
 
 #include <QDeadlineTimer>
-#include <QTemporaryDir>
 
 using namespace TestSupport;
 
@@ -13,7 +12,6 @@ class tst_Repository : public QObject
 
 private slots:
     void initTestCase() { ApiClient::threadPool()->setMaxThreadCount(8); }
-    void cleanup() { QVERIFY(ApiClient::threadPool()->waitForDone(5000)); }
     void listingOfManyPages();
     void downloadsInParallel();
 };
