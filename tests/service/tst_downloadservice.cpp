@@ -333,18 +333,20 @@ void tst_DownloadService::updatesAndFailedRegistrations()
     demo.files.insert(QStringLiteral("version.txt"), "1");
     ProjectData nested = project("nested"); // its project file only in a subfolder
     nested.files = {{QStringLiteral("app/CMakeLists.txt"), "project(app)\n"}};
+    ProjectData blocked = project("blocked"); // its manifest cannot be written
+    blocked.files.insert(QStringLiteral("examples-manifest.xml.new/x"), "x");
     QList<qint64> ids;
-    configure(addGroup({demo, project("demo2"), nested, project("odd")}, &ids));
+    configure(addGroup({demo, project("demo2"), nested, blocked, project("odd")}, &ids));
     m_server.setArchiveOverride(ids.last(), TestArchive::tarGz({TestArchive::TarEntry::file(
                                                 "elsewhere/CMakeLists.txt", "project(x)")}));
     auto run = std::make_unique<Run>();
-    QVERIFY(run->waitInstalled(4));
-    QCOMPARE(run->statuses.count(manifestError), 1);
+    QVERIFY(run->waitInstalled(5));
+    QCOMPARE(run->statuses.count(manifestError), 2);
     QCOMPARE(run->statuses.count("Skip installing example Example odd - its archive does not hold "
                                  "one folder named after it"),
              1);
     QCOMPARE(installedExamples(), QStringList({"demo", "demo2"}));
-    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("nested\nodd\n"));
+    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("blocked\nnested\nodd\n"));
     QCOMPARE(folders(), QStringList({".tidepool-pending", "demo", "demo2"}));
 
     // Folders the service did not make are not its to take, whatever their names.
@@ -356,7 +358,7 @@ void tst_DownloadService::updatesAndFailedRegistrations()
     demo.files.insert(QStringLiteral("version2.txt"), "2");
     m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
     run->service.download(repositoryName, {QStringLiteral("demo")});
-    QVERIFY(run->waitInstalled(5));
+    QVERIFY(run->waitInstalled(6));
     const QStringList kept{".tidepool-pending", "demo", "demo-main-0123456789", "demo2",
                            "demo2-main-leftover"};
     QCOMPARE(folders(), kept);
@@ -369,22 +371,22 @@ void tst_DownloadService::updatesAndFailedRegistrations()
     const QString manifest = readFile(examplePath("demo", "examples-manifest.xml"));
     m_server.setProjectFiles(ids.first(), nested.files, QDateTime::currentDateTime());
     run->service.download(repositoryName, {QStringLiteral("demo")});
-    QVERIFY(run->waitInstalled(6));
-    QCOMPARE(run->statuses.count(manifestError), 2);
+    QVERIFY(run->waitInstalled(7));
+    QCOMPARE(run->statuses.count(manifestError), 3);
     QCOMPARE(folders(), kept);
     QCOMPARE(tree(examplePath("demo")), installedTree);
     QCOMPARE(readFile(examplePath("demo", "examples-manifest.xml")), manifest);
-    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("demo\nnested\nodd\n"));
+    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("blocked\ndemo\nnested\nodd\n"));
 
     // The next start tries the failed ones again.
     m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
     m_server.setArchiveOverride(ids.last(), {});
     run.reset();
     run = std::make_unique<Run>();
-    QVERIFY(run->waitInstalled(3));
+    QVERIFY(run->waitInstalled(4));
     QCOMPARE(installedExamples(), QStringList({"demo", "demo2", "odd"}));
     QCOMPARE(readFile(examplePath("demo", "version2.txt")), QStringLiteral("2"));
-    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("nested\n"));
+    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("blocked\nnested\n"));
 }
 
 void tst_DownloadService::unusableRepositoryNames_data()
