@@ -34,9 +34,9 @@ inline QString pathOf(const Repository::ExamplePtr &example)
     return example->json().value("path").toString();
 }
 
-// A client's statuses ("status:<text>") and deliveries ("downloaded:<path>", or "off-thread:<path>"
-// when not on the test's thread) in arrival order. Of Qt's "Error transferring <url> - server
-// replied: <reason>" only the reason is kept: the URL holds the server's random port.
+// A client's statuses ("status:<text>") and deliveries ("downloaded:<path>", from another thread
+// "off-thread:<path>") in order. Of "Error transferring <url> - server replied: <reason>" only the
+// reason is kept: the URL holds the server's random port.
 class ClientEvents : public QObject
 {
 public:
@@ -78,7 +78,6 @@ struct ServerFixture
         return server.addProject(groupId, data);
     }
 
-    // Lists the group with the given client and returns the records by path.
     QHash<QString, Repository::ExamplePtr> listed(ApiClient &client)
     {
         QSignalSpy fetched(&client, &ApiClient::fetched);

@@ -23,10 +23,9 @@ static Fault json(const QByteArray &body)
 
 void tst_ApiClient::lookupAndListing_data()
 {
-    // In bodies "@G" stands for the id of the group "examples".
     QTest::addColumn<QString>("url"); // %1: the server's host and port; empty: the group "examples"
     QTest::addColumn<Route>("route"); // the route that gets the fault
-    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<Fault>("fault"); // in its body "@G" stands for the id of "examples"
     QTest::addColumn<QStringList>("statuses");
     QTest::addColumn<QStringList>("examples"); // paths fetched; none: the lookup or listing failed
     QTest::addColumn<QString>("logLine"); // %1 as above

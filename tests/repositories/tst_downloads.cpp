@@ -70,8 +70,8 @@ void tst_Downloads::singleExample_data()
         << imageFailed("Protocol \"file\" is not supported for images", "file:///dev/zero");
     QTest::newRow("avatar 404") << Route::Avatar << Fault::httpStatus(404) << archive << ""
                                 << imageFailed("HTTP Not Found", "%AVATAR%");
-    QTest::newRow("avatar is no image")
-        << Route::Avatar << Fault::html() << archive << "" << delivered;
+    QTest::newRow("avatar is no image") << Route::Avatar << Fault::html() << archive << ""
+                                        << delivered;
 }
 
 void tst_Downloads::singleExample()

@@ -38,7 +38,6 @@ void tst_Repository::listingOfManyPages()
     QSignalSpy fetched(&repository, &Repository::fetched);
     QSignalSpy failed(&repository, &Repository::checkFailed);
     QVERIFY(fetched.wait(10000));
-    QVERIFY(repository.isReady());
     QVERIFY(repository.isListed());
     QCOMPARE(paths(repository.examples()), all);
     QCOMPARE(fixture.server.requestCount(Route::Projects), 3);
