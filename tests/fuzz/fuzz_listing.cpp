@@ -1,8 +1,5 @@
-// The client's handling of group search and group listing answers, over arbitrary bodies served
-// by the local GitLab server, and the manifests made from whatever examples a listing yields.
-//
-// Input: the first byte chooses the answer the body replaces (even: the group listing, odd: the
-// group search); the rest is the body, served with status 200 as application/json.
+// Arbitrary group search (first byte odd) or group listing bodies, served as JSON with status 200;
+// every example the client yields must make a well-formed manifest.
 
 #include "repositories/apiclient.h"
 #include "plugin/settings.h"
@@ -17,7 +14,6 @@
 #include <QTimer>
 #include <QXmlStreamReader>
 
-#include <cstdint>
 #include <cstdlib>
 #include <memory>
 
@@ -31,10 +27,8 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     qputenv("QT_LOGGING_RULES", "*.debug=false");
     static QCoreApplication app(*argc, *argv);
     server = new LocalGitLab::Server;
-    server->addGroup(QStringLiteral("fuzz-group"), QStringLiteral("Fuzz Group"));
-    repositoryUrl = server->start().resolved(QUrl(QStringLiteral("/fuzz-group")));
-    if (repositoryUrl.host().isEmpty())
-        std::abort();
+    server->addGroup("fuzz-group", "Fuzz Group");
+    repositoryUrl = server->start().resolved(QUrl("/fuzz-group"));
     ApiClient::setTransferTimeouts(2000, 2000);
     return 0;
 }
@@ -50,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     server->clearFaults();
     server->addFault(search ? LocalGitLab::Route::Search : LocalGitLab::Route::Projects, answer);
 
-    // One client per input; it is done once the answer of interest has been handled: an empty
-    // status opens the handling of every reply, an error status or a signal ends it.
+    // Done once the answer of interest is handled: an empty status opens the handling of each
+    // reply, an error status or fetched() ends it.
     auto client = std::make_unique<ApiClient>(repositoryUrl, nullptr);
     QEventLoop loop;
     int replies = 0;
@@ -62,8 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             || (status.isEmpty() && ++replies == (search ? 1 : 2)))
             QTimer::singleShot(0, &loop, &QEventLoop::quit);
     });
-    QObject::connect(client.get(), &ApiClient::fetched, &loop,
-                     [&](const Repository::Examples &fetched) {
+    QObject::connect(client.get(), &ApiClient::fetched, &loop, [&](const Repository::Examples &fetched) {
         examples = fetched;
         QTimer::singleShot(0, &loop, &QEventLoop::quit);
     });
@@ -72,16 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     client.reset();
 
     for (const Repository::ExamplePtr &example : std::as_const(examples)) {
-        // What the service relies on for every listed example.
         if (!example->isValid() || !isSafeFolderName(example->json().value("path").toString()))
             std::abort();
-        const ManifestFields fields{.module = QStringLiteral("Fuzz"), .name = example->name(),
-                                    .projectPath = QStringLiteral("CMakeLists.txt"),
-                                    .imageUrl = QStringLiteral("dummy.png"),
-                                    .description = example->json().value(QLatin1String("description")).toString(),
-                                    .tags = example->tags().join(QLatin1Char(',')),
-                                    .fileToOpen = QStringLiteral("/main.cpp")};
-        QXmlStreamReader reader(manifestXml(fields));
+        QXmlStreamReader reader(manifestXml({.module = "Fuzz", .name = example->name(), .projectPath = "CMakeLists.txt",
+                                             .imageUrl = "dummy.png", .description = example->json().value("description").toString(),
+                                             .tags = example->tags().join(','), .fileToOpen = "/main.cpp"}));
         while (!reader.atEnd())
             reader.readNext();
         if (reader.hasError())
