@@ -19,72 +19,67 @@ class tst_Plugin : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void loadsAndStarts();
-    void germanIsLoaded();
+    void initTestCase()
+    {
+        QVERIFY(m_settings.isValid());
+        HostStandIn::setSettingsPath(m_settings.path());
+        HostStandIn::setResourcePath(TIDEPOOL_RESOURCE_DIR);
+        // A language without a translation: the plugin logs and runs untranslated.
+        PluginManager::settings()->setValue("General/OverrideLanguage", "fr");
+        QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
+
+        QTest::ignoreMessage(QtDebugMsg,
+                             QRegularExpression("^Failed to load translator: \".*/translations\" Tidepool$"));
+        PluginManager::setPluginIID("org.qt-project.Qt.QtCreatorPlugin");
+        PluginManager::setPluginPaths({TIDEPOOL_PLUGIN_DIR});
+        PluginManager::loadPlugins();
+    }
+
+    void cleanupTestCase()
+    {
+        PluginManager::shutdown();
+        // The host keeps registered pages for good; the IDE frees them when it exits.
+        qDeleteAll(Core::IOptionsPage::allOptionsPages());
+        HostStandIn::reset();
+    }
+
+    void loadsAndStarts()
+    {
+        PluginSpec *spec = tidepool();
+        QVERIFY(spec);
+        QCOMPARE(spec->errorString(), QString());
+        QCOMPARE(spec->state(), PluginSpec::Running);
+        QStringList dependencies;
+        for (const PluginDependency &dependency : spec->dependencies())
+            dependencies.append(dependency.id);
+        QCOMPARE(dependencies, (QStringList{"core", "help", "veyraos"}));
+
+        // The options page, under the host's Help category.
+        const QList<Core::IOptionsPage *> pages = Core::IOptionsPage::allOptionsPages();
+        QCOMPARE(pages.size(), 1);
+        QCOMPARE(pages.first()->id(), Utils::Id("Zel.Tidepool.Plugin.Settings.Page"));
+        QCOMPARE(pages.first()->category(), Utils::Id("H.Help"));
+        QCOMPARE(pages.first()->displayName(), QString("VeyraOS Examples"));
+        // No French translation: the texts stay English.
+        QCOMPARE(QCoreApplication::translate("Tidepool::Internal::TidepoolPlugin", "Examples"),
+                 QString("Examples"));
+    }
+
+    void germanIsLoaded()
+    {
+        PluginManager::settings()->setValue("General/OverrideLanguage", "de");
+        QVERIFY(tidepool()->plugin()->initialize({}, nullptr));
+        QCOMPARE(QCoreApplication::translate("Tidepool::Internal::TidepoolPlugin", "Examples"),
+                 QString("Beispiele"));
+        QCOMPARE(QCoreApplication::translate("Tidepool::Internal::OptionsWidget", "Update available"),
+                 QString::fromUtf8("Aktualisierung verf\xC3\xBCgbar"));
+    }
 
 private:
     PluginSpec *tidepool() const { return PluginManager::specById("tidepool"); }
 
     QTemporaryDir m_settings;
 };
-
-void tst_Plugin::initTestCase()
-{
-    QVERIFY(m_settings.isValid());
-    HostStandIn::setSettingsPath(m_settings.path());
-    HostStandIn::setResourcePath(TIDEPOOL_RESOURCE_DIR);
-    // A language without a translation: the plugin logs and runs untranslated.
-    PluginManager::settings()->setValue("General/OverrideLanguage", "fr");
-    QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
-
-    QTest::ignoreMessage(QtDebugMsg,
-                         QRegularExpression("^Failed to load translator: \".*/translations\" Tidepool$"));
-    PluginManager::setPluginIID("org.qt-project.Qt.QtCreatorPlugin");
-    PluginManager::setPluginPaths({TIDEPOOL_PLUGIN_DIR});
-    PluginManager::loadPlugins();
-}
-
-void tst_Plugin::cleanupTestCase()
-{
-    PluginManager::shutdown();
-    // The host keeps registered pages for good; the IDE frees them when it exits.
-    qDeleteAll(Core::IOptionsPage::allOptionsPages());
-    HostStandIn::reset();
-}
-
-void tst_Plugin::loadsAndStarts()
-{
-    PluginSpec *spec = tidepool();
-    QVERIFY(spec);
-    QCOMPARE(spec->errorString(), QString());
-    QCOMPARE(spec->state(), PluginSpec::Running);
-    QStringList dependencies;
-    for (const PluginDependency &dependency : spec->dependencies())
-        dependencies.append(dependency.id);
-    QCOMPARE(dependencies, (QStringList{"core", "help", "veyraos"}));
-
-    // The options page, under the host's Help category.
-    const QList<Core::IOptionsPage *> pages = Core::IOptionsPage::allOptionsPages();
-    QCOMPARE(pages.size(), 1);
-    QCOMPARE(pages.first()->id(), Utils::Id("Zel.Tidepool.Plugin.Settings.Page"));
-    QCOMPARE(pages.first()->category(), Utils::Id("H.Help"));
-    QCOMPARE(pages.first()->displayName(), QString("VeyraOS Examples"));
-    // No French translation: the texts stay English.
-    QCOMPARE(QCoreApplication::translate("Tidepool::Internal::TidepoolPlugin", "Examples"),
-             QString("Examples"));
-}
-
-void tst_Plugin::germanIsLoaded()
-{
-    PluginManager::settings()->setValue("General/OverrideLanguage", "de");
-    QVERIFY(tidepool()->plugin()->initialize({}, nullptr));
-    QCOMPARE(QCoreApplication::translate("Tidepool::Internal::TidepoolPlugin", "Examples"),
-             QString("Beispiele"));
-    QCOMPARE(QCoreApplication::translate("Tidepool::Internal::OptionsWidget", "Update available"),
-             QString::fromUtf8("Aktualisierung verf\xC3\xBCgbar"));
-}
 
 QTEST_MAIN(tst_Plugin)
 

@@ -16,25 +16,213 @@ class tst_Settings : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void numbers_data();
-    void numbers();
-    void listItems_data();
-    void listItems();
-    void roundTrip();
-    void registration_data();
-    void registration();
+    void initTestCase()
+    {
+        // Repositories are visited in hash order: the same order in every run.
+        QHashSeed::setDeterministicGlobalSeed();
+        QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+
+    void numbers_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<quint32>("days");
+        QTest::addColumn<quint32>("seconds");
+        QTest::newRow("none stored") << QVariant() << 1u << 60u;
+        QTest::newRow("not a number") << QVariant("soon") << 0u << 0u;
+    }
+
+    void numbers()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(quint32, days);
+        QFETCH(quint32, seconds);
+        if (stored.isValid()) {
+            writeRaw("Tidepool/UpdatesCheckTimeoutDays", stored);
+            writeRaw("Tidepool/ServiceRestartTimeoutSeconds", stored);
+        }
+        Settings settings;
+        settings.updatesCheckTimeoutDays = 7;
+        settings.serviceRestartTimeoutSeconds = 5;
+        settings.repositories.insert("x", {});
+        settings.updatesCheckedDate.insert("Demo", QDate(2026, 1, 1));
+        settings.load(store().get());
+        QCOMPARE(settings.updatesCheckTimeoutDays, days);
+        QCOMPARE(settings.serviceRestartTimeoutSeconds, seconds);
+        QVERIFY(settings.repositories.isEmpty());
+        // No stored dates: the ones already known are kept.
+        QCOMPARE(settings.updatesCheckedDate.value("Demo"), QDate(2026, 1, 1));
+    }
+
+    void listItems_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<QStringList>("names"); // accepted, sorted
+        QTest::addColumn<QStringList>("removedOfFirst");
+        QTest::addColumn<QStringList>("messages");
+
+        const QString repositories = "Repositories";
+        const QString dates = "UpdatesCheckedDate";
+        const QString wrong = "Skipping wrong setting in item: \"%1\"";
+        const QString invalid = "Empty or invalid settings. Check variable: \"Repositories\"";
+        const QString other = "Other|https://h/o";
+        // A skipped item never costs the items after it; the first of a name or url wins.
+        QTest::newRow("removed paths, trailing separator")
+            << repositories << QStringList{"Demo|https://h/g|a|b|a|"} << QStringList{"Demo"}
+            << QStringList{"", "a", "b"} << QStringList{};
+        QTest::newRow("empty item, no separator") << repositories << QStringList{"", "Demo", other}
+                                                  << QStringList{"Other"} << QStringList{}
+                                                  << QStringList{wrong.arg("Demo")};
+        QTest::newRow("empty name, empty url")
+            << repositories << QStringList{"|https://h/g", "Demo||a"} << QStringList{} << QStringList{}
+            << QStringList{wrong.arg("|https://h/g"), wrong.arg("Demo||a"), invalid};
+        QTest::newRow("duplicated name and url")
+            << repositories
+            << QStringList{"Demo|https://h/g|a", "Demo|https://h/other", "Dup|https://h/g", other}
+            << QStringList{"Demo", "Other"} << QStringList{"a"}
+            << QStringList{"Skipping duplicated repository name in item: \"Demo|https://h/other\"",
+                           "Skipping duplicated repository url in item: \"Dup|https://h/g\""};
+        QTest::newRow("dates") << dates
+                               << QStringList{"Demo|01.02.2026|x", "Other|01.02.2026", "Other|02.02.2026"}
+                               << QStringList{"Other"} << QStringList{}
+                               << QStringList{wrong.arg("Demo|01.02.2026|x"),
+                                              "Skipping duplicated repository name in item: \"Other|02.02.2026\""};
+    }
+
+    void listItems()
+    {
+        QFETCH(QString, key);
+        QFETCH(QStringList, items);
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, removedOfFirst);
+        QFETCH(QStringList, messages);
+
+        const bool dates = key != "Repositories";
+        writeRaw("Tidepool/" + key, items);
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Settings:"));
+        if (dates)
+            QTest::ignoreMessage(QtDebugMsg, "Settings does not contain variable: \"Repositories\"");
+        for (const QString &message : messages)
+            QTest::ignoreMessage(QtDebugMsg, message.toUtf8().constData());
+
+        Settings settings;
+        settings.load(store().get());
+        QStringList loaded = dates ? settings.updatesCheckedDate.keys() : settings.repositories.keys();
+        loaded.sort();
+        QCOMPARE(loaded, names);
+        if (dates) {
+            QCOMPARE(settings.updatesCheckedDate.value(names.first()), QDate(2026, 2, 1));
+        } else if (!names.isEmpty()) {
+            const RepositorySettings repository = settings.repositories.value(names.first());
+            QStringList removed(repository.removedExamples.cbegin(), repository.removedExamples.cend());
+            removed.sort();
+            QCOMPARE(removed, removedOfFirst);
+        }
+    }
+
+    void roundTrip()
+    {
+        // A date that is no date is written back empty.
+        writeRaw("Tidepool/UpdatesCheckedDate", QStringList{"Gone|31.02.2026"});
+        Settings saved;
+        saved.load(store().get());
+        saved.updatesCheckTimeoutDays = 3;
+        saved.serviceRestartTimeoutSeconds = 15;
+        saved.updatesCheckedDate.insert("Demo", QDate(2026, 12, 1));
+        RepositorySettings demo;
+        demo.url = QUrl("https://gitlab.example.com/demo-examples");
+        demo.removedExamples = {"hello", "cru-albania-ds.gitlab.io"};
+        demo.examplesToInstall = {"pending"};
+        saved.repositories.insert("Demo", demo);
+        saved.repositories.insert("Other name", {QUrl("http://127.0.0.1:8080/parent/child"), {}, {}, {}, {}});
+        saved.save(store().get());
+        // Nothing removed yet still ends in a separator.
+        QVERIFY(readRaw("Tidepool/Repositories").contains("Other name|http://127.0.0.1:8080/parent/child|"));
+        QVERIFY(readRaw("Tidepool/UpdatesCheckedDate").contains("Gone|"));
+
+        // A copy that never loaded adds its date to what is stored, not its own empty state.
+        Settings().saveUpdatesCheckedDate(store().get(), "Other", QDate(2025, 1, 31));
+        saved.updatesCheckedDate.insert("Other", QDate(2025, 1, 31));
+
+        Settings loaded;
+        loaded.load(store().get());
+        QCOMPARE(loaded.updatesCheckTimeoutDays, 3u);
+        QCOMPARE(loaded.serviceRestartTimeoutSeconds, 15u);
+        QCOMPARE(loaded.updatesCheckedDate, saved.updatesCheckedDate);
+        QCOMPARE(loaded.repositories.size(), 2);
+        QCOMPARE(loaded.repositories.value("Demo").url, demo.url);
+        QCOMPARE(loaded.repositories.value("Demo").removedExamples, demo.removedExamples);
+        QVERIFY(loaded.repositories.value("Demo").examplesToInstall.isEmpty());
+        QCOMPARE(loaded.repositories.value("Other name").removedExamples, QSet<QString>{QString()});
+    }
+
+    void registration_data()
+    {
+        QTest::addColumn<QStringList>("repositories");
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QStringList>("after"); // "%F" stands for the folder of Demo
+        QTest::addColumn<bool>("emitted");
+
+        const QStringList demo{"Demo|https://h/demo"};
+        // Only the entry of the very name is rewritten.
+        QTest::newRow("rewritten") << demo << QStringList{"Qt|/a|/a", "Demo SDK|/x|/x", "Demo|/old|/old"}
+                                   << QStringList{"Qt|/a|/a", "Demo SDK|/x|/x", "Demo|%F|%F"} << true;
+        QTest::newRow("no entry of its own")
+            << demo << QStringList{"Demo SDK|/x|/x"} << QStringList{"Demo SDK|/x|/x"} << false;
+        // Whatever the order of the repositories, the unusable ones cost the others nothing.
+        const QStringList unusable{"..|/old|/old", ".|/old|/old", "a/b|/old|/old", "a\\b|/old|/old",
+                                   "e\x1b|/old|/old"};
+        QTest::newRow("unusable names beside a usable one")
+            << QStringList{"..|https://h/up", ".|https://h/dot", "a/b|https://h/ab", "a\\b|https://h/bs",
+                           "e\x1b|https://h/esc", demo.first()}
+            << unusable + QStringList{"Demo|/old|/old"} << unusable + QStringList{"Demo|%F|%F"} << true;
+    }
+
+    void registration()
+    {
+        QFETCH(QStringList, repositories);
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
+        QFETCH(bool, emitted);
+        for (QStringList *entries : {&before, &after}) {
+            for (QString &entry : *entries)
+                entry.replace("%F", dataLocation().arg("Demo"));
+        }
+
+        QDir(dataLocation().arg("Demo")).removeRecursively();
+        writeRaw("Tidepool/Repositories", repositories);
+        writeRaw("Help/InstalledExamples", before);
+        const QDateTime modified = QFileInfo(m_dir->filePath("QtCreator.ini")).lastModified();
+
+        QSignalSpy setupFinished(Core::HelpManager::Signals::instance(),
+                                 &Core::HelpManager::Signals::setupFinished);
+        registerInstalledExamples(store().get());
+
+        QCOMPARE(setupFinished.size(), emitted ? 1 : 0);
+        QCOMPARE(readRaw("Help/InstalledExamples"), after);
+        QCOMPARE(QFileInfo::exists(dataLocation().arg("Demo")), emitted);
+        if (!emitted)
+            QCOMPARE(QFileInfo(m_dir->filePath("QtCreator.ini")).lastModified(), modified);
+    }
 
 private:
     std::unique_ptr<Utils::QtcSettings> store()
     {
         return std::make_unique<Utils::QtcSettings>(m_dir->filePath("QtCreator.ini"), QSettings::IniFormat);
     }
+
     void writeRaw(const QString &key, const QVariant &value)
     {
         QSettings(m_dir->filePath("QtCreator.ini"), QSettings::IniFormat).setValue(key, value);
     }
+
     QStringList readRaw(const QString &key)
     {
         return QSettings(m_dir->filePath("QtCreator.ini"), QSettings::IniFormat).value(key).toStringList();
@@ -42,203 +230,6 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
-
-void tst_Settings::initTestCase()
-{
-    // Repositories are visited in hash order: the same order in every run.
-    QHashSeed::setDeterministicGlobalSeed();
-    QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
-}
-
-void tst_Settings::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-}
-
-void tst_Settings::numbers_data()
-{
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<quint32>("days");
-    QTest::addColumn<quint32>("seconds");
-    QTest::newRow("none stored") << QVariant() << 1u << 60u;
-    QTest::newRow("text number") << QVariant("12") << 12u << 12u;
-    QTest::newRow("not a number") << QVariant("soon") << 0u << 0u;
-}
-
-void tst_Settings::numbers()
-{
-    QFETCH(QVariant, stored);
-    QFETCH(quint32, days);
-    QFETCH(quint32, seconds);
-    if (stored.isValid()) {
-        writeRaw("Tidepool/UpdatesCheckTimeoutDays", stored);
-        writeRaw("Tidepool/ServiceRestartTimeoutSeconds", stored);
-    }
-    Settings settings;
-    settings.updatesCheckTimeoutDays = 7;
-    settings.serviceRestartTimeoutSeconds = 5;
-    settings.repositories.insert("x", {});
-    settings.updatesCheckedDate.insert("Demo", QDate(2026, 1, 1));
-    settings.load(store().get());
-    QCOMPARE(settings.updatesCheckTimeoutDays, days);
-    QCOMPARE(settings.serviceRestartTimeoutSeconds, seconds);
-    QVERIFY(settings.repositories.isEmpty());
-    // No stored dates: the ones already known are kept.
-    QCOMPARE(settings.updatesCheckedDate.value("Demo"), QDate(2026, 1, 1));
-}
-
-void tst_Settings::listItems_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QStringList>("items");
-    QTest::addColumn<QStringList>("names"); // accepted, sorted
-    QTest::addColumn<QStringList>("removedOfFirst");
-    QTest::addColumn<QStringList>("messages");
-
-    const QString repositories = "Repositories";
-    const QString dates = "UpdatesCheckedDate";
-    const QString wrong = "Skipping wrong setting in item: \"%1\"";
-    const QString invalid = "Empty or invalid settings. Check variable: \"Repositories\"";
-    const QString other = "Other|https://h/o";
-    // A skipped item never costs the items after it; the first of a name or url wins.
-    QTest::newRow("removed paths, trailing separator")
-        << repositories << QStringList{"Demo|https://h/g|a|b|a|"} << QStringList{"Demo"}
-        << QStringList{"", "a", "b"} << QStringList{};
-    QTest::newRow("empty item, no separator") << repositories << QStringList{"", "Demo", other}
-                                              << QStringList{"Other"} << QStringList{}
-                                              << QStringList{wrong.arg("Demo")};
-    QTest::newRow("empty name, empty url")
-        << repositories << QStringList{"|https://h/g", "Demo||a"} << QStringList{} << QStringList{}
-        << QStringList{wrong.arg("|https://h/g"), wrong.arg("Demo||a"), invalid};
-    QTest::newRow("duplicated name and url")
-        << repositories
-        << QStringList{"Demo|https://h/g|a", "Demo|https://h/other", "Dup|https://h/g", other}
-        << QStringList{"Demo", "Other"} << QStringList{"a"}
-        << QStringList{"Skipping duplicated repository name in item: \"Demo|https://h/other\"",
-                       "Skipping duplicated repository url in item: \"Dup|https://h/g\""};
-    QTest::newRow("dates") << dates
-                           << QStringList{"Demo|01.02.2026|x", "Other|01.02.2026", "Other|02.02.2026"}
-                           << QStringList{"Other"} << QStringList{}
-                           << QStringList{wrong.arg("Demo|01.02.2026|x"),
-                                          "Skipping duplicated repository name in item: \"Other|02.02.2026\""};
-}
-
-void tst_Settings::listItems()
-{
-    QFETCH(QString, key);
-    QFETCH(QStringList, items);
-    QFETCH(QStringList, names);
-    QFETCH(QStringList, removedOfFirst);
-    QFETCH(QStringList, messages);
-
-    const bool dates = key != "Repositories";
-    writeRaw("Tidepool/" + key, items);
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Settings:"));
-    if (dates)
-        QTest::ignoreMessage(QtDebugMsg, "Settings does not contain variable: \"Repositories\"");
-    for (const QString &message : messages)
-        QTest::ignoreMessage(QtDebugMsg, message.toUtf8().constData());
-
-    Settings settings;
-    settings.load(store().get());
-    QStringList loaded = dates ? settings.updatesCheckedDate.keys() : settings.repositories.keys();
-    loaded.sort();
-    QCOMPARE(loaded, names);
-    if (dates) {
-        QCOMPARE(settings.updatesCheckedDate.value(names.first()), QDate(2026, 2, 1));
-    } else if (!names.isEmpty()) {
-        const RepositorySettings repository = settings.repositories.value(names.first());
-        QStringList removed(repository.removedExamples.cbegin(), repository.removedExamples.cend());
-        removed.sort();
-        QCOMPARE(removed, removedOfFirst);
-    }
-}
-
-void tst_Settings::roundTrip()
-{
-    // A date that is no date is written back empty.
-    writeRaw("Tidepool/UpdatesCheckedDate", QStringList{"Gone|31.02.2026"});
-    Settings saved;
-    saved.load(store().get());
-    saved.updatesCheckTimeoutDays = 3;
-    saved.serviceRestartTimeoutSeconds = 15;
-    saved.updatesCheckedDate.insert("Demo", QDate(2026, 12, 1));
-    RepositorySettings demo;
-    demo.url = QUrl("https://gitlab.example.com/demo-examples");
-    demo.removedExamples = {"hello", "cru-albania-ds.gitlab.io"};
-    demo.examplesToInstall = {"pending"};
-    saved.repositories.insert("Demo", demo);
-    saved.repositories.insert("Other name", {QUrl("http://127.0.0.1:8080/parent/child"), {}, {}, {}, {}});
-    saved.save(store().get());
-    // Nothing removed yet still ends in a separator.
-    QVERIFY(readRaw("Tidepool/Repositories").contains("Other name|http://127.0.0.1:8080/parent/child|"));
-    QVERIFY(readRaw("Tidepool/UpdatesCheckedDate").contains("Gone|"));
-
-    // A copy that never loaded adds its date to what is stored, not its own empty state.
-    Settings().saveUpdatesCheckedDate(store().get(), "Other", QDate(2025, 1, 31));
-    saved.updatesCheckedDate.insert("Other", QDate(2025, 1, 31));
-
-    Settings loaded;
-    loaded.load(store().get());
-    QCOMPARE(loaded.updatesCheckTimeoutDays, 3u);
-    QCOMPARE(loaded.serviceRestartTimeoutSeconds, 15u);
-    QCOMPARE(loaded.updatesCheckedDate, saved.updatesCheckedDate);
-    QCOMPARE(loaded.repositories.size(), 2);
-    QCOMPARE(loaded.repositories.value("Demo").url, demo.url);
-    QCOMPARE(loaded.repositories.value("Demo").removedExamples, demo.removedExamples);
-    QVERIFY(loaded.repositories.value("Demo").examplesToInstall.isEmpty());
-    QCOMPARE(loaded.repositories.value("Other name").removedExamples, QSet<QString>{QString()});
-}
-
-void tst_Settings::registration_data()
-{
-    QTest::addColumn<QStringList>("repositories");
-    QTest::addColumn<QStringList>("before");
-    QTest::addColumn<QStringList>("after"); // "%F" stands for the folder of Demo
-    QTest::addColumn<bool>("emitted");
-
-    const QStringList demo{"Demo|https://h/demo"};
-    // Only the entry of the very name is rewritten.
-    QTest::newRow("rewritten") << demo << QStringList{"Qt|/a|/a", "Demo SDK|/x|/x", "Demo|/old|/old"}
-                               << QStringList{"Qt|/a|/a", "Demo SDK|/x|/x", "Demo|%F|%F"} << true;
-    QTest::newRow("no entry of its own")
-        << demo << QStringList{"Demo SDK|/x|/x"} << QStringList{"Demo SDK|/x|/x"} << false;
-    // Whatever the order of the repositories, the unusable ones cost the others nothing.
-    const QStringList unusable{"..|/old|/old", ".|/old|/old", "a/b|/old|/old", "a\\b|/old|/old",
-                               "e\x1b|/old|/old"};
-    QTest::newRow("unusable names beside a usable one")
-        << QStringList{"..|https://h/up", ".|https://h/dot", "a/b|https://h/ab", "a\\b|https://h/bs",
-                       "e\x1b|https://h/esc", demo.first()}
-        << unusable + QStringList{"Demo|/old|/old"} << unusable + QStringList{"Demo|%F|%F"} << true;
-}
-
-void tst_Settings::registration()
-{
-    QFETCH(QStringList, repositories);
-    QFETCH(QStringList, before);
-    QFETCH(QStringList, after);
-    QFETCH(bool, emitted);
-    for (QStringList *entries : {&before, &after}) {
-        for (QString &entry : *entries)
-            entry.replace("%F", dataLocation().arg("Demo"));
-    }
-
-    QDir(dataLocation().arg("Demo")).removeRecursively();
-    writeRaw("Tidepool/Repositories", repositories);
-    writeRaw("Help/InstalledExamples", before);
-    const QDateTime modified = QFileInfo(m_dir->filePath("QtCreator.ini")).lastModified();
-
-    QSignalSpy setupFinished(Core::HelpManager::Signals::instance(),
-                             &Core::HelpManager::Signals::setupFinished);
-    registerInstalledExamples(store().get());
-
-    QCOMPARE(setupFinished.size(), emitted ? 1 : 0);
-    QCOMPARE(readRaw("Help/InstalledExamples"), after);
-    QCOMPARE(QFileInfo::exists(dataLocation().arg("Demo")), emitted);
-    if (!emitted)
-        QCOMPARE(QFileInfo(m_dir->filePath("QtCreator.ini")).lastModified(), modified);
-}
 
 QTEST_GUILESS_MAIN(tst_Settings)
 

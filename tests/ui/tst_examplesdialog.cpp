@@ -51,165 +51,147 @@ class tst_ExamplesDialog : public QObject
     Q_OBJECT
 
 private slots:
-    void items();
-    void selection_data();
-    void selection();
-    void openLocation_data();
-    void openLocation();
-};
+    void items()
+    {
+        const Repository::Examples examples{
+            example("zeta", "https://git.example/g/zeta", "Zeta %2 demo", "Shows %1 things"),
+            example("alpha"), example("Beta")};
+        ExamplesDialog dialog(examples, nullptr);
+        QCOMPARE(dialog.windowTitle(), "Select Examples to Install");
+        QListWidget *list = listOf(&dialog);
+        QCOMPARE(texts(list), (QStringList{"Beta", "alpha", "zeta"})); // capitals first
 
-void tst_ExamplesDialog::items()
-{
-    const Repository::Examples examples{
-        example("zeta", "https://git.example/g/zeta", "Zeta %2 demo", "Shows %1 things"),
-        example("alpha"), example("Beta")};
-    ExamplesDialog dialog(examples, nullptr);
-    QCOMPARE(dialog.windowTitle(), "Select Examples to Install");
-    QListWidget *list = listOf(&dialog);
-    QCOMPARE(texts(list), (QStringList{"Beta", "alpha", "zeta"})); // capitals first
-
-    // Placeholders inside the server's texts are shown as they are.
-    const auto row = [](const QString &label, const QString &value) {
-        return QString("<tr><td style=\"width: 40%;\">%1:&nbsp;</td><td style=\"width: 60%;\">%2</td></tr>")
-            .arg(label, value);
-    };
-    QCOMPARE(list->item(2)->toolTip(),
-             "<table><tbody>" + row("Name", "Zeta %2 demo") + row("Description", "Shows %1 things")
-                 + row("Updated", examples.first()->lastActivity().toLocalTime().toString(Qt::TextDate))
-                 + row("Location", "https://git.example/g/zeta") + "</tbody></table>");
-}
-
-void tst_ExamplesDialog::selection_data()
-{
-    QTest::addColumn<QStringList>("paths");
-    QTest::addColumn<QStringList>("clicked");
-    QTest::addColumn<QString>("filter"); // typed after clicking
-    QTest::addColumn<QStringList>("visible");
-    QTest::addColumn<QString>("finish");
-    QTest::addColumn<QStringList>("selected");
-
-    const QStringList paths{"alpha", "alpine", "beta"};
-    QTest::newRow("ok with two") << paths << QStringList{"alpha", "beta"} << "" << paths << "ok"
-                                 << QStringList{"alpha", "beta"};
-    QTest::newRow("cancel") << paths << QStringList{"beta"} << "" << paths << "cancel" << QStringList{};
-    QTest::newRow("escape") << paths << QStringList{"beta"} << "" << paths << "escape" << QStringList{};
-    QTest::newRow("same path twice collapses") << QStringList{"dup", "dup", "other"} << QStringList{"dup"}
-                                               << "" << QStringList{"dup", "dup", "other"} << "ok"
-                                               << QStringList{"dup"};
-    // Hidden by the filter but still selected: only what the user sees is chosen.
-    QTest::newRow("hidden by the filter") << paths << QStringList{"alpine", "beta"} << "alp"
-                                          << QStringList{"alpha", "alpine"} << "ok" << QStringList{"alpine"};
-    const QStringList names{"beta", "Alpha-One", "gamma", "ALPHABET"};
-    QTest::newRow("capitals find small letters") << names << QStringList{} << "PHA"
-                                                 << QStringList{"ALPHABET", "Alpha-One"} << "ok" << QStringList{};
-    QTest::newRow("small letters find capitals") << names << QStringList{} << "bet"
-                                                 << QStringList{"ALPHABET", "beta"} << "ok" << QStringList{};
-    QTest::newRow("inside the text") << names << QStringList{} << "-on" << QStringList{"Alpha-One"} << "ok"
-                                     << QStringList{};
-    QTest::newRow("no match hides all") << names << QStringList{"gamma"} << "delta" << QStringList{} << "ok"
-                                        << QStringList{};
-}
-
-void tst_ExamplesDialog::selection()
-{
-    QFETCH(QStringList, paths);
-    QFETCH(QStringList, clicked);
-    QFETCH(QString, filter);
-    QFETCH(QStringList, visible);
-    QFETCH(QString, finish);
-    QFETCH(QStringList, selected);
-
-    Repository::Examples examples;
-    for (const QString &path : std::as_const(paths))
-        examples.append(example(path));
-    ExamplesDialog dialog(examples, nullptr);
-    QListWidget *list = listOf(&dialog);
-    QStringList shown;
-    QTimer::singleShot(0, &dialog, [&] {
-        auto edit = dialog.findChild<QLineEdit *>("filterLineEdit");
-        QTest::keyClicks(edit, "zz"); // a filter that was there before
-        edit->clear();
-        ctrlClick(list, clicked);
-        QTest::keyClicks(edit, filter);
-        shown = texts(list, true);
-        auto buttons = dialog.findChild<QDialogButtonBox *>("buttonBox");
-        if (finish == "escape")
-            QTest::keyClick(list, Qt::Key_Escape);
-        else
-            QTest::mouseClick(buttons->button(finish == "ok" ? QDialogButtonBox::Ok
-                                                             : QDialogButtonBox::Cancel),
-                              Qt::LeftButton);
-        if (dialog.isVisible())
-            dialog.done(-1);
-    });
-    QCOMPARE(dialog.exec(), finish == "ok" ? int(QDialog::Accepted) : int(QDialog::Rejected));
-    visible.sort();
-    QCOMPARE(shown, visible);
-    QCOMPARE(dialog.selectedExamples(), QSet<QString>(selected.cbegin(), selected.cend()));
-}
-
-void tst_ExamplesDialog::openLocation_data()
-{
-    QTest::addColumn<QString>("where");  // "item" or "empty space"
-    QTest::addColumn<bool>("choose");    // else the menu is dismissed
-    QTest::addColumn<bool>("menuShown");
-
-    QTest::newRow("chosen") << "item" << true << true;
-    QTest::newRow("dismissed") << "item" << false << true;
-    QTest::newRow("empty space") << "empty space" << true << false;
-}
-
-// Only web pages are opened: a location from the server could start a local program.
-void tst_ExamplesDialog::openLocation()
-{
-    QFETCH(QString, where);
-    QFETCH(bool, choose);
-    QFETCH(bool, menuShown);
-
-    QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
-    UrlSink sink;
-    for (const char *scheme : {"http", "https", "file", "vscode"})
-        QDesktopServices::setUrlHandler(scheme, &sink, "open");
-    ExamplesDialog dialog({example("web", "HTTPS://git.example/g/web"),
-                           example("local", "file:///tmp/local"),
-                           example("handler", "vscode://open/x"),
-                           example("plain", "http://git.example/g/plain")},
-                          nullptr);
-    dialog.resize(400, 500);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QListWidget *list = listOf(&dialog);
-    list->selectAll();
-
-    if (choose && menuShown) {
-        QTest::ignoreMessage(QtDebugMsg, "Unable to open location: \"handler\"");
-        QTest::ignoreMessage(QtDebugMsg, "Unable to open location: \"local\"");
+        // Placeholders inside the server's texts are shown as they are.
+        const auto row = [](const QString &label, const QString &value) {
+            return QString("<tr><td style=\"width: 40%;\">%1:&nbsp;</td><td style=\"width: 60%;\">%2</td></tr>")
+                .arg(label, value);
+        };
+        QCOMPARE(list->item(2)->toolTip(),
+                 "<table><tbody>" + row("Name", "Zeta %2 demo") + row("Description", "Shows %1 things")
+                     + row("Updated", examples.first()->lastActivity().toLocalTime().toString(Qt::TextDate))
+                     + row("Location", "https://git.example/g/zeta") + "</tbody></table>");
     }
-    bool shown = false;
-    QTimer::singleShot(0, &dialog, [&] {
-        if (auto menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
-            shown = menu->actions().size() == 1 && menu->actions().first()->text() == "Open location...";
-            if (choose)
-                QTest::keyClick(menu, Qt::Key_Down);
-            QTest::keyClick(menu, choose ? Qt::Key_Return : Qt::Key_Escape);
-        }
-    });
-    const QPoint pos = where == "item" ? list->visualItemRect(list->item(0)).center()
-                                       : list->visualItemRect(list->item(3)).bottomLeft() + QPoint(5, 30);
-    QCOMPARE(list->itemAt(pos) != nullptr, where == "item");
-    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, list->viewport()->mapToGlobal(pos));
-    QApplication::sendEvent(list->viewport(), &event);
-    QCoreApplication::processEvents();
-    for (const char *scheme : {"http", "https", "file", "vscode"})
-        QDesktopServices::unsetUrlHandler(scheme);
 
-    QCOMPARE(shown, menuShown);
-    const QSet<QUrl> expected = choose && menuShown
-        ? QSet<QUrl>{QUrl("https://git.example/g/web"), QUrl("http://git.example/g/plain")}
-        : QSet<QUrl>{};
-    QCOMPARE(QSet<QUrl>(sink.opened.cbegin(), sink.opened.cend()), expected);
-    QCOMPARE(sink.opened.size(), expected.size());
-}
+    void selection_data()
+    {
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<QStringList>("clicked");
+        QTest::addColumn<QString>("filter"); // typed after clicking
+        QTest::addColumn<QStringList>("visible");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QStringList>("selected");
+
+        const QStringList paths{"alpha", "alpine", "beta"};
+        QTest::newRow("ok with two") << paths << QStringList{"alpha", "beta"} << "" << paths << true
+                                     << QStringList{"alpha", "beta"};
+        QTest::newRow("cancel") << paths << QStringList{"beta"} << "" << paths << false << QStringList{};
+        QTest::newRow("same path twice collapses") << QStringList{"dup", "dup", "other"} << QStringList{"dup"}
+                                                   << "" << QStringList{"dup", "dup", "other"} << true
+                                                   << QStringList{"dup"};
+        // Hidden by the filter but still selected: only what the user sees is chosen.
+        QTest::newRow("hidden by the filter") << paths << QStringList{"alpine", "beta"} << "alp"
+                                              << QStringList{"alpha", "alpine"} << true << QStringList{"alpine"};
+        QTest::newRow("any case, inside the text")
+            << QStringList{"beta", "Alpha-One", "gamma", "ALPHABET"} << QStringList{} << "PHA"
+            << QStringList{"ALPHABET", "Alpha-One"} << true << QStringList{};
+    }
+
+    void selection()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(QStringList, clicked);
+        QFETCH(QString, filter);
+        QFETCH(QStringList, visible);
+        QFETCH(bool, ok);
+        QFETCH(QStringList, selected);
+
+        Repository::Examples examples;
+        for (const QString &path : std::as_const(paths))
+            examples.append(example(path));
+        ExamplesDialog dialog(examples, nullptr);
+        QListWidget *list = listOf(&dialog);
+        QStringList shown;
+        QTimer::singleShot(0, &dialog, [&] {
+            auto edit = dialog.findChild<QLineEdit *>("filterLineEdit");
+            QTest::keyClicks(edit, "zz"); // a filter that was there before
+            edit->clear();
+            ctrlClick(list, clicked);
+            QTest::keyClicks(edit, filter);
+            shown = texts(list, true);
+            auto buttons = dialog.findChild<QDialogButtonBox *>("buttonBox");
+            QTest::mouseClick(buttons->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel),
+                              Qt::LeftButton);
+            if (dialog.isVisible())
+                dialog.done(-1);
+        });
+        QCOMPARE(dialog.exec(), ok ? int(QDialog::Accepted) : int(QDialog::Rejected));
+        visible.sort();
+        QCOMPARE(shown, visible);
+        QCOMPARE(dialog.selectedExamples(), QSet<QString>(selected.cbegin(), selected.cend()));
+    }
+
+    void openLocation_data()
+    {
+        QTest::addColumn<QString>("where");  // "item" or "empty space"
+        QTest::addColumn<bool>("choose");    // else the menu is dismissed
+        QTest::addColumn<bool>("menuShown");
+
+        QTest::newRow("chosen") << "item" << true << true;
+        QTest::newRow("dismissed") << "item" << false << true;
+        QTest::newRow("empty space") << "empty space" << true << false;
+    }
+
+    // Only web pages are opened: a location from the server could start a local program.
+    void openLocation()
+    {
+        QFETCH(QString, where);
+        QFETCH(bool, choose);
+        QFETCH(bool, menuShown);
+
+        QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
+        UrlSink sink;
+        for (const char *scheme : {"http", "https", "file", "vscode"})
+            QDesktopServices::setUrlHandler(scheme, &sink, "open");
+        ExamplesDialog dialog({example("web", "HTTPS://git.example/g/web"),
+                               example("local", "file:///tmp/local"),
+                               example("handler", "vscode://open/x"),
+                               example("plain", "http://git.example/g/plain")},
+                              nullptr);
+        dialog.resize(400, 500);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QListWidget *list = listOf(&dialog);
+        list->selectAll();
+
+        if (choose && menuShown) {
+            QTest::ignoreMessage(QtDebugMsg, "Unable to open location: \"handler\"");
+            QTest::ignoreMessage(QtDebugMsg, "Unable to open location: \"local\"");
+        }
+        bool shown = false;
+        QTimer::singleShot(0, &dialog, [&] {
+            if (auto menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                shown = menu->actions().size() == 1 && menu->actions().first()->text() == "Open location...";
+                if (choose)
+                    QTest::keyClick(menu, Qt::Key_Down);
+                QTest::keyClick(menu, choose ? Qt::Key_Return : Qt::Key_Escape);
+            }
+        });
+        const QPoint pos = where == "item" ? list->visualItemRect(list->item(0)).center()
+                                           : list->visualItemRect(list->item(3)).bottomLeft() + QPoint(5, 30);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, list->viewport()->mapToGlobal(pos));
+        QApplication::sendEvent(list->viewport(), &event);
+        QCoreApplication::processEvents();
+        for (const char *scheme : {"http", "https", "file", "vscode"})
+            QDesktopServices::unsetUrlHandler(scheme);
+
+        QCOMPARE(shown, menuShown);
+        const QSet<QUrl> expected = choose && menuShown
+            ? QSet<QUrl>{QUrl("https://git.example/g/web"), QUrl("http://git.example/g/plain")}
+            : QSet<QUrl>{};
+        QCOMPARE(QSet<QUrl>(sink.opened.cbegin(), sink.opened.cend()), expected);
+        QCOMPARE(sink.opened.size(), expected.size());
+    }
+};
 
 QTEST_MAIN(tst_ExamplesDialog)
 

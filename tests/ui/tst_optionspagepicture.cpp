@@ -1,8 +1,6 @@
-// Renders the settings page as a user sees it: a repository with installed examples, two of them
-// with a newer version online, one of these selected so that it can be updated (a selected item
-// shows the selection colour, the other one the update mark). With a file name as
-// argument the picture is written there (the README's picture is made this way); the run fails
-// unless the update mark is in the picture and the Update button can be pressed.
+// Renders the settings page as a user sees it, two examples outdated and one of them selected, into
+// the file given as argument (the README's picture). Fails unless the update mark is in the picture
+// and the Update button can be pressed.
 
 #include "uitestsupport.h"
 
@@ -56,8 +54,7 @@ int main(int argc, char *argv[])
     const QUrl url(server.baseUrl().toString() + "/veyra-examples");
     const QList<RepositoryEntry> repositories{{"Veyra Examples", url},
                                               {"Community", QUrl("https://gitlab.example/community")}};
-    // The service starts with automatic updates off, so that it only lists the examples; the
-    // page then shows the interval a user would have.
+    // Updates off while the service lists the examples; the page shows a user's interval.
     saveSettings(repositories, 0);
     if (!startService(1))
         return fail("The repository was not listed");
@@ -80,10 +77,7 @@ int main(int argc, char *argv[])
         auto list = widget.findChild<QListWidget *>("examplesListWidget");
         if (list->count() != 5)
             return fail("The page does not list the installed examples");
-        const QList<QListWidgetItem *> selected = list->findItems(outdated.first(), Qt::MatchExactly);
-        if (selected.size() != 1)
-            return fail("The outdated example is not listed");
-        list->setCurrentItem(selected.first());
+        list->setCurrentItem(list->findItems(outdated.first(), Qt::MatchExactly).value(0));
         auto update = widget.findChild<QPushButton *>("updateButton");
         if (!update || !update->isVisible() || !update->isEnabled())
             return fail("The selected outdated example cannot be updated");

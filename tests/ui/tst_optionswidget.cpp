@@ -43,6 +43,7 @@ QListWidgetItem *itemOf(const QListWidget *list, const QString &relativeFolder)
         if (list->item(row)->data(Qt::UserRole).toString() == location)
             return list->item(row);
     }
+
     return nullptr;
 }
 
@@ -55,21 +56,23 @@ void selectFolders(QListWidget *list, const QStringList &relativeFolders)
                               list->visualItemRect(item).center());
         }
     }
+
+}
+
+bool writeFile(const QString &relativePath, const QByteArray &content = {})
+{
+    QFile file(repositoryFolder("Demo") + '/' + relativePath);
+    return QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly)
+           && file.write(content) == content.size();
 }
 
 // An installed example with its record, as an installation leaves it.
 bool installWithRecord(const QString &path)
 {
-    const QString folder = repositoryFolder("Demo") + '/' + path;
-    QFile project(folder + "/CMakeLists.txt");
-    if (!installManifest("Demo", path, baseTime) || !project.open(QIODevice::WriteOnly))
-        return false;
-    project.write("project(" + path.toUtf8() + ")\n");
-    project.close();
     const QString record = installationRecordFile(repositoryFolder("Demo"), path);
-    QFile file(record);
-    return QDir().mkpath(QFileInfo(record).path()) && file.open(QIODevice::WriteOnly)
-           && file.write(serializeFingerprint(fingerprint(folder))) > 0;
+    return installManifest("Demo", path, baseTime) && writeFile(path + "/CMakeLists.txt", "project(x)\n")
+           && writeFile(QDir(repositoryFolder("Demo")).relativeFilePath(record),
+                        serializeFingerprint(fingerprint(repositoryFolder("Demo") + '/' + path)));
 }
 
 } // namespace
@@ -79,30 +82,445 @@ class tst_OptionsWidget : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
+        QVERIFY(m_server.start().isValid());
+    }
 
-    void repositories();
-    void updateStatus_data();
-    void updateStatus();
-    void addInstallsOnApply();
-    void removeNestedExample_data();
-    void removeNestedExample();
-    void queuedSteps_data();
-    void queuedSteps();
-    void interval_data();
-    void interval();
-    void removeChangedExampleAsksFirst();
+    void init()
+    {
+        m_settingsDir = std::make_unique<QTemporaryDir>();
+        HostStandIn::setSettingsPath(m_settingsDir->path());
+        QVERIFY(clearDataLocation());
+        m_server.clearRequestLog();
+    }
+
+    void cleanup()
+    {
+        if (m_page)
+            m_page->finish();
+        m_page.reset();
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QMessageBox *>(window))
+                window->close();
+        }
+    }
+
+    // Repositories are listed capitals first, each keeping what is queued for it. One whose name is no
+    // folder name would be looked for outside the data location: it is neither listed nor looked at,
+    // and stays in the settings as the user wrote it. Removals wait for Apply, and are carried out once.
+    void repositories()
+    {
+        // A nested manifest is listed on its own; hidden folders and files, and names in another
+        // case, are not manifests. A folder name that cannot be an example's path is never deleted.
+        const QString odd = QString("odd") + QChar(0x7) + "name";
+        for (const QString &folder : {QString("alpha"), QString("alpha/variant"), QString(".cache/stale"),
+                                      QString("beta"), odd})
+            QVERIFY(installManifest("Demo", folder, baseTime));
+        QVERIFY(writeFile("gamma/.examples-manifest.xml") && writeFile("delta/Examples-Manifest.xml"));
+        QVERIFY(installManifest("Other", "omega", baseTime));
+        QVERIFY(installManifest("..", "outsider", baseTime));
+        saveSettings({{"beta", QUrl("https://h.example/b")}, {"Other", QUrl("https://h.example/o")},
+                      {"..", QUrl("https://h.example/up")}, {"_under", QUrl("https://h.example/u")},
+                      {"Demo", QUrl("https://h.example/d"), {"old"}}},
+                     1);
+        QVERIFY(showPage());
+        auto combo = child<QComboBox>("repositoryComboBox");
+        QStringList names;
+        for (int i = 0; i < combo->count(); ++i)
+            names.append(combo->itemText(i));
+        QCOMPARE(names, (QStringList{"Demo", "Other", "_under", "beta"}));
+        const QStringList demo{"alpha", "beta", odd, "variant"};
+        QCOMPARE(texts(list()), demo);
+
+        removeSelected({}); // nothing selected
+        QTRY_VERIFY(messageBox("Examples Not Selected"));
+        QCOMPARE(messageBox("Examples Not Selected")->text(),
+                 "Select examples to remove, press Remove button, then press Apply button to apply changes.");
+        removeSelected({"alpha", odd});
+        QCOMPARE(texts(list()), QStringList{"beta"});
+        combo->setCurrentIndex(combo->findText("Other"));
+        QCOMPARE(texts(list()), QStringList{"omega"});
+        combo->setCurrentIndex(combo->findText("Demo"));
+        // Rebuilt from the installed manifests: the queued removals show again, and stay queued.
+        QCOMPARE(texts(list()), demo);
+        QVERIFY(installed("alpha"));
+
+        QSignalSpy changed(Core::HelpManager::Signals::instance(),
+                           &Core::HelpManager::Signals::documentationChanged);
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Not removing an example outside its repository: \"odd"));
+        m_page->apply();
+        QCOMPARE(changed.count(), 1);
+        QVERIFY(!installed("alpha") && installed("beta") && installed(odd + '/' + manifestName));
+        QCOMPARE(storedRemovedExamples("Demo"), (QSet<QString>{"old", "alpha"}));
+        QCOMPARE(storedSettings().repositories.value("..").url, QUrl("https://h.example/up"));
+        QVERIFY(QDir(repositoryFolder("..") + "/outsider").removeRecursively());
+
+        // Apply, then OK: the host applies twice. What was carried out is not carried out again.
+        QVERIFY(installManifest("Demo", "alpha", baseTime));
+        m_page->apply();
+        QCOMPARE(changed.count(), 1);
+        QVERIFY(installed(QString("alpha/") + manifestName));
+    }
+
+    void updateStatus_data()
+    {
+        QTest::addColumn<QString>("installed");
+        QTest::addColumn<QString>("online");
+        QTest::addColumn<qint64>("manifestAgeMs"); // manifest time = baseTime - age
+        QTest::addColumn<bool>("update");
+
+        QTest::newRow("less than a second newer") << "alpha" << "alpha" << 999ll << false;
+        QTest::newRow("one second newer") << "alpha" << "alpha" << 1000ll << true;
+        QTest::newRow("path differs in case") << "Alpha" << "alpha" << 3600'000ll << false;
+        QTest::newRow("not online") << "alpha" << "beta" << 3600'000ll << false;
+        // A nested folder counts as its example: what is online is the example, not the folder.
+        QTest::newRow("nested in an outdated example") << "alpha/variant" << "alpha" << 3600'000ll << true;
+        QTest::newRow("nested, named like an outdated example")
+            << "other/alpha" << "alpha" << 3600'000ll << false;
+    }
+
+    void updateStatus()
+    {
+        QFETCH(QString, installed);
+        QFETCH(QString, online);
+        QFETCH(qint64, manifestAgeMs);
+        QFETCH(bool, update);
+
+        QVERIFY(serveDemo({project(online, baseTime)}));
+        QVERIFY(installManifest("Demo", installed, baseTime.addMSecs(-manifestAgeMs)));
+        QVERIFY(installManifest("Demo", "plain", baseTime));
+        QSignalSpy changed(Core::HelpManager::Signals::instance(),
+                           &Core::HelpManager::Signals::documentationChanged);
+        QVERIFY(showPage());
+        const QListWidgetItem *item = itemOf(list(), installed);
+        QVERIFY(item);
+        QCOMPARE(statusOf(item), update ? "Update available" : "Updated");
+        QCOMPARE(item->background(), update ? QBrush(QColor(0xe2, 0xb2, 0xb6)) : QBrush());
+
+        // Only a visible, outdated example can be updated, never a folder inside one.
+        const bool updatable = update && !installed.contains('/');
+        auto button = child<QPushButton>("updateButton");
+        selectFolders(list(), {"plain", installed});
+        QCOMPARE(button->isEnabled(), updatable);
+        QTest::keyClicks(child<QLineEdit>("filterLineEdit"), "plain");
+        QVERIFY(!button->isEnabled());
+        child<QLineEdit>("filterLineEdit")->clear();
+        QCOMPARE(button->isEnabled(), updatable);
+
+        // The help is told once per scan that finds the installed examples changed.
+        QCOMPARE(changed.count(), 1);
+        emit downloadService()->updated();
+        QCOMPARE(changed.count(), 1);
+        QVERIFY(!button->isEnabled()); // a rebuilt list has nothing selected
+        QVERIFY(QDir(repositoryFolder("Demo") + "/plain").removeRecursively());
+        emit downloadService()->updated();
+        QCOMPARE(changed.count(), 2);
+    }
+
+    // The user once removed beta; installing it by hand takes it off that list. A folder inside an
+    // installed example that bears beta's name is no installed beta.
+    void addInstallsOnApply()
+    {
+        QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime),
+                           project("gamma", baseTime)},
+                          {"beta", "gamma"}));
+        QVERIFY(installManifest("Demo", "Alpha", baseTime.addDays(1)));
+        QVERIFY(installManifest("Demo", "Alpha/beta", baseTime.addDays(1)));
+        QVERIFY(showPage());
+        QTest::keyClicks(child<QLineEdit>("filterLineEdit"), "alp");
+
+        QVERIFY(addThroughDialog({"beta"}, false)); // cancelled: nothing queued
+        QCOMPARE(texts(list()), (QStringList{"Alpha", "beta"}));
+        // "alpha" is listed as "Alpha" already; "beta" once queued is not queued twice.
+        QVERIFY(addThroughDialog({"alpha", "beta"}));
+        QVERIFY(addThroughDialog({"beta"}));
+        // Appended after the filter was typed: shown all the same, until the filter changes.
+        QCOMPARE(texts(list(), true), (QStringList{"Alpha", "beta"}));
+        QCOMPARE(texts(list()).count("beta"), 2);
+        QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), 0);
+        // What the service kept of the user's changes is told on the page, each message once.
+        auto status = child<QLabel>("statusLabel");
+        QVERIFY(!status->isVisible());
+        for (const char *text : {"Kept alpha", "Kept beta", "Kept alpha"})
+            emit downloadService()->changesKept(text);
+        QVERIFY(status->isVisible());
+        QCOMPARE(status->text(), "Kept alpha\nKept beta");
+
+        QSignalSpy updated(downloadService(), &DownloadService::updated);
+        m_page->apply();
+        QTRY_VERIFY_WITH_TIMEOUT(installed(QString("beta/") + manifestName), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(updated.count() > 0, 20000);
+        QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), 1);
+        QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>{"gamma"});
+        QVERIFY(installed(QString("Alpha/beta/") + manifestName));
+        // The service's announcement rebuilds the list from disk: beta is now installed.
+        QCOMPARE(statusOf(itemOf(list(), "beta")), "Updated");
+    }
+
+    void removeNestedExample_data()
+    {
+        QTest::addColumn<QStringList>("selected"); // folders below the repository folder
+        QTest::addColumn<QString>("filter");       // typed after selecting
+        QTest::addColumn<QStringList>("gone");
+        QTest::addColumn<QStringList>("kept");
+        QTest::addColumn<bool>("told");
+        QTest::addColumn<QStringList>("listedAfter");
+
+        // Installed: alpha, which holds a folder beta with a manifest of its own; beta; gamma.
+        QTest::newRow("example named like a nested item")
+            << QStringList{"beta"} << "" << QStringList{"beta"} << QStringList{"alpha/beta"} << false
+            << QStringList{"alpha", "beta", "gamma"};
+        QTest::newRow("example with its nested item")
+            << QStringList{"alpha", "alpha/beta"} << "" << QStringList{"alpha"} << QStringList{"beta"}
+            << false << QStringList{"beta", "gamma"};
+        QTest::newRow("nested item and another example")
+            << QStringList{"alpha/beta", "gamma"} << "" << QStringList{"gamma"}
+            << QStringList{"alpha/beta", "beta"} << true << QStringList{"alpha", "beta", "beta"};
+        // Hidden items keep their selection; only what the user can see is removed.
+        QTest::newRow("selected, then filtered out")
+            << QStringList{"beta", "gamma"} << "GAM" << QStringList{"gamma"}
+            << QStringList{"alpha/beta", "beta"} << false << QStringList{"alpha", "beta", "beta"};
+    }
+
+    void removeNestedExample()
+    {
+        QFETCH(QStringList, selected);
+        QFETCH(QString, filter);
+        QFETCH(QStringList, gone);
+        QFETCH(QStringList, kept);
+        QFETCH(bool, told);
+        QFETCH(QStringList, listedAfter);
+
+        for (const char *folder : {"alpha", "alpha/beta", "beta", "gamma"})
+            QVERIFY(installManifest("Demo", folder, baseTime));
+        saveSettings({{"Demo", QUrl("https://h.example/demo")}}, 1);
+        QVERIFY(showPage());
+        const QString nestedToolTip = itemOf(list(), "alpha/beta")->toolTip();
+        const QString exampleToolTip = itemOf(list(), "beta")->toolTip();
+
+        selectFolders(list(), selected);
+        QTest::keyClicks(child<QLineEdit>("filterLineEdit"), filter);
+        QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton);
+        const QMessageBox *box = messageBox("Examples Not Removed");
+        const QString message = box ? box->text() : QString();
+        QStringList listed = texts(list());
+        listed.sort();
+
+        m_page->apply();
+        for (const QString &folder : std::as_const(gone))
+            QVERIFY(!installed(folder));
+        for (const QString &folder : std::as_const(kept))
+            QVERIFY(installed(folder + '/' + manifestName));
+        QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>(gone.cbegin(), gone.cend()));
+        QCOMPARE(listed, listedAfter);
+        QCOMPARE(message, told ? "\"beta\" is part of the example \"alpha\" and is removed together with it."
+                               : "");
+        // The nested item says what it belongs to.
+        QVERIFY(nestedToolTip.contains("Part of:&nbsp;</td><td style=\"width: 60%;\">alpha</td>"));
+        QVERIFY(!exampleToolTip.contains("Part of:"));
+    }
+
+    void queuedSteps_data()
+    {
+        // "update:", "remove:<text>", "add:<path>" or "rescan", in order
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<bool>("reinstalled"); // alpha, else alpha is left as it was or gone
+        QTest::addColumn<QStringList>("gone");
+
+        QTest::newRow("updated, then another example removed")
+            << QStringList{"update:", "remove:beta"} << true << QStringList{"beta"};
+        QTest::newRow("updated, then removed")
+            << QStringList{"update:", "remove:alpha"} << false << QStringList{"alpha"};
+        // The list rebuilt from disk shows the example again; updating it keeps it.
+        QTest::newRow("removed, then updated")
+            << QStringList{"remove:alpha", "rescan", "update:"} << true << QStringList{};
+        // A queued removal and installation of the same example cancel out.
+        QTest::newRow("removed, then added back") << QStringList{"remove:alpha", "add:alpha"} << false
+                                                  << QStringList{};
+        QTest::newRow("added, then removed again") << QStringList{"add:gamma", "remove:gamma"} << false
+                                                   << QStringList{};
+    }
+
+    void queuedSteps()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(bool, reinstalled);
+        QFETCH(QStringList, gone);
+
+        QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime), project("gamma", baseTime)}));
+        QVERIFY(installManifest("Demo", "alpha", baseTime.addDays(-1)));
+        QVERIFY(installManifest("Demo", "beta", baseTime));
+        QVERIFY(showPage());
+        auto button = child<QPushButton>("updateButton");
+
+        for (const QString &step : std::as_const(steps)) {
+            if (step == "rescan") {
+                emit downloadService()->updated();
+            } else if (step.startsWith("remove:")) {
+                removeSelected({step.section(':', 1)});
+            } else if (step.startsWith("add:")) {
+                QVERIFY(addThroughDialog({step.section(':', 1)}));
+            } else {
+                selectFolders(list(), {"alpha"});
+                QTest::mouseClick(button, Qt::LeftButton);
+                QCOMPARE(statusOf(itemOf(list(), "alpha")), "Update on Apply");
+                QVERIFY(!button->isEnabled()); // queued once is enough
+            }
+        }
+        QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), 0);
+
+        QSignalSpy updated(downloadService(), &DownloadService::updated);
+        m_page->apply();
+        if (reinstalled) {
+            QTRY_VERIFY_WITH_TIMEOUT(updated.count() > 0, 20000);
+            QTRY_COMPARE(statusOf(itemOf(list(), "alpha")), "Updated");
+        }
+        for (const QString &folder : std::as_const(gone))
+            QVERIFY(!installed(folder));
+        QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), reinstalled ? 1 : 0);
+        // Stored as removed only when it went.
+        QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>(gone.cbegin(), gone.cend()));
+
+        if (reinstalled) {
+            // Apply, then OK: the update is not requested again.
+            m_page->apply();
+            QTest::qWait(200);
+            QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), 1);
+        }
+    }
+
+    void interval_data()
+    {
+        QTest::addColumn<bool>("repository");
+        QTest::addColumn<quint32>("stored");
+        QTest::addColumn<int>("typed"); // 0: left as shown
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<quint32>("saved");
+
+        QTest::newRow("no repository") << false << 3u << 0 << 3 << 3u;
+        QTest::newRow("0 stays 0") << true << 0u << 0 << 0 << 0u;
+        QTest::newRow("above the maximum") << true << 150u << 0 << 99 << 99u;
+        QTest::newRow("changed by the user") << true << 7u << 3 << 7 << 3u;
+    }
+
+    void interval()
+    {
+        QFETCH(bool, repository);
+        QFETCH(quint32, stored);
+        QFETCH(int, typed);
+        QFETCH(int, shown);
+        QFETCH(quint32, saved);
+
+        const QList<RepositoryEntry> demo{{"Demo", QUrl("https://h.example/demo"), {"kept"}}};
+        saveSettings(repository ? demo : QList<RepositoryEntry>(), stored);
+        QVERIFY(showPage());
+        auto spin = child<QSpinBox>("timeoutSpinBox");
+        QCOMPARE(spin->value(), shown);
+        if (typed)
+            spin->setValue(typed);
+        if (!repository) {
+            QTest::mouseClick(child<QPushButton>("addButton"), Qt::LeftButton);
+            QTRY_VERIFY(messageBox("Examples Not Found"));
+            QCOMPARE(messageBox("Examples Not Found")->text(), "Check your online connection and try again later!");
+        }
+        m_page->apply();
+        QSettings raw(HostStandIn::settingsPath() + "/QtProject/QtCreator.ini", QSettings::IniFormat);
+        QCOMPARE(raw.value("Tidepool/UpdatesCheckTimeoutDays").toUInt(), saved);
+        // The whole copy is written back; the empty combo box's text, looked up, must not have become
+        // a repository (it would be stored as "||").
+        QCOMPARE(raw.value("Tidepool/Repositories").toStringList(),
+                 repository ? QStringList{"Demo|https://h.example/demo|kept"} : QStringList());
+    }
+
+    // An example with the user's changes is marked, and removing it asks first, naming what would
+    // be lost; a removal takes the example's record along.
+    void removeChangedExampleAsksFirst()
+    {
+        QVERIFY(installWithRecord("alpha"));
+        QVERIFY(installWithRecord("beta"));
+        QVERIFY(writeFile("alpha/CMakeLists.txt", "project(mine)\n") && writeFile("alpha/mine.txt"));
+        saveSettings({{"Demo", QUrl("https://h.example/demo")}}, 1);
+        QVERIFY(showPage());
+        QTRY_COMPARE(statusOf(itemOf(list(), "alpha")), "Updated, changed locally");
+        QVERIFY(itemOf(list(), "alpha")->font().italic());
+        QCOMPARE(statusOf(itemOf(list(), "beta")), "Updated");
+
+        for (const bool confirm : {false, true}) {
+            QString question;
+            QTimer::singleShot(0, m_page->widget(), [&] {
+                auto box = m_page->widget()->findChild<QMessageBox *>("confirmRemovalBox");
+                if (!box || !box->isVisible())
+                    return;
+                question = QStringList{box->text(), box->informativeText(),
+                                       box->button(QMessageBox::Yes)->text()}.join('\n');
+                box->button(confirm ? QMessageBox::Yes : QMessageBox::Cancel)->click();
+            });
+            removeSelected({"alpha", "beta"});
+            QCOMPARE(question, "Removing deletes the changes you made in these examples:\n"
+                               "alpha: CMakeLists.txt, mine.txt\nRemove");
+            QCOMPARE(texts(list()), confirm ? QStringList() : QStringList({"alpha", "beta"}));
+        }
+        m_page->apply();
+        QVERIFY(!installed("alpha") && !installed("beta"));
+        QVERIFY(!QFileInfo::exists(installationRecordFile(repositoryFolder("Demo"), "alpha")));
+        QCOMPARE(storedRemovedExamples("Demo"), (QSet<QString>{"alpha", "beta"}));
+    }
 
 private:
-    bool showPage();
+    bool showPage()
+    {
+        m_page = std::make_unique<OptionsPage>("VeyraOS Examples",
+                                               Utils::Id("Zel.Tidepool.Plugin.Settings.Page"),
+                                               [] { return new OptionsWidget; });
+        QWidget *widget = m_page->widget();
+        widget->show();
+        // Removing asks first while the examples are being checked for the user's changes.
+        const auto options = qobject_cast<OptionsWidget *>(widget);
+        return QTest::qWaitForWindowExposed(widget)
+               && QTest::qWaitFor([options] { return !options->isCheckingLocalChanges(); });
+    }
+
     // A group of the local server with these projects, configured as "Demo", listed by a
     // freshly started service.
-    bool serveDemo(const QList<LocalGitLab::ProjectData> &projects, const QSet<QString> &removed = {});
+    bool serveDemo(const QList<LocalGitLab::ProjectData> &projects, const QSet<QString> &removed = {})
+    {
+        const QString group = QString("group%1").arg(++m_groups);
+        const qint64 groupId = m_server.addGroup(group, group);
+        for (const LocalGitLab::ProjectData &each : projects)
+            m_server.addProject(groupId, each);
+        saveSettings({{"Demo", QUrl(m_server.baseUrl().toString() + '/' + group), removed}}, 0);
+        return startService(1);
+    }
+
     // Presses Add and, in the dialog, Ctrl-clicks the paths and presses OK (or Cancel).
-    bool addThroughDialog(const QStringList &paths, bool accept = true);
-    void removeSelected(const QStringList &folders);
+    bool addThroughDialog(const QStringList &paths, bool accept = true)
+    {
+        bool shown = false;
+        QTimer::singleShot(0, m_page->widget(), [&] {
+            auto dialog = m_page->widget()->findChild<ExamplesDialog *>();
+            if (!dialog || !dialog->isVisible())
+                return;
+            shown = true;
+            ctrlClick(dialog->findChild<QListWidget *>("examplesListWidget"), paths);
+            auto buttons = dialog->findChild<QDialogButtonBox *>("buttonBox");
+            QTest::mouseClick(buttons->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel),
+                              Qt::LeftButton);
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        QTest::mouseClick(child<QPushButton>("addButton"), Qt::LeftButton);
+        // The dialog lives only during the click.
+        return shown && !m_page->widget()->findChild<ExamplesDialog *>();
+    }
+
+    void removeSelected(const QStringList &folders)
+    {
+        selectFolders(list(), folders);
+        QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton);
+    }
+
     QListWidget *list() { return m_page->widget()->findChild<QListWidget *>("examplesListWidget"); }
     template<typename T>
     T *child(const char *name) { return m_page->widget()->findChild<T *>(name); }
@@ -112,459 +530,6 @@ private:
     std::unique_ptr<OptionsPage> m_page;
     int m_groups = 0;
 };
-
-void tst_OptionsWidget::initTestCase()
-{
-    QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
-    QVERIFY(m_server.start().isValid());
-}
-
-void tst_OptionsWidget::init()
-{
-    m_settingsDir = std::make_unique<QTemporaryDir>();
-    HostStandIn::setSettingsPath(m_settingsDir->path());
-    QVERIFY(clearDataLocation());
-    m_server.clearRequestLog();
-}
-
-void tst_OptionsWidget::cleanup()
-{
-    if (m_page)
-        m_page->finish();
-    m_page.reset();
-    for (QWidget *window : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QMessageBox *>(window))
-            window->close();
-    }
-}
-
-bool tst_OptionsWidget::showPage()
-{
-    m_page = std::make_unique<OptionsPage>("VeyraOS Examples",
-                                           Utils::Id("Zel.Tidepool.Plugin.Settings.Page"),
-                                           [] { return new OptionsWidget; });
-    QWidget *widget = m_page->widget();
-    widget->show();
-    // Removing asks first while the examples are being checked for the user's changes.
-    const auto options = qobject_cast<OptionsWidget *>(widget);
-    return QTest::qWaitForWindowExposed(widget)
-           && QTest::qWaitFor([options] { return !options->isCheckingLocalChanges(); });
-}
-
-bool tst_OptionsWidget::serveDemo(const QList<LocalGitLab::ProjectData> &projects,
-                                  const QSet<QString> &removed)
-{
-    const QString group = QString("group%1").arg(++m_groups);
-    const qint64 groupId = m_server.addGroup(group, group);
-    for (const LocalGitLab::ProjectData &each : projects)
-        m_server.addProject(groupId, each);
-    saveSettings({{"Demo", QUrl(m_server.baseUrl().toString() + '/' + group), removed}}, 0);
-    return startService(1);
-}
-
-bool tst_OptionsWidget::addThroughDialog(const QStringList &paths, bool accept)
-{
-    bool shown = false;
-    QTimer::singleShot(0, m_page->widget(), [&] {
-        auto dialog = m_page->widget()->findChild<ExamplesDialog *>();
-        if (!dialog || !dialog->isVisible())
-            return;
-        shown = true;
-        ctrlClick(dialog->findChild<QListWidget *>("examplesListWidget"), paths);
-        auto buttons = dialog->findChild<QDialogButtonBox *>("buttonBox");
-        QTest::mouseClick(buttons->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel),
-                          Qt::LeftButton);
-        if (dialog->isVisible())
-            dialog->reject();
-    });
-    QTest::mouseClick(child<QPushButton>("addButton"), Qt::LeftButton);
-    // The dialog lives only during the click.
-    return shown && !m_page->widget()->findChild<ExamplesDialog *>();
-}
-
-void tst_OptionsWidget::removeSelected(const QStringList &folders)
-{
-    selectFolders(list(), folders);
-    QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton);
-}
-
-// Repositories are listed capitals first, each keeping what is queued for it. One whose name is no
-// folder name would be looked for outside the data location: it is neither listed nor looked at,
-// and stays in the settings as the user wrote it. Removals wait for Apply, and are carried out once.
-void tst_OptionsWidget::repositories()
-{
-    // A nested manifest is listed on its own; hidden folders and files, and names in another
-    // case, are not manifests. A folder name that cannot be an example's path is never deleted.
-    const QString odd = QString("odd") + QChar(0x7) + "name";
-    for (const QString &folder : {QString("alpha"), QString("alpha/variant"), QString(".cache/stale"),
-                                  QString("beta"), odd})
-        QVERIFY(installManifest("Demo", folder, baseTime));
-    for (const char *file : {"gamma/.examples-manifest.xml", "delta/Examples-Manifest.xml"}) {
-        QVERIFY(QDir().mkpath(repositoryFolder("Demo") + '/' + QString(file).section('/', 0, 0)));
-        QVERIFY(QFile(repositoryFolder("Demo") + '/' + file).open(QIODevice::WriteOnly));
-    }
-    QVERIFY(installManifest("Other", "omega", baseTime));
-    QVERIFY(installManifest("..", "outsider", baseTime));
-    saveSettings({{"beta", QUrl("https://h.example/b")}, {"Other", QUrl("https://h.example/o")},
-                  {"..", QUrl("https://h.example/up")}, {"_under", QUrl("https://h.example/u")},
-                  {"Demo", QUrl("https://h.example/d"), {"old"}}},
-                 1);
-    QVERIFY(showPage());
-    auto combo = child<QComboBox>("repositoryComboBox");
-    QStringList names;
-    for (int i = 0; i < combo->count(); ++i)
-        names.append(combo->itemText(i));
-    QCOMPARE(names, (QStringList{"Demo", "Other", "_under", "beta"}));
-    const QStringList demo{"alpha", "beta", odd, "variant"};
-    QCOMPARE(texts(list()), demo);
-
-    removeSelected({}); // nothing selected
-    QTRY_VERIFY(messageBox("Examples Not Selected"));
-    QCOMPARE(messageBox("Examples Not Selected")->text(),
-             "Select examples to remove, press Remove button, then press Apply button to apply changes.");
-    removeSelected({"alpha", odd});
-    QCOMPARE(texts(list()), QStringList{"beta"});
-    combo->setCurrentIndex(combo->findText("Other"));
-    QCOMPARE(texts(list()), QStringList{"omega"});
-    combo->setCurrentIndex(combo->findText("Demo"));
-    // Rebuilt from the installed manifests: the queued removals show again, and stay queued.
-    QCOMPARE(texts(list()), demo);
-    QVERIFY(installed("alpha"));
-
-    QSignalSpy changed(Core::HelpManager::Signals::instance(),
-                       &Core::HelpManager::Signals::documentationChanged);
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Not removing an example outside its repository: \"odd"));
-    m_page->apply();
-    QCOMPARE(changed.count(), 1);
-    QVERIFY(!installed("alpha") && installed("beta") && installed(odd + '/' + manifestName));
-    QVERIFY(QFileInfo::exists(repositoryFolder("Other") + "/omega"));
-    QCOMPARE(storedRemovedExamples("Demo"), (QSet<QString>{"old", "alpha"}));
-    QCOMPARE(storedSettings().repositories.value("..").url, QUrl("https://h.example/up"));
-    QVERIFY(QDir(repositoryFolder("..") + "/outsider").removeRecursively());
-
-    // Apply, then OK: the host applies twice. What was carried out is not carried out again.
-    QVERIFY(installManifest("Demo", "alpha", baseTime));
-    m_page->apply();
-    QCOMPARE(changed.count(), 1);
-    QVERIFY(installed(QString("alpha/") + manifestName));
-}
-
-void tst_OptionsWidget::updateStatus_data()
-{
-    QTest::addColumn<QString>("installed");
-    QTest::addColumn<QString>("online");
-    QTest::addColumn<qint64>("manifestAgeMs"); // manifest time = baseTime - age
-    QTest::addColumn<bool>("update");
-
-    QTest::newRow("less than a second newer") << "alpha" << "alpha" << 999ll << false;
-    QTest::newRow("one second newer") << "alpha" << "alpha" << 1000ll << true;
-    QTest::newRow("path differs in case") << "Alpha" << "alpha" << 3600'000ll << false;
-    QTest::newRow("not online") << "alpha" << "beta" << 3600'000ll << false;
-    // A nested folder counts as its example: what is online is the example, not the folder.
-    QTest::newRow("nested in an outdated example") << "alpha/variant" << "alpha" << 3600'000ll << true;
-    QTest::newRow("nested, named like an outdated example")
-        << "other/alpha" << "alpha" << 3600'000ll << false;
-}
-
-void tst_OptionsWidget::updateStatus()
-{
-    QFETCH(QString, installed);
-    QFETCH(QString, online);
-    QFETCH(qint64, manifestAgeMs);
-    QFETCH(bool, update);
-
-    QVERIFY(serveDemo({project(online, baseTime)}));
-    QVERIFY(installManifest("Demo", installed, baseTime.addMSecs(-manifestAgeMs)));
-    QVERIFY(installManifest("Demo", "plain", baseTime));
-    QSignalSpy changed(Core::HelpManager::Signals::instance(),
-                       &Core::HelpManager::Signals::documentationChanged);
-    QVERIFY(showPage());
-    const QListWidgetItem *item = itemOf(list(), installed);
-    QVERIFY(item);
-    QCOMPARE(statusOf(item), update ? "Update available" : "Updated");
-    QCOMPARE(item->background(), update ? QBrush(QColor(0xe2, 0xb2, 0xb6)) : QBrush());
-
-    // Only a visible, outdated example can be updated, never a folder inside one.
-    const bool updatable = update && !installed.contains('/');
-    auto button = child<QPushButton>("updateButton");
-    QVERIFY(!button->isEnabled());
-    selectFolders(list(), {"plain", installed});
-    QCOMPARE(button->isEnabled(), updatable);
-    QTest::keyClicks(child<QLineEdit>("filterLineEdit"), "plain");
-    QVERIFY(!button->isEnabled());
-    child<QLineEdit>("filterLineEdit")->clear();
-    QCOMPARE(button->isEnabled(), updatable);
-
-    // The help is told once per scan that finds the installed examples changed.
-    QCOMPARE(changed.count(), 1);
-    emit downloadService()->updated();
-    QCOMPARE(changed.count(), 1);
-    QVERIFY(!button->isEnabled()); // a rebuilt list has nothing selected
-    QVERIFY(QDir(repositoryFolder("Demo") + "/plain").removeRecursively());
-    emit downloadService()->updated();
-    QCOMPARE(changed.count(), 2);
-}
-
-// The user once removed beta; installing it by hand takes it off that list. A folder inside an
-// installed example that bears beta's name is no installed beta.
-void tst_OptionsWidget::addInstallsOnApply()
-{
-    QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime),
-                       project("gamma", baseTime)},
-                      {"beta", "gamma"}));
-    QVERIFY(installManifest("Demo", "Alpha", baseTime.addDays(1)));
-    QVERIFY(installManifest("Demo", "Alpha/beta", baseTime.addDays(1)));
-    QVERIFY(showPage());
-    QTest::keyClicks(child<QLineEdit>("filterLineEdit"), "alp");
-
-    QVERIFY(addThroughDialog({"beta"}, false)); // cancelled: nothing queued
-    QCOMPARE(texts(list()), (QStringList{"Alpha", "beta"}));
-    // "alpha" is listed as "Alpha" already; "beta" once queued is not queued twice.
-    QVERIFY(addThroughDialog({"alpha", "beta"}));
-    QVERIFY(addThroughDialog({"beta"}));
-    // Appended after the filter was typed: shown all the same, until the filter changes.
-    QCOMPARE(texts(list(), true), (QStringList{"Alpha", "beta"}));
-    QCOMPARE(texts(list()).count("beta"), 2);
-    QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), 0);
-    // What the service kept of the user's changes is told on the page, each message once.
-    auto status = child<QLabel>("statusLabel");
-    QVERIFY(!status->isVisible());
-    for (const char *text : {"Kept alpha", "Kept beta", "Kept alpha"})
-        emit downloadService()->changesKept(text);
-    QVERIFY(status->isVisible());
-    QCOMPARE(status->text(), "Kept alpha\nKept beta");
-
-    QSignalSpy updated(downloadService(), &DownloadService::updated);
-    m_page->apply();
-    QTRY_VERIFY_WITH_TIMEOUT(installed(QString("beta/") + manifestName), 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(updated.count() > 0, 20000);
-    QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), 1);
-    QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>{"gamma"});
-    QVERIFY(installed(QString("Alpha/beta/") + manifestName));
-    // The service's announcement rebuilds the list from disk: beta is now installed.
-    QCOMPARE(statusOf(itemOf(list(), "beta")), "Updated");
-}
-
-void tst_OptionsWidget::removeNestedExample_data()
-{
-    QTest::addColumn<QStringList>("selected"); // folders below the repository folder
-    QTest::addColumn<QString>("filter");       // typed after selecting
-    QTest::addColumn<QStringList>("gone");
-    QTest::addColumn<QStringList>("kept");
-    QTest::addColumn<bool>("told");
-    QTest::addColumn<QStringList>("listedAfter");
-
-    // Installed: alpha, which holds a folder beta with a manifest of its own; beta; gamma.
-    QTest::newRow("example named like a nested item")
-        << QStringList{"beta"} << "" << QStringList{"beta"} << QStringList{"alpha/beta"} << false
-        << QStringList{"alpha", "beta", "gamma"};
-    QTest::newRow("example with its nested item")
-        << QStringList{"alpha", "alpha/beta"} << "" << QStringList{"alpha"} << QStringList{"beta"}
-        << false << QStringList{"beta", "gamma"};
-    QTest::newRow("nested item and another example")
-        << QStringList{"alpha/beta", "gamma"} << "" << QStringList{"gamma"}
-        << QStringList{"alpha/beta", "beta"} << true << QStringList{"alpha", "beta", "beta"};
-    // Hidden items keep their selection; only what the user can see is removed.
-    QTest::newRow("selected, then filtered out")
-        << QStringList{"beta", "gamma"} << "GAM" << QStringList{"gamma"}
-        << QStringList{"alpha/beta", "beta"} << false << QStringList{"alpha", "beta", "beta"};
-}
-
-void tst_OptionsWidget::removeNestedExample()
-{
-    QFETCH(QStringList, selected);
-    QFETCH(QString, filter);
-    QFETCH(QStringList, gone);
-    QFETCH(QStringList, kept);
-    QFETCH(bool, told);
-    QFETCH(QStringList, listedAfter);
-
-    for (const char *folder : {"alpha", "alpha/beta", "beta", "gamma"})
-        QVERIFY(installManifest("Demo", folder, baseTime));
-    saveSettings({{"Demo", QUrl("https://h.example/demo")}}, 1);
-    QVERIFY(showPage());
-    const QString nestedToolTip = itemOf(list(), "alpha/beta")->toolTip();
-    const QString exampleToolTip = itemOf(list(), "beta")->toolTip();
-
-    selectFolders(list(), selected);
-    QTest::keyClicks(child<QLineEdit>("filterLineEdit"), filter);
-    QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton);
-    const QMessageBox *box = messageBox("Examples Not Removed");
-    const QString message = box ? box->text() : QString();
-    QStringList listed = texts(list());
-    listed.sort();
-
-    m_page->apply();
-    for (const QString &folder : std::as_const(gone))
-        QVERIFY(!installed(folder));
-    for (const QString &folder : std::as_const(kept))
-        QVERIFY(installed(folder + '/' + manifestName));
-    QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>(gone.cbegin(), gone.cend()));
-    QCOMPARE(listed, listedAfter);
-    QCOMPARE(message, told ? "\"beta\" is part of the example \"alpha\" and is removed together with it."
-                           : "");
-    // The nested item says what it belongs to.
-    QVERIFY(nestedToolTip.contains("Part of:&nbsp;</td><td style=\"width: 60%;\">alpha</td>"));
-    QVERIFY(!exampleToolTip.contains("Part of:"));
-}
-
-void tst_OptionsWidget::queuedSteps_data()
-{
-    // "update:", "remove:<text>", "add:<path>" or "rescan", in order
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<bool>("reinstalled"); // alpha, else alpha is left as it was or gone
-    QTest::addColumn<QStringList>("gone");
-
-    QTest::newRow("updated, then another example removed")
-        << QStringList{"update:", "remove:beta"} << true << QStringList{"beta"};
-    QTest::newRow("updated, then removed")
-        << QStringList{"update:", "remove:alpha"} << false << QStringList{"alpha"};
-    // The list rebuilt from disk shows the example again; updating it keeps it.
-    QTest::newRow("removed, then updated")
-        << QStringList{"remove:alpha", "rescan", "update:"} << true << QStringList{};
-    // A queued removal and installation of the same example cancel out.
-    QTest::newRow("removed, then added back") << QStringList{"remove:alpha", "add:alpha"} << false
-                                              << QStringList{};
-    QTest::newRow("added, then removed again") << QStringList{"add:gamma", "remove:gamma"} << false
-                                               << QStringList{};
-}
-
-void tst_OptionsWidget::queuedSteps()
-{
-    QFETCH(QStringList, steps);
-    QFETCH(bool, reinstalled);
-    QFETCH(QStringList, gone);
-
-    QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime), project("gamma", baseTime)}));
-    const QDateTime installedTime = baseTime.addDays(-1);
-    QVERIFY(installManifest("Demo", "alpha", installedTime));
-    QVERIFY(installManifest("Demo", "beta", baseTime));
-    QVERIFY(showPage());
-    auto button = child<QPushButton>("updateButton");
-
-    for (const QString &step : std::as_const(steps)) {
-        if (step == "rescan") {
-            emit downloadService()->updated();
-        } else if (step.startsWith("remove:")) {
-            removeSelected({step.section(':', 1)});
-        } else if (step.startsWith("add:")) {
-            QVERIFY(addThroughDialog({step.section(':', 1)}));
-        } else {
-            selectFolders(list(), {"alpha"});
-            QTest::mouseClick(button, Qt::LeftButton);
-            QCOMPARE(statusOf(itemOf(list(), "alpha")), "Update on Apply");
-            QVERIFY(!button->isEnabled()); // queued once is enough
-        }
-    }
-    QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), 0);
-
-    QSignalSpy updated(downloadService(), &DownloadService::updated);
-    m_page->apply();
-    const QString manifest = repositoryFolder("Demo") + "/alpha/" + manifestName;
-    if (reinstalled) {
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(manifest).lastModified() > baseTime, 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(updated.count() > 0, 20000);
-        QTRY_COMPARE(statusOf(itemOf(list(), "alpha")), "Updated");
-    } else if (!gone.contains("alpha")) {
-        QCOMPARE(QFileInfo(manifest).lastModified(), installedTime);
-    }
-    for (const QString &folder : std::as_const(gone))
-        QVERIFY(!installed(folder));
-    QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), reinstalled ? 1 : 0);
-    // Stored as removed only when it went.
-    QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>(gone.cbegin(), gone.cend()));
-
-    if (reinstalled) {
-        // Apply, then OK: the update is not requested again.
-        m_page->apply();
-        QTest::qWait(200);
-        QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), 1);
-    }
-}
-
-void tst_OptionsWidget::interval_data()
-{
-    QTest::addColumn<bool>("repository");
-    QTest::addColumn<quint32>("stored");
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<int>("shown");
-    QTest::addColumn<quint32>("saved");
-
-    QTest::newRow("no repository") << false << 3u << "" << 3 << 3u;
-    QTest::newRow("0 stays 0") << true << 0u << "" << 0 << 0u;
-    QTest::newRow("above the maximum") << true << 150u << "" << 99 << 99u;
-    QTest::newRow("changed by the user") << true << 7u << "3" << 7 << 3u;
-}
-
-void tst_OptionsWidget::interval()
-{
-    QFETCH(bool, repository);
-    QFETCH(quint32, stored);
-    QFETCH(QString, typed);
-    QFETCH(int, shown);
-    QFETCH(quint32, saved);
-
-    const QList<RepositoryEntry> demo{{"Demo", QUrl("https://h.example/demo"), {"kept"}}};
-    saveSettings(repository ? demo : QList<RepositoryEntry>(), stored);
-    QVERIFY(showPage());
-    auto spin = child<QSpinBox>("timeoutSpinBox");
-    QCOMPARE(spin->value(), shown);
-    if (!typed.isEmpty()) {
-        spin->setFocus();
-        QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClicks(spin, typed);
-    }
-    if (!repository) {
-        QCOMPARE(list()->count(), 0);
-        QTest::mouseClick(child<QPushButton>("addButton"), Qt::LeftButton);
-        QTRY_VERIFY(messageBox("Examples Not Found"));
-        QCOMPARE(messageBox("Examples Not Found")->text(), "Check your online connection and try again later!");
-    }
-    m_page->apply();
-    QSettings raw(HostStandIn::settingsPath() + "/QtProject/QtCreator.ini", QSettings::IniFormat);
-    QCOMPARE(raw.value("Tidepool/UpdatesCheckTimeoutDays").toUInt(), saved);
-    // The whole copy is written back; the empty combo box's text, looked up, must not have become
-    // a repository (it would be stored as "||").
-    QCOMPARE(raw.value("Tidepool/Repositories").toStringList(),
-             repository ? QStringList{"Demo|https://h.example/demo|kept"} : QStringList());
-}
-
-// An example with the user's changes is marked, and removing it asks first, naming what would
-// be lost; a removal takes the example's record along.
-void tst_OptionsWidget::removeChangedExampleAsksFirst()
-{
-    QVERIFY(installWithRecord("alpha"));
-    QVERIFY(installWithRecord("beta"));
-    QFile project(repositoryFolder("Demo") + "/alpha/CMakeLists.txt");
-    QVERIFY(project.open(QIODevice::WriteOnly) && project.write("project(mine)\n") > 0);
-    project.close();
-    QVERIFY(QFile(repositoryFolder("Demo") + "/alpha/mine.txt").open(QIODevice::WriteOnly));
-    saveSettings({{"Demo", QUrl("https://h.example/demo")}}, 1);
-    QVERIFY(showPage());
-    QTRY_COMPARE(statusOf(itemOf(list(), "alpha")), "Updated, changed locally");
-    QVERIFY(itemOf(list(), "alpha")->font().italic());
-    QCOMPARE(statusOf(itemOf(list(), "beta")), "Updated");
-
-    for (const bool confirm : {false, true}) {
-        QString question;
-        QTimer::singleShot(0, m_page->widget(), [&] {
-            auto box = m_page->widget()->findChild<QMessageBox *>("confirmRemovalBox");
-            if (!box || !box->isVisible())
-                return;
-            question = QStringList{box->text(), box->informativeText(),
-                                   box->button(QMessageBox::Yes)->text()}.join('\n');
-            box->button(confirm ? QMessageBox::Yes : QMessageBox::Cancel)->click();
-        });
-        removeSelected({"alpha", "beta"});
-        QCOMPARE(question, "Removing deletes the changes you made in these examples:\n"
-                           "alpha: CMakeLists.txt, mine.txt\nRemove");
-        QCOMPARE(texts(list()), confirm ? QStringList() : QStringList({"alpha", "beta"}));
-    }
-    m_page->apply();
-    QVERIFY(!installed("alpha") && !installed("beta"));
-    QVERIFY(!QFileInfo::exists(installationRecordFile(repositoryFolder("Demo"), "alpha")));
-    QCOMPARE(storedRemovedExamples("Demo"), (QSet<QString>{"alpha", "beta"}));
-}
 
 QTEST_MAIN(tst_OptionsWidget)
 

@@ -1,8 +1,6 @@
 #pragma once
 
-// Set-up shared by the settings page tests and the page picture: a local GitLab group, the host's
-// settings in a temporary folder, installed examples in the data location and the plugin's
-// download service fetching from the local server.
+// Set-up shared by the settings page tests and the page picture.
 
 #include "plugin/settings.h"
 #include "plugin/tidepoolpluginprivate.h"
@@ -45,9 +43,8 @@ inline bool installManifest(const QString &repository, const QString &relativeFo
     QFile file(folder + u'/' + QLatin1String(manifestName));
     if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly))
         return false;
-    file.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<instructionals module=\"Tidepool\">"
-               "<examples/></instructionals>\n");
-    // Written out first: a later flush would date the file anew.
+    file.write("<instructionals module=\"Tidepool\"><examples/></instructionals>\n");
+    // Flushed first: a later flush would date the file anew.
     return file.flush() && file.setFileTime(modified, QFileDevice::FileModificationTime);
 }
 
@@ -73,7 +70,6 @@ inline void saveSettings(const QList<RepositoryEntry> &repositories, quint32 int
     settings.save(Core::ICore::settings());
 }
 
-// What is stored now, read through a settings object of its own.
 inline Settings storedSettings()
 {
     Utils::QtcSettings store(HostStandIn::settingsPath() + "/QtProject/QtCreator.ini",
@@ -91,13 +87,12 @@ inline QSet<QString> storedRemovedExamples(const QString &repository)
     return removed;
 }
 
-// Runs the plugin's start-up work, which replaces the download service, and waits until each of
-// the given number of repositories has been listed once.
+// Runs the plugin's start-up work and waits until the repositories have been listed once.
 inline bool startService(int listedRepositories)
 {
     const QList<Core::IOptionsPage *> before = Core::IOptionsPage::allOptionsPages();
     { TidepoolPluginPrivate plugin; }
-    // The host would keep the page the start-up registers for good; the tests show their own.
+    // The host would keep the page it registers for good; the tests show their own.
     for (Core::IOptionsPage *page : Core::IOptionsPage::allOptionsPages()) {
         if (!before.contains(page))
             delete page;
@@ -111,7 +106,6 @@ inline bool startService(int listedRepositories)
     return service;
 }
 
-// A visible one of the host's non-blocking message boxes, or null.
 inline QMessageBox *messageBox(const QString &title)
 {
     for (QWidget *window : QApplication::topLevelWidgets()) {
