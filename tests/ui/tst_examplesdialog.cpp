@@ -27,11 +27,6 @@ Repository::ExamplePtr example(const QString &path, const QString &webUrl = {},
                                                       {"description", description}});
 }
 
-QListWidget *listOf(QWidget *dialog)
-{
-    return dialog->findChild<QListWidget *>("examplesListWidget");
-}
-
 // Records the locations that the desktop is asked to open.
 class UrlSink : public QObject
 {
@@ -58,7 +53,7 @@ private slots:
             example("alpha"), example("Beta")};
         ExamplesDialog dialog(examples, nullptr);
         QCOMPARE(dialog.windowTitle(), "Select Examples to Install");
-        QListWidget *list = listOf(&dialog);
+        QListWidget *list = dialog.findChild<QListWidget *>("examplesListWidget");
         QCOMPARE(texts(list), (QStringList{"Beta", "alpha", "zeta"})); // capitals first
 
         // Placeholders inside the server's texts are shown as they are.
@@ -109,7 +104,7 @@ private slots:
         for (const QString &path : std::as_const(paths))
             examples.append(example(path));
         ExamplesDialog dialog(examples, nullptr);
-        QListWidget *list = listOf(&dialog);
+        QListWidget *list = dialog.findChild<QListWidget *>("examplesListWidget");
         QStringList shown;
         QTimer::singleShot(0, &dialog, [&] {
             auto edit = dialog.findChild<QLineEdit *>("filterLineEdit");
@@ -160,7 +155,7 @@ private slots:
         dialog.resize(400, 500);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QListWidget *list = listOf(&dialog);
+        QListWidget *list = dialog.findChild<QListWidget *>("examplesListWidget");
         list->selectAll();
 
         if (choose && menuShown) {
