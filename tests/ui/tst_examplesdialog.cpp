@@ -127,21 +127,19 @@ private slots:
 
     void openLocation_data()
     {
-        QTest::addColumn<QString>("where");  // "item" or "empty space"
-        QTest::addColumn<bool>("choose");    // else the menu is dismissed
-        QTest::addColumn<bool>("menuShown");
+        QTest::addColumn<bool>("onItem"); // else on empty space: no menu
+        QTest::addColumn<bool>("choose"); // else the menu is dismissed
 
-        QTest::newRow("chosen") << "item" << true << true;
-        QTest::newRow("dismissed") << "item" << false << true;
-        QTest::newRow("empty space") << "empty space" << true << false;
+        QTest::newRow("chosen") << true << true;
+        QTest::newRow("dismissed") << true << false;
+        QTest::newRow("empty space") << false << true;
     }
 
     // Only web pages are opened: a location from the server could start a local program.
     void openLocation()
     {
-        QFETCH(QString, where);
+        QFETCH(bool, onItem);
         QFETCH(bool, choose);
-        QFETCH(bool, menuShown);
 
         QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
         UrlSink sink;
@@ -158,7 +156,7 @@ private slots:
         QListWidget *list = dialog.findChild<QListWidget *>("examplesListWidget");
         list->selectAll();
 
-        if (choose && menuShown) {
+        if (choose && onItem) {
             QTest::ignoreMessage(QtDebugMsg, "Unable to open location: \"handler\"");
             QTest::ignoreMessage(QtDebugMsg, "Unable to open location: \"local\"");
         }
@@ -171,7 +169,7 @@ private slots:
                 QTest::keyClick(menu, choose ? Qt::Key_Return : Qt::Key_Escape);
             }
         });
-        const QPoint pos = where == "item" ? list->visualItemRect(list->item(0)).center()
+        const QPoint pos = onItem ? list->visualItemRect(list->item(0)).center()
                                            : list->visualItemRect(list->item(3)).bottomLeft() + QPoint(5, 30);
         QContextMenuEvent event(QContextMenuEvent::Mouse, pos, list->viewport()->mapToGlobal(pos));
         QApplication::sendEvent(list->viewport(), &event);
@@ -179,8 +177,8 @@ private slots:
         for (const char *scheme : {"http", "https", "file", "vscode"})
             QDesktopServices::unsetUrlHandler(scheme);
 
-        QCOMPARE(shown, menuShown);
-        const QSet<QUrl> expected = choose && menuShown
+        QCOMPARE(shown, onItem);
+        const QSet<QUrl> expected = choose && onItem
             ? QSet<QUrl>{QUrl("https://git.example/g/web"), QUrl("http://git.example/g/plain")}
             : QSet<QUrl>{};
         QCOMPARE(QSet<QUrl>(sink.opened.cbegin(), sink.opened.cend()), expected);

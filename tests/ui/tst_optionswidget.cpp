@@ -34,8 +34,7 @@ bool installed(const QString &relativePath)
     return QFileInfo::exists(repositoryFolder("Demo") + '/' + relativePath);
 }
 
-// The item listed from this folder of the "Demo" repository: names alone are ambiguous once an
-// example holds a folder named like another example.
+// By folder: names alone are ambiguous once an example holds a folder named like another one.
 QListWidgetItem *itemOf(const QListWidget *list, const QString &relativeFolder)
 {
     const QString location = QFileInfo(repositoryFolder("Demo") + '/' + relativeFolder).canonicalFilePath();
@@ -107,13 +106,11 @@ private slots:
         }
     }
 
-    // Repositories are listed capitals first, each keeping what is queued for it. One whose name is no
-    // folder name would be looked for outside the data location: it is neither listed nor looked at,
-    // and stays in the settings as the user wrote it. Removals wait for Apply, and are carried out once.
+    // Repositories are listed capitals first, each keeping what is queued for it; one whose name is no
+    // folder name is neither listed nor touched. Removals wait for Apply and are carried out once.
     void repositories()
     {
-        // A nested manifest is listed on its own; hidden folders and files, and names in another
-        // case, are not manifests. A folder name that cannot be an example's path is never deleted.
+        // Hidden manifests and names in another case are none; "odd" is no example's path: kept.
         const QString odd = QString("odd") + QChar(0x7) + "name";
         for (const QString &folder : {QString("alpha"), QString("alpha/variant"), QString(".cache/stale"),
                                       QString("beta"), odd})
@@ -175,7 +172,7 @@ private slots:
         QTest::newRow("one second newer") << "alpha" << "alpha" << 1000ll << true;
         QTest::newRow("path differs in case") << "Alpha" << "alpha" << 3600'000ll << false;
         QTest::newRow("not online") << "alpha" << "beta" << 3600'000ll << false;
-        // A nested folder counts as its example: what is online is the example, not the folder.
+        // A nested folder counts as its example.
         QTest::newRow("nested in an outdated example") << "alpha/variant" << "alpha" << 3600'000ll << true;
         QTest::newRow("nested, named like an outdated example")
             << "other/alpha" << "alpha" << 3600'000ll << false;
@@ -223,8 +220,7 @@ private slots:
     // installed example that bears beta's name is no installed beta.
     void addInstallsOnApply()
     {
-        QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime),
-                           project("gamma", baseTime)},
+        QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime), project("gamma", baseTime)},
                           {"beta", "gamma"}));
         QVERIFY(installManifest("Demo", "Alpha", baseTime.addDays(1)));
         QVERIFY(installManifest("Demo", "Alpha/beta", baseTime.addDays(1)));
@@ -380,7 +376,6 @@ private slots:
         for (const QString &folder : std::as_const(gone))
             QVERIFY(!installed(folder));
         QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), reinstalled ? 1 : 0);
-        // Stored as removed only when it went.
         QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>(gone.cbegin(), gone.cend()));
 
         if (reinstalled) {
@@ -491,7 +486,7 @@ private:
         for (const LocalGitLab::ProjectData &each : projects)
             m_server.addProject(groupId, each);
         saveSettings({{"Demo", QUrl(m_server.baseUrl().toString() + '/' + group), removed}}, 0);
-        return startService(1);
+        return startService();
     }
 
     // Presses Add and, in the dialog, Ctrl-clicks the paths and presses OK (or Cancel).

@@ -87,8 +87,8 @@ inline QSet<QString> storedRemovedExamples(const QString &repository)
     return removed;
 }
 
-// Runs the plugin's start-up work and waits until the repositories have been listed once.
-inline bool startService(int listedRepositories)
+// Runs the plugin's start-up work and waits until the service has listed the repository.
+inline bool startService()
 {
     const QList<Core::IOptionsPage *> before = Core::IOptionsPage::allOptionsPages();
     { TidepoolPluginPrivate plugin; }
@@ -99,11 +99,7 @@ inline bool startService(int listedRepositories)
     }
     DownloadService *service = downloadService();
     QSignalSpy updated(service, &DownloadService::updated);
-    while (service && updated.count() < listedRepositories) {
-        if (!updated.wait(15000))
-            return false;
-    }
-    return service;
+    return service && updated.wait(15000);
 }
 
 inline QMessageBox *messageBox(const QString &title)
