@@ -12,19 +12,15 @@ class TestPlugin final : public ExtensionSystem::IPlugin
 
 public:
     ~TestPlugin() override { record("deleted"); }
-    bool initialize(const QStringList &, QString *) override
-    {
-        record("initialize");
-        return true;
-    }
+    bool initialize(const QStringList &, QString *) override { return record("initialize"); }
     void extensionsInitialized() override { record("extensionsInitialized"); }
 
 private:
-    static void record(const char *step)
+    static bool record(const char *step)
     {
         QObject *app = QCoreApplication::instance();
-        const QString call = QStringLiteral(TEST_PLUGIN_ID ":") + QLatin1String(step);
-        app->setProperty("pluginCalls", app->property("pluginCalls").toStringList() << call);
+        app->setProperty("pluginCalls", app->property("pluginCalls").toStringList() << QStringLiteral(TEST_PLUGIN_ID ":") + QLatin1String(step));
+        return true;
     }
 };
 
