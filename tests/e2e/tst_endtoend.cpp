@@ -53,10 +53,9 @@ private slots:
     void failures();
 
 private:
-    QString demoUrl() const { return m_server->baseUrl().toString() + "/veyra-examples"; }
-    QString folder(const QString &name) const { return m_dir->filePath("data/VeyraSDK/" + name); }
+    QString folder() const { return m_dir->filePath("data/VeyraSDK/" + demoName); }
     QString settingsFile() const { return m_dir->filePath("settings/QtProject/QtCreator.ini"); }
-    void addRepository(const QString &name, const QString &url);
+    void addRepository(const QString &url = {});
     Run run(const QStringList &arguments = {}, const QStringList &environment = {}) const;
 
     std::unique_ptr<Server> m_server;
@@ -73,16 +72,15 @@ void tst_EndToEnd::init()
     QVERIFY(m_dir->isValid());
 }
 
-// Configures a repository and registers its folder with the Welcome screen, as the SDK's
-// installer does.
-void tst_EndToEnd::addRepository(const QString &name, const QString &url)
+// Configures the repository (empty: the demo group) and registers its folder with the Welcome
+// screen, as the SDK's installer does.
+void tst_EndToEnd::addRepository(const QString &url)
 {
-    QDir().mkpath(folder(name));
+    QDir().mkpath(folder());
     QSettings settings(settingsFile(), QSettings::IniFormat);
-    settings.setValue("Help/InstalledExamples", settings.value("Help/InstalledExamples").toStringList()
-                                                    << QString("%1|%2|%2").arg(name, folder(name)));
-    settings.setValue("Tidepool/Repositories", settings.value("Tidepool/Repositories").toStringList()
-                                                   << QString("%1|%2|").arg(name, url));
+    settings.setValue("Help/InstalledExamples", QString("%1|%2|%2").arg(demoName, folder()));
+    settings.setValue("Tidepool/Repositories",
+                      QString("%1|%2|").arg(demoName, url.isEmpty() ? m_server->baseUrl().toString() + "/veyra-examples" : url));
 }
 
 Run tst_EndToEnd::run(const QStringList &arguments, const QStringList &environment) const
@@ -96,11 +94,10 @@ Run tst_EndToEnd::run(const QStringList &arguments, const QStringList &environme
         variables.insert(variable.section('=', 0, 0), variable.section('=', 1));
     QProcess process;
     process.setProcessEnvironment(variables);
-    // The shell's own safety net ends a stuck run well before the test gives up on the process.
-    QStringList all{"-settingspath", m_dir->filePath("settings"), "--headless", "--timeout", "60"};
     QElapsedTimer timer;
     timer.start();
-    process.start(TIDEPOOL_SHELL, all + arguments);
+    // The shell's own safety net ends a stuck run well before the test gives up on the process.
+    process.start(TIDEPOOL_SHELL, QStringList{"-settingspath", m_dir->filePath("settings"), "--headless", "--timeout", "60"} + arguments);
     if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished();
@@ -130,7 +127,7 @@ void tst_EndToEnd::installsThenUpdatesOnlyTheChangedExample()
 {
     for (qint64 id : m_server->projectIds(m_server->groupId("veyra-examples")))
         m_server->setLastActivity(id, QDateTime::currentDateTimeUtc().addDays(-30));
-    addRepository(demoName, demoUrl());
+    addRepository();
 
     const Run first = run();
     QVERIFY2(first.exitCode == 0, first.describe());
@@ -147,8 +144,8 @@ void tst_EndToEnd::installsThenUpdatesOnlyTheChangedExample()
     QVERIFY2(first.summary.contains("4 example(s) listed in 1 set(s)") && first.summary.contains("1 of 1 repositories reached"),
              qPrintable(first.summary));
     for (const QString &image : first.column(3))
-        QVERIFY2(!QImage(folder(demoName) + '/' + image).isNull(), qPrintable(image));
-    QVERIFY(readFile(folder(demoName) + "/analog-clock/examples-manifest.xml")
+        QVERIFY2(!QImage(folder() + '/' + image).isNull(), qPrintable(image));
+    QVERIFY(readFile(folder() + "/analog-clock/examples-manifest.xml")
                 .contains("<fileToOpen>/qml/Main.qml</fileToOpen>"));
     QCOMPARE(m_server->requestCount(Route::Archive), 4);
     // Quiescence is detected, not waited out.
@@ -173,9 +170,9 @@ void tst_EndToEnd::installsThenUpdatesOnlyTheChangedExample()
              QStringList({"Checking examples of Veyra Examples: 1 example(s) to install",
                           "Installing examples from Veyra Examples: 1 of 1 examples done"}));
     QCOMPARE(m_server->requestCount(Route::Archive), 5);
-    QCOMPARE(readFile(folder(demoName) + "/hello-qmake/main.cpp"), "int main() {}\n");
+    QCOMPARE(readFile(folder() + "/hello-qmake/main.cpp"), "int main() {}\n");
     // The update replaced the folder instead of adding a second copy.
-    QCOMPARE(QDir(folder(demoName)).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+    QCOMPARE(QDir(folder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
              QStringList({"analog-clock", "hello-qmake", "notes", "sensor-gauge"}));
 }
 
@@ -232,7 +229,7 @@ void tst_EndToEnd::failures()
     QFETCH(QStringList, tasks);
     if (fault.kind != Fault::None)
         m_server->addFault(route, fault);
-    addRepository(demoName, url.isEmpty() ? demoUrl() : url);
+    addRepository(url);
     if (arguments.contains("@plugins")) {
         const QString plugins = m_dir->filePath("plugins");
         QVERIFY(QDir().mkpath(plugins));
