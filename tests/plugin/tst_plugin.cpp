@@ -1,13 +1,11 @@
 // Loads the built plugin library through the host's plugin manager, as the IDE does.
 
 #include <coreplugin/dialogs/ioptionspage.h>
-#include <coreplugin/icore.h>
 #include <extensionsystem/iplugin.h>
 #include <extensionsystem/pluginmanager.h>
 #include <hoststandin/hostsetup.h>
 #include <utils/qtcsettings.h>
 
-#include <QDir>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTest>

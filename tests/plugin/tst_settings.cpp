@@ -142,13 +142,14 @@ private slots:
     {
         QTest::addColumn<QStringList>("repositories");
         QTest::addColumn<QStringList>("before");
-        QTest::addColumn<QStringList>("after"); // "%F" stands for the folder of Demo
+        QTest::addColumn<QStringList>("after");
         QTest::addColumn<bool>("emitted");
 
         const QStringList demo{"Demo|https://h/demo"};
+        const QString current = QString("Demo|%1|%1").arg(dataLocation().arg("Demo"));
         // Only the entry of the very name is rewritten.
         QTest::newRow("rewritten") << demo << QStringList{"Qt|/a|/a", "Demo SDK|/x|/x", "Demo|/old|/old"}
-                                   << QStringList{"Qt|/a|/a", "Demo SDK|/x|/x", "Demo|%F|%F"} << true;
+                                   << QStringList{"Qt|/a|/a", "Demo SDK|/x|/x", current} << true;
         QTest::newRow("no entry of its own")
             << demo << QStringList{"Demo SDK|/x|/x"} << QStringList{"Demo SDK|/x|/x"} << false;
         // Whatever the order of the repositories, the unusable ones cost the others nothing.
@@ -157,7 +158,7 @@ private slots:
         QTest::newRow("unusable names beside a usable one")
             << QStringList{"..|https://h/up", ".|https://h/dot", "a/b|https://h/ab", "a\\b|https://h/bs",
                            "e\x1b|https://h/esc", demo.first()}
-            << unusable + QStringList{"Demo|/old|/old"} << unusable + QStringList{"Demo|%F|%F"} << true;
+            << unusable + QStringList{"Demo|/old|/old"} << unusable + QStringList{current} << true;
     }
 
     void registration()
@@ -166,10 +167,6 @@ private slots:
         QFETCH(QStringList, before);
         QFETCH(QStringList, after);
         QFETCH(bool, emitted);
-        for (QStringList *entries : {&before, &after}) {
-            for (QString &entry : *entries)
-                entry.replace("%F", dataLocation().arg("Demo"));
-        }
 
         QDir(dataLocation().arg("Demo")).removeRecursively();
         writeRaw("Tidepool/Repositories", repositories);
