@@ -80,9 +80,6 @@ private slots:
         QTest::newRow("ok with two") << paths << QStringList{"alpha", "beta"} << "" << paths << true
                                      << QStringList{"alpha", "beta"};
         QTest::newRow("cancel") << paths << QStringList{"beta"} << "" << paths << false << QStringList{};
-        QTest::newRow("same path twice collapses") << QStringList{"dup", "dup", "other"} << QStringList{"dup"}
-                                                   << "" << QStringList{"dup", "dup", "other"} << true
-                                                   << QStringList{"dup"};
         // Hidden by the filter but still selected: only what the user sees is chosen.
         QTest::newRow("hidden by the filter") << paths << QStringList{"alpine", "beta"} << "alp"
                                               << QStringList{"alpha", "alpine"} << true << QStringList{"alpine"};

@@ -72,18 +72,16 @@ inline void saveSettings(const QList<RepositoryEntry> &repositories, quint32 int
 
 inline Settings storedSettings()
 {
-    Utils::QtcSettings store(HostStandIn::settingsPath() + "/QtProject/QtCreator.ini",
-                             QSettings::IniFormat);
+    Utils::QtcSettings store(HostStandIn::settingsPath() + "/QtProject/QtCreator.ini", QSettings::IniFormat);
     Settings settings;
     settings.load(&store);
     return settings;
 }
 
-// An empty set is stored as one empty path.
 inline QSet<QString> storedRemovedExamples(const QString &repository)
 {
     QSet<QString> removed = storedSettings().repositories.value(repository).removedExamples;
-    removed.remove(QString());
+    removed.remove(QString()); // an empty set is stored as one empty path
     return removed;
 }
 
