@@ -184,12 +184,7 @@ void tst_RealCreator::manifests()
         }
         QVERIFY(QFile::remove(folder + '/' + removed));
     }
-    const QStringList manifests = manifestsIn(folder);
-    QCOMPARE(manifests.size(), 4);
-    QElapsedTimer timer;
-    timer.start();
-    const CreatorRun run = runCreator(folder, manifests, picture);
-    qInfo("Qt Creator ran for %lld ms", timer.elapsed());
+    const CreatorRun run = runCreator(folder, manifestsIn(folder), picture);
     QVERIFY2(run.allRead, qPrintable("Not every manifest was read:\n" + run.log));
     if (complaint.isEmpty()) {
         QVERIFY2(run.errors.isEmpty(), qPrintable(run.errors.join('\n')));
