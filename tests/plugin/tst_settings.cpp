@@ -34,7 +34,7 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QStringList>("items");
         QTest::addColumn<QStringList>("names"); // accepted, sorted
-        QTest::addColumn<QStringList>("removedOfFirst");
+        QTest::addColumn<QSet<QString>>("removedOfFirst");
         QTest::addColumn<QStringList>("messages");
 
         const QString repositories = "Repositories";
@@ -45,22 +45,22 @@ private slots:
         // A skipped item never costs the items after it; the first of a name or url wins.
         QTest::newRow("removed paths, trailing separator")
             << repositories << QStringList{"Demo|https://h/g|a|b|a|"} << QStringList{"Demo"}
-            << QStringList{"", "a", "b"} << QStringList{};
+            << QSet<QString>{"", "a", "b"} << QStringList{};
         QTest::newRow("empty item, no separator") << repositories << QStringList{"", "Demo", other}
-                                                  << QStringList{"Other"} << QStringList{}
+                                                  << QStringList{"Other"} << QSet<QString>{}
                                                   << QStringList{wrong.arg("Demo")};
         QTest::newRow("empty name, empty url")
-            << repositories << QStringList{"|https://h/g", "Demo||a"} << QStringList{} << QStringList{}
+            << repositories << QStringList{"|https://h/g", "Demo||a"} << QStringList{} << QSet<QString>{}
             << QStringList{wrong.arg("|https://h/g"), wrong.arg("Demo||a"), invalid};
         QTest::newRow("duplicated name and url")
             << repositories
             << QStringList{"Demo|https://h/g|a", "Demo|https://h/other", "Dup|https://h/g", other}
-            << QStringList{"Demo", "Other"} << QStringList{"a"}
+            << QStringList{"Demo", "Other"} << QSet<QString>{"a"}
             << QStringList{"Skipping duplicated repository name in item: \"Demo|https://h/other\"",
                            "Skipping duplicated repository url in item: \"Dup|https://h/g\""};
         QTest::newRow("dates") << dates
                                << QStringList{"Demo|01.02.2026|x", "Other|01.02.2026", "Other|02.02.2026"}
-                               << QStringList{"Other"} << QStringList{}
+                               << QStringList{"Other"} << QSet<QString>{}
                                << QStringList{wrong.arg("Demo|01.02.2026|x"),
                                               "Skipping duplicated repository name in item: \"Other|02.02.2026\""};
     }
@@ -70,7 +70,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QStringList, items);
         QFETCH(QStringList, names);
-        QFETCH(QStringList, removedOfFirst);
+        QFETCH(QSet<QString>, removedOfFirst);
         QFETCH(QStringList, messages);
 
         const bool dates = key != "Repositories";
@@ -89,10 +89,7 @@ private slots:
         if (dates) {
             QCOMPARE(settings.updatesCheckedDate.value(names.first()), QDate(2026, 2, 1));
         } else if (!names.isEmpty()) {
-            const RepositorySettings repository = settings.repositories.value(names.first());
-            QStringList removed(repository.removedExamples.cbegin(), repository.removedExamples.cend());
-            removed.sort();
-            QCOMPARE(removed, removedOfFirst);
+            QCOMPARE(settings.repositories.value(names.first()).removedExamples, removedOfFirst);
         }
     }
 
@@ -114,10 +111,8 @@ private slots:
         saved.updatesCheckTimeoutDays = 3;
         saved.serviceRestartTimeoutSeconds = 15;
         saved.updatesCheckedDate.insert("Demo", QDate(2026, 12, 1));
-        RepositorySettings demo;
-        demo.url = QUrl("https://gitlab.example.com/demo-examples");
-        demo.removedExamples = {"hello", "cru-albania-ds.gitlab.io"};
-        demo.examplesToInstall = {"pending"};
+        const RepositorySettings demo{QUrl("https://gitlab.example.com/demo-examples"),
+                                      {"hello", "cru-albania-ds.gitlab.io"}, {}, {"pending"}, {}};
         saved.repositories.insert("Demo", demo);
         saved.repositories.insert("Other name", {QUrl("http://127.0.0.1:8080/parent/child"), {}, {}, {}, {}});
         saved.save(store().get());
