@@ -19,12 +19,9 @@ namespace {
 Repository::ExamplePtr example(const QString &path, const QString &webUrl = {},
                                const QString &name = {}, const QString &description = {})
 {
-    return Repository::ExamplePtr::create(QJsonObject{{"id", 1},
-                                                      {"path", path},
-                                                      {"name", name.isEmpty() ? path : name},
-                                                      {"last_activity_at", "2026-03-01T10:00:00Z"},
-                                                      {"web_url", webUrl},
-                                                      {"description", description}});
+    return Repository::ExamplePtr::create(QJsonObject{
+        {"id", 1}, {"path", path}, {"name", name.isEmpty() ? path : name},
+        {"last_activity_at", "2026-03-01T10:00:00Z"}, {"web_url", webUrl}, {"description", description}});
 }
 
 // Records the locations that the desktop is asked to open.
@@ -167,7 +164,7 @@ private slots:
             }
         });
         const QPoint pos = onItem ? list->visualItemRect(list->item(0)).center()
-                                           : list->visualItemRect(list->item(3)).bottomLeft() + QPoint(5, 30);
+                                  : list->visualItemRect(list->item(3)).bottomLeft() + QPoint(5, 30);
         QContextMenuEvent event(QContextMenuEvent::Mouse, pos, list->viewport()->mapToGlobal(pos));
         QApplication::sendEvent(list->viewport(), &event);
         QCoreApplication::processEvents();
