@@ -188,7 +188,6 @@ void tst_Unarchiver::refusesHostileArchive_data()
 
     QTest::newRow("dot-dot inside the path") << Entries{{'d', "top/"}, {'f', "top/../../sentinel/evil.txt", "x"}};
     QTest::newRow("absolute path") << Entries{{'f', "/SENTINEL/evil.txt", "x"}};
-    QTest::newRow("symlink climbing above its folder") << Entries{{'d', "top/"}, {'l', "top/out", "../../sentinel"}};
     // "here" points at the destination itself, so "here/.." is the folder above it.
     QTest::newRow("symlink out through another symlink") << Entries{{'l', "here", "."}, {'l', "out", "here/../sentinel"}};
     QTest::newRow("write through a symlink that stays inside")
@@ -198,8 +197,6 @@ void tst_Unarchiver::refusesHostileArchive_data()
     // A folder made by an earlier entry stays a folder for the later ones.
     QTest::newRow("folder replaced by a symlink")
         << Entries{{'d', "real/"}, {'d', "top/"}, {'l', "top", "real"}, {'f', "top/evil.txt", "x"}};
-    QTest::newRow("folder replaced by a hard link")
-        << Entries{{'f', "f.txt", "x"}, {'d', "top/"}, {'h', "top", "f.txt"}, {'f', "top/evil.txt", "x"}};
     QTest::newRow("hard link to a file outside, then a write to it")
         << Entries{{'h', "evil.txt", "../sentinel/precious.txt"}, {'f', "evil.txt", "overwritten"}};
     QTest::newRow("hard link through a symlink")
