@@ -39,13 +39,11 @@ inline QString repositoryFolder(const QString &name)
 inline bool installManifest(const QString &repository, const QString &relativeFolder,
                             const QDateTime &modified)
 {
-    const QString folder = repositoryFolder(repository) + u'/' + relativeFolder;
-    QFile file(folder + u'/' + QLatin1String(manifestName));
-    if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly))
-        return false;
-    file.write("<instructionals module=\"Tidepool\"><examples/></instructionals>\n");
+    QFile file(repositoryFolder(repository) + u'/' + relativeFolder + u'/' + QLatin1String(manifestName));
     // Flushed first: a later flush would date the file anew.
-    return file.flush() && file.setFileTime(modified, QFileDevice::FileModificationTime);
+    return QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly)
+           && file.write("<instructionals module=\"Tidepool\"><examples/></instructionals>\n") > 0
+           && file.flush() && file.setFileTime(modified, QFileDevice::FileModificationTime);
 }
 
 inline bool clearDataLocation()
