@@ -1,27 +1,65 @@
 #include "mainwindow.h"
+#include "preferencesdialog.h"
 #include "progresstracker.h"
+#include "testfiles.h"
+#include "welcomeexamplesview.h"
 
+#include <coreplugin/dialogs/ioptionspage.h>
+#include <coreplugin/icore.h>
 #include <coreplugin/progressmanager/futureprogress.h>
 #include <coreplugin/progressmanager/progressmanager.h>
+#include <hoststandin/hostsetup.h>
 
 #include <QAbstractButton>
+#include <QDialogButtonBox>
 #include <QFutureInterface>
-#include <QPointer>
+#include <QPushButton>
 #include <QStatusBar>
-#include <QTest>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Shell;
+using TestFiles::writeFile;
 
 enum class TaskEnd { Finished, Canceled, CanceledByUser, WidgetDeleted };
 
-class tst_MainWindow : public QObject
+// A page that records what the dialog does with it, in order.
+class RecordingPage final : public Core::IOptionsPage
+{
+public:
+    RecordingPage(const char *id, const QString &name, QStringList *log)
+    {
+        setId(id);
+        setCategory("A.Core");
+        setDisplayName(name);
+        setWidgetCreator([this, log, name] {
+            m_widget = new Core::IOptionsPageWidget;
+            m_widget->setOnApply([log, name] { log->append(name + ":apply"); });
+            m_widget->setOnCancel([log, name] { log->append(name + ":cancel"); });
+            m_widget->setOnFinish([log, name] { log->append(name + ":finish"); });
+            return m_widget.get();
+        });
+    }
+
+    QPointer<Core::IOptionsPageWidget> m_widget;
+};
+
+// The shell's own pieces: its main window, preferences dialog and Welcome screen.
+class tst_Shell : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void cleanup() { HostStandIn::reset(); }
     void statusBarShowsRunningTasks_data();
     void statusBarShowsRunningTasks();
+    void buttons_data();
+    void buttons();
+    void readingRules_data();
+    void readingRules();
 };
 
-void tst_MainWindow::statusBarShowsRunningTasks_data()
+void tst_Shell::statusBarShowsRunningTasks_data()
 {
     QTest::addColumn<TaskEnd>("end");
     QTest::addColumn<QStringList>("results"); // "text, failed" for each task the tracker saw end
@@ -34,11 +72,11 @@ void tst_MainWindow::statusBarShowsRunningTasks_data()
 
 // The progress bar of a running task sits in the status bar until a little after it has ended,
 // however it ends; the tracker tells the headless run what it showed.
-void tst_MainWindow::statusBarShowsRunningTasks()
+void tst_Shell::statusBarShowsRunningTasks()
 {
     QFETCH(TaskEnd, end);
-    Shell::ProgressTracker tracker;
-    Shell::MainWindow window(&tracker);
+    ProgressTracker tracker;
+    MainWindow window(&tracker);
     window.show();
     QFutureInterface<void> batch;
     batch.reportStarted();
@@ -67,7 +105,7 @@ void tst_MainWindow::statusBarShowsRunningTasks()
     batch.reportFinished();
     QTRY_COMPARE(tracker.runningTasks(), 0);
     QStringList results;
-    for (const Shell::ProgressTracker::Result &result : tracker.results())
+    for (const ProgressTracker::Result &result : tracker.results())
         results.append(result.text + (result.failed ? ", true" : ", false"));
     QTEST(results, "results");
     QCOMPARE(tracker.failedTasks(), results.filter("true").size());
@@ -75,6 +113,98 @@ void tst_MainWindow::statusBarShowsRunningTasks()
     QTRY_VERIFY_WITH_TIMEOUT(!task, 5000);
 }
 
-QTEST_MAIN(tst_MainWindow)
+void tst_Shell::buttons_data()
+{
+    QTest::addColumn<QList<QDialogButtonBox::StandardButton>>("clicks");
+    QTest::addColumn<QStringList>("expected");
+
+    // The dialog opens on General; Examples is visited too, Fonts never.
+    QTest::newRow("OK") << QList{QDialogButtonBox::Ok}
+        << QStringList{"General:apply", "Examples:apply", "General:finish", "Examples:finish"};
+    QTest::newRow("Apply keeps the dialog open, then Cancel")
+        << QList{QDialogButtonBox::Apply, QDialogButtonBox::Cancel}
+        << QStringList{"General:apply", "Examples:apply", "General:cancel", "Examples:cancel",
+                       "General:finish", "Examples:finish"};
+}
+
+void tst_Shell::buttons()
+{
+    QFETCH(QList<QDialogButtonBox::StandardButton>, clicks);
+    QFETCH(QStringList, expected);
+    Core::IOptionsPage::registerCategory("A.Core", "Environment", {});
+    QStringList log;
+    RecordingPage general("A.General", "General", &log);
+    RecordingPage examples("B.Examples", "Examples", &log);
+    RecordingPage fonts("C.Fonts", "Fonts", &log);
+
+    QPointer<PreferencesDialog> dialog = new PreferencesDialog;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QVERIFY(dialog->showPage("B.Examples"));
+    QVERIFY(general.m_widget && examples.m_widget && !fonts.m_widget);
+    dialog->show();
+    for (const QDialogButtonBox::StandardButton button : clicks) {
+        QTest::mouseClick(dialog->findChild<QDialogButtonBox *>()->button(button), Qt::LeftButton);
+        if (button == QDialogButtonBox::Apply)
+            QVERIFY(general.m_widget && examples.m_widget && dialog->isVisible());
+    }
+    QCOMPARE(log, expected);
+    // finish() destroyed the widgets; the dialog closed and deleted itself.
+    QVERIFY(!general.m_widget && !examples.m_widget);
+    QTRY_VERIFY(!dialog);
+}
+
+void tst_Shell::readingRules_data()
+{
+    QTest::addColumn<QString>("entry");        // "@" stands for the temporary folder
+    QTest::addColumn<QString>("folder");       // of the manifest and the example's files
+    QTest::addColumn<QString>("attributes");
+    QTest::addColumn<QString>("fileToOpen");
+    QTest::addColumn<QStringList>("shown");    // project file and file to open, resolved
+
+    const QString set = "Set|@/set|@/set";
+    const QString ok = R"(projectPath="app.pro" imageUrl="x.png")";
+    QTest::newRow("file below the manifest folder") << set << "set/app" << ok << "/qml/Main.qml"
+        << QStringList{"@/set/app/app.pro", "@/set/app/qml/Main.qml"};
+    QTest::newRow("manifest folder before examples folder") << set << "set/app" << ok << "main.cpp"
+        << QStringList{"@/set/app/app.pro", "@/set/app/main.cpp"};
+    QTest::newRow("entry of two parts") << "Set|@/set" << "set/app" << ok << "main.cpp" << QStringList();
+    QTest::newRow("manifest folder missing") << "Set|@/gone|@/set" << "set/app" << ok << "main.cpp"
+                                             << QStringList();
+    QTest::newRow("manifest in the set folder") << set << "set" << ok << "main.cpp" << QStringList();
+    QTest::newRow("manifest two folders down") << set << "set/a/app" << ok << "main.cpp" << QStringList();
+    QTest::newRow("project file missing") << set << "set/app"
+        << R"(projectPath="other.pro" imageUrl="x.png")" << "main.cpp" << QStringList();
+    QTest::newRow("image empty") << set << "set/app" << R"(projectPath="app.pro" imageUrl="")"
+                                 << "main.cpp" << QStringList();
+}
+
+void tst_Shell::readingRules()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, folder);
+    QFETCH(QString, attributes);
+    QFETCH(QString, fileToOpen);
+    QFETCH(QStringList, shown);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    for (const char *file : {"app.pro", "main.cpp", "qml/Main.qml"})
+        QVERIFY(writeFile(dir.filePath(folder + '/' + file)));
+    QVERIFY(writeFile(dir.filePath("set/main.cpp")));
+    QVERIFY(writeFile(dir.filePath(folder + "/examples-manifest.xml"),
+                  QString("<instructionals><examples><example name=\"App\" %1><fileToOpen>%2</fileToOpen>"
+                          "</example></examples></instructionals>")
+                      .arg(attributes, fileToOpen).toUtf8()));
+    HostStandIn::setSettingsPath(dir.filePath("settings"));
+    Core::ICore::settings()->setValue("Help/InstalledExamples",
+                                          QStringList{entry.replace('@', dir.path())});
+
+    WelcomeExamplesView view;
+    QStringList paths;
+    for (const ExampleItem &item : view.shownExamples())
+        paths << item.projectPath << item.filesToOpen;
+    QCOMPARE(paths, shown.replaceInStrings("@", dir.path()));
+}
+
+QTEST_MAIN(tst_Shell)
 
 #include "tst_mainwindow.moc"
