@@ -53,10 +53,10 @@ private slots:
     void cleanup() { HostStandIn::reset(); }
     void statusBarShowsRunningTasks_data();
     void statusBarShowsRunningTasks();
-    void buttons_data();
-    void buttons();
-    void readingRules_data();
-    void readingRules();
+    void preferencesButtons_data();
+    void preferencesButtons();
+    void welcomeReadingRules_data();
+    void welcomeReadingRules();
 };
 
 void tst_Shell::statusBarShowsRunningTasks_data()
@@ -113,7 +113,7 @@ void tst_Shell::statusBarShowsRunningTasks()
     QTRY_VERIFY_WITH_TIMEOUT(!task, 5000);
 }
 
-void tst_Shell::buttons_data()
+void tst_Shell::preferencesButtons_data()
 {
     QTest::addColumn<QList<QDialogButtonBox::StandardButton>>("clicks");
     QTest::addColumn<QStringList>("expected");
@@ -127,7 +127,7 @@ void tst_Shell::buttons_data()
                        "General:finish", "Examples:finish"};
 }
 
-void tst_Shell::buttons()
+void tst_Shell::preferencesButtons()
 {
     QFETCH(QList<QDialogButtonBox::StandardButton>, clicks);
     QFETCH(QStringList, expected);
@@ -153,7 +153,7 @@ void tst_Shell::buttons()
     QTRY_VERIFY(!dialog);
 }
 
-void tst_Shell::readingRules_data()
+void tst_Shell::welcomeReadingRules_data()
 {
     QTest::addColumn<QString>("entry");        // "@" stands for the temporary folder
     QTest::addColumn<QString>("folder");       // of the manifest and the example's files
@@ -178,7 +178,7 @@ void tst_Shell::readingRules_data()
                                  << "main.cpp" << QStringList();
 }
 
-void tst_Shell::readingRules()
+void tst_Shell::welcomeReadingRules()
 {
     QFETCH(QString, entry);
     QFETCH(QString, folder);
