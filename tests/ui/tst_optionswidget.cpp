@@ -116,8 +116,7 @@ private slots:
                                       QString("beta"), odd})
             QVERIFY(installManifest("Demo", folder, baseTime));
         QVERIFY(writeFile("gamma/.examples-manifest.xml") && writeFile("delta/Examples-Manifest.xml"));
-        QVERIFY(installManifest("Other", "omega", baseTime));
-        QVERIFY(installManifest("..", "outsider", baseTime));
+        QVERIFY(installManifest("Other", "omega", baseTime) && installManifest("..", "outsider", baseTime));
         saveSettings({{"beta", QUrl("https://h.example/b")}, {"Other", QUrl("https://h.example/o")},
                       {"..", QUrl("https://h.example/up")}, {"_under", QUrl("https://h.example/u")},
                       {"Demo", QUrl("https://h.example/d"), {"old"}}},
@@ -413,8 +412,7 @@ private slots:
     // be lost; a removal takes the example's record along.
     void removeChangedExampleAsksFirst()
     {
-        QVERIFY(installWithRecord("alpha"));
-        QVERIFY(installWithRecord("beta"));
+        QVERIFY(installWithRecord("alpha") && installWithRecord("beta"));
         QVERIFY(writeFile("alpha/CMakeLists.txt", "project(mine)\n") && writeFile("alpha/mine.txt"));
         saveSettings({{"Demo", QUrl("https://h.example/demo")}}, 1);
         QVERIFY(showPage());
@@ -447,11 +445,10 @@ private:
         m_page = std::make_unique<OptionsPage>("VeyraOS Examples",
                                                Utils::Id("Zel.Tidepool.Plugin.Settings.Page"),
                                                [] { return new OptionsWidget; });
-        QWidget *widget = m_page->widget();
-        widget->show();
+        const auto options = qobject_cast<OptionsWidget *>(m_page->widget());
+        options->show();
         // Removing asks first while the examples are being checked for the user's changes.
-        const auto options = qobject_cast<OptionsWidget *>(widget);
-        return QTest::qWaitForWindowExposed(widget)
+        return QTest::qWaitForWindowExposed(options)
                && QTest::qWaitFor([options] { return !options->isCheckingLocalChanges(); });
     }
 
