@@ -85,17 +85,16 @@ void tst_HostileArchives::hostileArchive_data()
         demo({TarEntry::symlink("demo-main/escape", QFile::encodeName(outside)),
               TarEntry::file("demo-main/escape/evil.txt", "x")}),
         {});
-    // Zeros compress about 1000:1.
-    row("bomb of 512 MiB over the host's limit",
-        demo({TarEntry::zeros("demo-main/zeros.bin", 512 * mib)}), {}, false, 64 * mib);
-    row("bomb of 2 MiB unpacking to 2 GiB, measured",
-        demo({TarEntry::zeros("demo-main/zeros.bin", 2048 * mib)}), {}, true);
+    // Zeros compress about 1000:1: half a MiB that unpacks to 512 MiB.
+    const QByteArray bomb = demo({TarEntry::zeros("demo-main/zeros.bin", 512 * mib)});
+    row("bomb over the host's limit", bomb, {}, false, 64 * mib);
+    row("bomb, measured", bomb, {}, true);
     row("8 MiB that do not compress, measured",
         demo({TarEntry::file("demo-main/noise.bin", noise(8 * mib))}), "noise.bin", true);
     // Unpacked whole, they take minutes when the disk is busy: only on request.
     if (qEnvironmentVariableIsSet("TIDEPOOL_HARDENING_LARGE"))
         row("100 000 tiny files", tinyFiles(100000), "d50/f50000");
-    row("20 000 tiny files over an entry limit of 10 000", tinyFiles(20000), {}, false, 0, 10000);
+    row("5 000 tiny files over an entry limit of 2 000", tinyFiles(5000), {}, false, 0, 2000);
     row("name component of 300 bytes",
         demo({TarEntry::file("demo-main/" + QByteArray(300, 'n'), "x")}), {});
     row("duplicate file entries, the last one wins",
