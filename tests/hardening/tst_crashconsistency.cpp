@@ -208,8 +208,9 @@ void tst_CrashConsistency::killedDuringInstallation()
         QCOMPARE(runShell(), m_names);
         QCOMPARE(listedVersions(m_repositoryFolder), m_latest);
         QCOMPARE(QDir(m_repositoryFolder)
-                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList(".tidepool-installed") + m_latest.keys());
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                     .join(' '),
+                 (QStringList(".tidepool-installed") + m_latest.keys()).join(' '));
         // The user's file lies in a kept copy, not in the new version.
         const QStringList kept = notesCopies(m_root.filePath("data"), notes);
         QVERIFY2(kept.size() == 1 &&
