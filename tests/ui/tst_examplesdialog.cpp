@@ -1,16 +1,9 @@
 #include "uitestsupport.h"
 
-#include "ui/examplesdialog.h"
-
 #include <QContextMenuEvent>
 #include <QDesktopServices>
-#include <QDialogButtonBox>
 #include <QJsonObject>
-#include <QLineEdit>
-#include <QLoggingCategory>
 #include <QMenu>
-#include <QPushButton>
-#include <QTimer>
 
 using namespace UiTest;
 
@@ -24,7 +17,6 @@ Repository::ExamplePtr example(const QString &path, const QString &webUrl = {},
         {"last_activity_at", "2026-03-01T10:00:00Z"}, {"web_url", webUrl}, {"description", description}});
 }
 
-// Records the locations that the desktop is asked to open.
 class UrlSink : public QObject
 {
     Q_OBJECT
@@ -144,7 +136,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QListWidget *list = dialog.findChild<QListWidget *>("examplesListWidget");
         list->selectAll();
-
         if (choose && onItem) {
             QTest::ignoreMessage(QtDebugMsg, "Unable to open location: \"handler\"");
             QTest::ignoreMessage(QtDebugMsg, "Unable to open location: \"local\"");
@@ -171,7 +162,7 @@ private slots:
             ? QSet<QUrl>{QUrl("https://git.example/g/web"), QUrl("http://git.example/g/plain")}
             : QSet<QUrl>{};
         QCOMPARE(QSet<QUrl>(sink.opened.cbegin(), sink.opened.cend()), expected);
-        QCOMPARE(sink.opened.size(), expected.size());
+        QCOMPARE(sink.opened.size(), expected.size()); // each once
     }
 };
 

@@ -4,12 +4,7 @@
 
 #include "uitestsupport.h"
 
-#include "ui/optionswidget.h"
-
-#include <QComboBox>
 #include <QImage>
-#include <QPushButton>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -57,10 +52,9 @@ int main(int argc, char *argv[])
         return fail("The repository was not listed");
     saveSettings(repositories, 7);
 
-    for (const QString &path : examples) {
+    for (const QString &path : examples)
         if (path != "notifications" && !installManifest("Veyra Examples", path, now.addDays(-7)))
             return fail("Cannot install the examples");
-    }
 
     int result = 0;
     {

@@ -1,21 +1,12 @@
 #include "uitestsupport.h"
 
-#include "ui/examplesdialog.h"
-#include "ui/optionspage.h"
-#include "ui/optionswidget.h"
 #include "service/localchanges.h"
+#include "ui/optionspage.h"
 
 #include <coreplugin/helpmanager.h>
 
-#include <QComboBox>
-#include <QDialogButtonBox>
 #include <QLabel>
-#include <QLineEdit>
-#include <QLoggingCategory>
-#include <QPushButton>
 #include <QSpinBox>
-#include <QTemporaryDir>
-#include <QTimer>
 
 using namespace UiTest;
 
@@ -38,24 +29,19 @@ bool installed(const QString &relativePath)
 QListWidgetItem *itemOf(const QListWidget *list, const QString &relativeFolder)
 {
     const QString location = QFileInfo(repositoryFolder("Demo") + '/' + relativeFolder).canonicalFilePath();
-    for (int row = 0; row < list->count(); ++row) {
+    for (int row = 0; row < list->count(); ++row)
         if (list->item(row)->data(Qt::UserRole).toString() == location)
             return list->item(row);
-    }
-
     return nullptr;
 }
 
 void selectFolders(QListWidget *list, const QStringList &relativeFolders)
 {
     list->clearSelection();
-    for (const QString &folder : relativeFolders) {
-        if (QListWidgetItem *item = itemOf(list, folder)) {
+    for (const QString &folder : relativeFolders)
+        if (QListWidgetItem *item = itemOf(list, folder))
             QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
                               list->visualItemRect(item).center());
-        }
-    }
-
 }
 
 bool writeFile(const QString &relativePath, const QByteArray &content = {})
@@ -106,8 +92,7 @@ private slots:
         }
     }
 
-    // Repositories are listed capitals first, each keeping what is queued for it; one whose name is no
-    // folder name is neither listed nor touched. Removals wait for Apply and are carried out once.
+    // Repositories listed capitals first, each with its own queue; removals wait for Apply.
     void repositories()
     {
         // Hidden manifests and names in another case are none; "odd" is no example's path: kept.
@@ -131,9 +116,8 @@ private slots:
         QCOMPARE(texts(list()), demo);
 
         removeSelected({}); // nothing selected
-        QTRY_VERIFY(messageBox("Examples Not Selected"));
-        QCOMPARE(messageBox("Examples Not Selected")->text(),
-                 "Select examples to remove, press Remove button, then press Apply button to apply changes.");
+        QTRY_COMPARE(messageText("Examples Not Selected"),
+                     "Select examples to remove, press Remove button, then press Apply button to apply changes.");
         removeSelected({"alpha", odd});
         QCOMPARE(texts(list()), QStringList{"beta"});
         combo->setCurrentIndex(combo->findText("Other"));
@@ -214,8 +198,7 @@ private slots:
         QCOMPARE(changed.count(), 2);
     }
 
-    // The user once removed beta; installing it by hand takes it off that list. A folder inside an
-    // installed example that bears beta's name is no installed beta.
+    // Installing beta, once removed, takes it off that list; Alpha/beta is no installed beta.
     void addInstallsOnApply()
     {
         QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime), project("gamma", baseTime)},
@@ -290,8 +273,7 @@ private slots:
         selectFolders(list(), selected);
         QTest::keyClicks(child<QLineEdit>("filterLineEdit"), filter);
         QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton);
-        const QMessageBox *box = messageBox("Examples Not Removed");
-        QCOMPARE(box ? box->text() : QString(),
+        QCOMPARE(messageText("Examples Not Removed"),
                  told ? "\"beta\" is part of the example \"alpha\" and is removed together with it." : "");
         QStringList listed = texts(list());
         listed.sort();
@@ -353,18 +335,13 @@ private slots:
         if (reinstalled) {
             QTRY_VERIFY_WITH_TIMEOUT(updated.count() > 0, 20000);
             QTRY_COMPARE(statusOf(itemOf(list(), "alpha")), "Updated");
+            m_page->apply(); // Apply, then OK: the update is not requested again
+            QTest::qWait(200);
         }
         for (const QString folder : {"alpha", "beta"})
             QCOMPARE(installed(folder), folder != gone);
         QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), reinstalled ? 1 : 0);
         QCOMPARE(storedRemovedExamples("Demo"), gone.isEmpty() ? QSet<QString>() : QSet<QString>{gone});
-
-        if (reinstalled) {
-            // Apply, then OK: the update is not requested again.
-            m_page->apply();
-            QTest::qWait(200);
-            QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), 1);
-        }
     }
 
     void interval_data()
@@ -396,20 +373,18 @@ private slots:
             spin->setValue(int(saved));
         if (!repository) {
             QTest::mouseClick(child<QPushButton>("addButton"), Qt::LeftButton);
-            QTRY_VERIFY(messageBox("Examples Not Found"));
-            QCOMPARE(messageBox("Examples Not Found")->text(), "Check your online connection and try again later!");
+            QTRY_COMPARE(messageText("Examples Not Found"),
+                         "Check your online connection and try again later!");
         }
         m_page->apply();
         QSettings raw(HostStandIn::settingsPath() + "/QtProject/QtCreator.ini", QSettings::IniFormat);
         QCOMPARE(raw.value("Tidepool/UpdatesCheckTimeoutDays").toUInt(), saved);
-        // The whole copy is written back; the empty combo box's text, looked up, must not have become
-        // a repository (it would be stored as "||").
+        // The whole copy is written back; no empty repository (stored as "||") crept in.
         QCOMPARE(raw.value("Tidepool/Repositories").toStringList(),
                  repository ? QStringList{"Demo|https://h.example/demo|kept"} : QStringList());
     }
 
-    // An example with the user's changes is marked, and removing it asks first, naming what would
-    // be lost; a removal takes the example's record along.
+    // Removing an example with the user's changes asks first; its record goes along.
     void removeChangedExampleAsksFirst()
     {
         QVERIFY(installWithRecord("alpha") && installWithRecord("beta"));
@@ -447,7 +422,6 @@ private:
                                                [] { return new OptionsWidget; });
         const auto options = qobject_cast<OptionsWidget *>(m_page->widget());
         options->show();
-        // Removing asks first while the examples are being checked for the user's changes.
         return QTest::qWaitForWindowExposed(options)
                && QTest::qWaitFor([options] { return !options->isCheckingLocalChanges(); });
     }

@@ -1,10 +1,10 @@
 #pragma once
 
-// Set-up shared by the settings page tests and the page picture.
-
 #include "plugin/settings.h"
 #include "plugin/tidepoolpluginprivate.h"
 #include "service/downloadservice.h"
+#include "ui/examplesdialog.h"
+#include "ui/optionswidget.h"
 
 #include <coreplugin/dialogs/ioptionspage.h>
 #include <coreplugin/icore.h>
@@ -16,12 +16,19 @@
 #include "testproject.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QLoggingCategory>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace UiTest {
 
@@ -30,10 +37,7 @@ using TestProject::project;
 
 inline const char manifestName[] = "examples-manifest.xml";
 
-inline QString repositoryFolder(const QString &name)
-{
-    return dataLocation().arg(name);
-}
+inline QString repositoryFolder(const QString &name) { return dataLocation().arg(name); }
 
 // The page looks only at where a manifest is and when it was written.
 inline bool installManifest(const QString &repository, const QString &relativeFolder,
@@ -52,12 +56,7 @@ inline bool clearDataLocation()
     return root.removeRecursively() && QDir().mkpath(root.path());
 }
 
-struct RepositoryEntry
-{
-    QString name;
-    QUrl url;
-    QSet<QString> removedExamples = {};
-};
+struct RepositoryEntry { QString name; QUrl url; QSet<QString> removedExamples = {}; };
 
 inline void saveSettings(const QList<RepositoryEntry> &repositories, quint32 intervalDays)
 {
@@ -98,23 +97,23 @@ inline bool startService()
     return service && updated.wait(15000);
 }
 
-inline QMessageBox *messageBox(const QString &title)
+// The text of the message box shown with this title, empty while there is none.
+inline QString messageText(const QString &title)
 {
     for (QWidget *window : QApplication::topLevelWidgets()) {
         auto box = qobject_cast<QMessageBox *>(window);
         if (box && box->isVisible() && box->windowTitle() == title)
-            return box;
+            return box->text();
     }
-    return nullptr;
+    return {};
 }
 
 inline QStringList texts(const QListWidget *list, bool visibleOnly = false)
 {
     QStringList result;
-    for (int row = 0; row < list->count(); ++row) {
+    for (int row = 0; row < list->count(); ++row)
         if (!visibleOnly || !list->item(row)->isHidden())
             result.append(list->item(row)->text());
-    }
     return result;
 }
 
@@ -123,11 +122,9 @@ inline void ctrlClick(QListWidget *list, const QStringList &wanted)
 {
     for (int row = 0; row < list->count(); ++row) {
         QListWidgetItem *item = list->item(row);
-        if (!wanted.contains(item->text()) || item->isHidden())
-            continue;
-        list->scrollToItem(item);
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
-                          list->visualItemRect(item).center());
+        if (wanted.contains(item->text()) && !item->isHidden())
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                              list->visualItemRect(item).center());
     }
 }
 
