@@ -8,8 +8,7 @@
 
 using namespace Tidepool::Internal;
 
-// name -> content; a name ending in "/" is an empty folder; %ROOT% stands for the inspected
-// folder's absolute path.
+// name -> content; "NAME/" is an empty folder; %ROOT% is the inspected folder's absolute path.
 using Files = QMap<QString, QByteArray>;
 // name -> seconds before now, for files whose age matters.
 using Ages = QMap<QString, int>;
@@ -30,64 +29,46 @@ void tst_ProjectInspection::inspect_data()
     QTest::addColumn<Ages>("ages");
     QTest::addColumn<QString>("expected");
 
+    const auto row = [](const char *look, const char *name, const Files &files, const QString &expected,
+                        const Ages &ages = {}) {
+        QTest::addRow("%s: %s", look, name) << look << files << ages << expected;
+    };
     const Files both{{"app.pro", "TEMPLATE = app"}, {"CMakeLists.txt", "project(app)"}};
-    const auto project = [](const char *name, const Files &files, const QString &expected,
-                            const Ages &ages = {}) {
-        QTest::addRow("project: %s", name) << "project" << files << ages << expected;
-    };
-    project("qmake project modified last", both, "app.pro",
-            {{"CMakeLists.txt", 9}, {"app.pro", 1}});
-    project("cmake project modified last", both, "CMakeLists.txt",
-            {{"CMakeLists.txt", 1}, {"app.pro", 9}});
-    project("upper-case qmake project", {{"APP.PRO", ""}}, "APP.PRO");
-    project("lower-case cmake project", {{"cmakelists.txt", ""}}, "cmakelists.txt");
-    project("hidden project file", {{".app.pro", ""}}, "");
-    project("folder named like a project", {{"app.pro/", ""}}, "");
-    project("similar names only",
-            {{"app.pro.user", ""}, {"CMakeLists.txt.user", ""}, {"app.pri", ""}}, "");
+    row("project", "qmake project modified last", both, "app.pro", {{"CMakeLists.txt", 9}, {"app.pro", 1}});
+    row("project", "cmake project modified last", both, "CMakeLists.txt", {{"CMakeLists.txt", 1}, {"app.pro", 9}});
+    row("project", "upper-case qmake project", {{"APP.PRO", ""}}, "APP.PRO");
+    row("project", "lower-case cmake project", {{"cmakelists.txt", ""}}, "cmakelists.txt");
+    row("project", "hidden project file", {{".app.pro", ""}}, "");
+    row("project", "folder named like a project", {{"app.pro/", ""}}, "");
+    row("project", "similar names only", {{"app.pro.user", ""}, {"CMakeLists.txt.user", ""}, {"app.pri", ""}}, "");
 
-    const auto open = [](const char *name, const Files &files, const QString &expected) {
-        QTest::addRow("open: %s", name) << "open" << files << Ages() << expected;
-    };
     const QByteArray mainCpp = "#include <QGuiApplication>\nint main(int argc, char *argv[])\n{}\n";
-    open("qml pattern ignores case",
-         {{"qml/MAIN.QML", "ApplicationWindow {}"}, {"main.cpp", mainCpp}}, "/qml/MAIN.QML");
-    open("main in any kind of file",
-         {{"README", "Start reading at int main(void)."}, {"app.pro", ""}}, "/README");
-    open("blank before the parenthesis",
-         {{"main.cpp", "int main (int argc, char **argv) {}"}, {"app.pro", ""}}, "app.pro");
-    open("text differs in case", {{"Main.qml", "applicationwindow {}"}, {"CMakeLists.txt", ""}},
-         "CMakeLists.txt");
-    open("hidden files are not searched", {{".cache/main.cpp", mainCpp}, {"app.pro", ""}},
-         "app.pro");
-    open("large files are skipped, not read",
-         {{"data.bin", QByteArray(maxContentSearchFileSize, 'x') + " main("},
-          {"main.cpp", mainCpp},
-          {"app.pro", ""}},
-         "/main.cpp");
-    open("nothing at all", {{"src/CMakeLists.txt", ""}}, "");
+    row("open", "qml pattern ignores case", {{"qml/MAIN.QML", "ApplicationWindow {}"}, {"main.cpp", mainCpp}},
+        "/qml/MAIN.QML");
+    row("open", "main in any kind of file", {{"README", "Start reading at int main(void)."}, {"app.pro", ""}},
+        "/README");
+    row("open", "blank before the parenthesis",
+        {{"main.cpp", "int main (int argc, char **argv) {}"}, {"app.pro", ""}}, "app.pro");
+    row("open", "text differs in case", {{"Main.qml", "applicationwindow {}"}, {"CMakeLists.txt", ""}},
+        "CMakeLists.txt");
+    row("open", "hidden files are not searched", {{".cache/main.cpp", mainCpp}, {"app.pro", ""}}, "app.pro");
+    row("open", "large files are skipped, not read",
+        {{"data.bin", QByteArray(maxContentSearchFileSize, 'x') + " main("}, {"main.cpp", mainCpp},
+         {"app.pro", ""}}, "/main.cpp");
+    row("open", "nothing at all", {{"src/CMakeLists.txt", ""}}, "");
     // Only the root is taken off the front, not the same text further in.
-    open("root's text repeated inside", {{"copy%ROOT%/main.cpp", "int main() {}"}},
-         "/copy%ROOT%/main.cpp");
+    row("open", "root's text repeated inside", {{"copy%ROOT%/main.cpp", "int main() {}"}}, "/copy%ROOT%/main.cpp");
 
-    const auto icon = [](const char *name, const Files &files, const QString &expected) {
-        QTest::addRow("icon: %s", name) << "icon" << files << Ages() << expected;
-    };
-    icon("largest image of 128x128",
-         {{"icons/128x128/small.png", QByteArray(10, 'a')},
-          {"icons/128x128/large.jpg", QByteArray(300, 'a')},
-          {"icons/128x128/medium.bmp", QByteArray(200, 'a')},
-          {"icons/256x256/huge.png", QByteArray(5000, 'a')}},
-         "%ROOT%/icons/128x128/large.jpg");
-    icon("nested icons folder, extension in upper case", {{"assets/icons/128x128/APP.PNG", "x"}},
-         "%ROOT%/assets/icons/128x128/APP.PNG");
-    icon("images directly in icons", {{"icons/app.png", "x"}, {"icons/86x86/app.png", "x"}},
-         "dummy.png");
-    icon("no image formats", {{"icons/128x128/app.svg", "x"}, {"icons/128x128/app.ico", "x"}},
-         "dummy.png");
-    icon("empty size folder, then a good one",
-         {{"a/icons/128x128/", ""}, {"b/icons/128x128/b.png", "x"}},
-         "%ROOT%/b/icons/128x128/b.png");
+    row("icon", "largest image of 128x128",
+        {{"icons/128x128/small.png", QByteArray(10, 'a')}, {"icons/128x128/large.jpg", QByteArray(300, 'a')},
+         {"icons/128x128/medium.bmp", QByteArray(200, 'a')}, {"icons/256x256/huge.png", QByteArray(5000, 'a')}},
+        "%ROOT%/icons/128x128/large.jpg");
+    row("icon", "nested icons folder, extension in upper case", {{"assets/icons/128x128/APP.PNG", "x"}},
+        "%ROOT%/assets/icons/128x128/APP.PNG");
+    row("icon", "images directly in icons", {{"icons/app.png", "x"}, {"icons/86x86/app.png", "x"}}, "dummy.png");
+    row("icon", "no image formats", {{"icons/128x128/app.svg", "x"}, {"icons/128x128/app.ico", "x"}}, "dummy.png");
+    row("icon", "empty size folder, then a good one", {{"a/icons/128x128/", ""}, {"b/icons/128x128/b.png", "x"}},
+        "%ROOT%/b/icons/128x128/b.png");
 }
 
 void tst_ProjectInspection::inspect()
@@ -105,8 +86,7 @@ void tst_ProjectInspection::inspect()
         if (path.endsWith('/'))
             continue;
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(it.value()) == it.value().size() &&
-                file.flush());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(it.value()) == it.value().size() && file.flush());
         QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-ages.value(it.key())),
                                  QFileDevice::FileModificationTime));
     }
