@@ -56,23 +56,15 @@ QString examplePath(const QString &path, const QString &file = {})
     return file.isEmpty() ? folder : folder + '/' + file;
 }
 
-// The repository folder's entries, but the service's work folder (emptied in the background)
-// and the records of installed examples (written a moment after each installation).
-QStringList folders()
+// The repository folder's entries but the work folder and the records (written in the background);
+// with installedOnly, the folders that hold an installed example.
+QStringList folders(bool installedOnly = false)
 {
     QStringList result =
         QDir(examplePath({})).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    result.removeAll(QStringLiteral(".tidepool-work"));
-    result.removeOne(QStringLiteral(".tidepool-installed"));
-    return result;
-}
-
-// The folders that hold an installed example.
-QStringList installedExamples()
-{
-    QStringList result = folders();
-    result.removeIf([](const QString &path) {
-        return !QFile::exists(examplePath(path, "examples-manifest.xml"));
+    result.removeIf([installedOnly](const QString &p) {
+        return p == ".tidepool-work" || p == ".tidepool-installed"
+               || (installedOnly && !QFile::exists(examplePath(p, "examples-manifest.xml")));
     });
     return result;
 }
@@ -99,334 +91,7 @@ struct Run
     }
 };
 
-} // namespace
-
-class tst_DownloadService : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void updateCycle_data();
-    void updateCycle();
-    void endToEnd();
-    void updatesAndFailedRegistrations();
-    void unusableRepositoryNames_data();
-    void unusableRepositoryNames();
-    void fullDiskDuringAnUpdate();
-    void tasks_data();
-    void tasks();
-    void failedCheckShowsOnceWhileRetried_data();
-    void failedCheckShowsOnceWhileRetried();
-    void updateKeepsLocalChanges_data();
-    void updateKeepsLocalChanges();
-    void recoveryOfSetAsideCopy_data();
-    void recoveryOfSetAsideCopy();
-
-private:
-    QUrl addGroup(const QList<ProjectData> &projects, QList<qint64> *ids = nullptr);
-    void configure(const QUrl &url, quint32 days = 1, int lastCheck = noDate,
-                   const QStringList &removed = {}, int restartSeconds = 0,
-                   const QString &name = repositoryName);
-
-    LocalGitLab::Server m_server;
-    int m_groups = 0;
-    QString m_dataRoot;
-    std::unique_ptr<QTemporaryDir> m_settingsDir;
-    QTemporaryDir m_scratch;
-    QString m_tempPath;
-};
-
-void tst_DownloadService::initTestCase()
-{
-    // The data location, fixed when the library loads, must be this test's own: every case wipes it.
-    const QString testData = qEnvironmentVariable("TIDEPOOL_TEST_DATA");
-    QVERIFY(!testData.isEmpty() && examplePathTemplate.startsWith(QDir(testData).absolutePath()));
-    m_dataRoot = QFileInfo(dataLocation()).path();
-    // Temporary archives go to a folder of their own, so that leftovers can be seen.
-    m_tempPath = m_scratch.filePath(QStringLiteral("tmp"));
-    QVERIFY(QDir().mkpath(m_tempPath));
-    qputenv("TMPDIR", QFile::encodeName(m_tempPath));
-    QCOMPARE(QDir::tempPath(), m_tempPath);
-    QVERIFY(m_server.start().isValid());
-}
-
-void tst_DownloadService::init()
-{
-    m_settingsDir = std::make_unique<QTemporaryDir>(m_scratch.filePath("settings-XXXXXX"));
-    HostStandIn::setSettingsPath(m_settingsDir->path());
-    QDir(m_dataRoot).removeRecursively();
-}
-
-void tst_DownloadService::cleanup()
-{
-    // No download or unpacked copy is left behind, nor anything in the system's temporary folder.
-    QVERIFY(!QFileInfo::exists(examplePath(".tidepool-work")));
-    QCOMPARE(tree(m_tempPath), QStringList());
-    HostStandIn::reset();
-}
-
-QUrl tst_DownloadService::addGroup(const QList<ProjectData> &projects, QList<qint64> *ids)
-{
-    const QString path = QStringLiteral("group-%1").arg(++m_groups);
-    // The group's own name differs from the name the repository is configured under.
-    const qint64 group = m_server.addGroup(path, QStringLiteral("Server Name %1").arg(m_groups));
-    for (const ProjectData &each : projects) {
-        if (const qint64 id = m_server.addProject(group, each); ids)
-            ids->append(id);
-    }
-    return QUrl(m_server.baseUrl().toString() + '/' + path);
-}
-
-void tst_DownloadService::configure(const QUrl &url, quint32 days, int lastCheck,
-                                    const QStringList &removed, int restartSeconds,
-                                    const QString &name)
-{
-    Settings settings;
-    settings.updatesCheckTimeoutDays = days;
-    if (restartSeconds > 0)
-        settings.serviceRestartTimeoutSeconds = restartSeconds;
-    settings.repositories.insert(name, {url, QSet<QString>(removed.cbegin(), removed.cend()), {}, {}, {}});
-    if (lastCheck != noDate)
-        settings.updatesCheckedDate.insert(repositoryName,
-                                           QDate::currentDate().addDays(-lastCheck));
-    settings.save(Core::ICore::settings());
-}
-
-using Offsets = QHash<QString, int>;
-
-void tst_DownloadService::updateCycle_data()
-{
-    QTest::addColumn<quint32>("days");
-    QTest::addColumn<int>("lastCheck"); // days before today, or noDate
-    QTest::addColumn<QStringList>("removed");
-    QTest::addColumn<QStringList>("installed"); // folders on disk before the cycle
-    QTest::addColumn<Offsets>("activity");      // seconds after midnight of the last check day
-    QTest::addColumn<QStringList>("downloaded");
-    QTest::addColumn<int>("storedDate"); // days before today, or noDate
-
-    const QStringList none;
-    const QStringList all{"alpha", "beta", "gamma"};
-    QTest::newRow("updates switched off")
-        << 0u << noDate << none << none << Offsets() << none << noDate;
-    QTest::newRow("longer interval not yet passed")
-        << 3u << 3 << none << none << Offsets() << none << 3;
-    QTest::newRow("no date: everything, installed or not")
-        << 1u << noDate << none << QStringList{"alpha"} << Offsets() << all << 0;
-    QTest::newRow("removed example skipped") << 1u << noDate << QStringList{"beta"} << none
-                                             << Offsets() << QStringList{"alpha", "gamma"} << 0;
-    QTest::newRow("deleted folder comes back")
-        << 1u << 2 << none << QStringList{"alpha", "gamma"} << Offsets()
-        << QStringList{"beta"} << 0;
-    QTest::newRow("changed since midnight of the last check")
-        << 1u << 2 << none << all << Offsets{{"alpha", 0}, {"gamma", 3600}}
-        << QStringList{"alpha", "gamma"} << 0;
-    QTest::newRow("changed just before that midnight")
-        << 1u << 2 << none << all << Offsets{{"alpha", -1}} << none << 0;
-}
-
-void tst_DownloadService::updateCycle()
-{
-    QFETCH(quint32, days);
-    QFETCH(int, lastCheck);
-    QFETCH(QStringList, removed);
-    QFETCH(QStringList, installed);
-    QFETCH(Offsets, activity);
-    QFETCH(QStringList, downloaded);
-    QFETCH(int, storedDate);
-
-    const QDate checkDay = QDate::currentDate().addDays(lastCheck == noDate ? 0 : -lastCheck);
-    QList<ProjectData> projects;
-    for (const QString path : {"alpha", "beta", "gamma"}) {
-        projects << project(path, activity.contains(path)
-                                      ? checkDay.startOfDay().addSecs(activity.value(path))
-                                      : QDateTime::currentDateTime().addDays(-10 - qMax(lastCheck, 0)));
-    }
-    const QUrl url = addGroup(projects);
-    configure(url, days, lastCheck, removed);
-    for (const QString &path : installed)
-        QVERIFY(QDir().mkpath(examplePath(path)));
-
-    Run run;
-    // The cycle runs in one go once the list is in: updated() comes first.
-    QTRY_VERIFY_WITH_TIMEOUT(run.updated.count() >= 1, 30000);
-    if (downloaded.isEmpty())
-        QTest::qWait(300); // time for a download that should not happen
-    QVERIFY(run.waitInstalled(int(downloaded.size())));
-    QCOMPARE(installedExamples(), downloaded);
-    QCOMPARE(run.updated.count(), 1 + int(downloaded.size()));
-
-    Settings stored;
-    stored.load(Core::ICore::settings());
-    QCOMPARE(stored.updatesCheckedDate.value(repositoryName),
-             storedDate == noDate ? QDate() : QDate::currentDate().addDays(-storedDate));
-}
-
-void tst_DownloadService::endToEnd()
-{
-    ProjectData hello = project("hello");
-    hello.description = QStringLiteral("<b>Hello</b> & \"welcome\" ]]> to the <![CDATA[ world");
-    hello.topics = {QStringLiteral("qt"), QStringLiteral("demo")};
-    hello.avatar = png(64, 32);
-    hello.avatarFileName = QStringLiteral("hello.png");
-    ProjectData qml = project("qmlapp");
-    qml.files = {{"qmlapp.pro", "QT += quick\n"},
-                 {"main.cpp", "int main(int argc, char **argv) {}\n"},
-                 {"qml/qmlapp.qml", "ApplicationWindow {}\n"},
-                 {"icons/128x128/qmlapp.png", png(128, 128)},
-                 {"icons/256x256/qmlapp.png", png(256, 256)}};
-    ProjectData plain = project("plain");
-    plain.files = {{QStringLiteral("CMakeLists.txt"), "project(plain)\n"}};
-    plain.description.clear();
-    configure(addGroup({hello, qml, plain, project("demo"), project("demo2")}));
-
-    Run run;
-    QVERIFY(run.waitInstalled(5));
-    QCOMPARE(run.updated.count(), 6);
-    QCOMPARE(folders(), QStringList({"demo", "demo2", "hello", "plain", "qmlapp"}));
-
-    const QString module = repositoryName;
-    const QList<ManifestFields> expected{
-        {module, "Example hello", "CMakeLists.txt", examplePath("hello", "example-icon.png"),
-         hello.description, "demo,qt", "/src/main.cpp"},
-        {module, "Example qmlapp", "qmlapp.pro",
-         QFileInfo(examplePath("qmlapp", "icons/128x128/qmlapp.png")).canonicalFilePath(),
-         "About qmlapp", "Qt,example", "/qml/qmlapp.qml"},
-        {module, "Example plain", "CMakeLists.txt", "dummy.png", "", "Qt,example", "CMakeLists.txt"},
-        {module, "Example demo", "CMakeLists.txt", "dummy.png", "About demo", "Qt,example",
-         "/src/main.cpp"}};
-    for (const ManifestFields &e : expected) {
-        const QString folder = examplePath(e.name.mid(8));
-        const QByteArray xml = readFile(folder + "/examples-manifest.xml").toUtf8();
-        QString error;
-        QCOMPARE(parsedManifest(xml, &error), e);
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-        QVERIFY(xml.contains("<description><![CDATA["));
-        QVERIFY(QFile::exists(folder + '/' + e.projectPath));
-    }
-    const QImage icon(examplePath("hello", "example-icon.png"));
-    QCOMPARE(icon.size(), QSize(128, 64));
-    QCOMPARE(icon.text(QStringLiteral("Description")),
-             "This file is used by SDK to show image for example inside Welcome screen.\n"
-             "It is not the part of the example.");
-    QVERIFY(!QFile::exists(examplePath("qmlapp", "example-icon.png")));
-
-    // Once installed, neither the archives nor the images are held in memory.
-    const Repository::Examples examples = run.service.examples(repositoryName);
-    QCOMPARE(examples.size(), 5);
-    for (const Repository::ExamplePtr &example : examples) {
-        QVERIFY(example->takeArchiveFile().isEmpty());
-        QVERIFY(example->image().isNull());
-        QVERIFY(example->imageFile().isEmpty());
-    }
-}
-
-// Registration keeps one folder per example: an update replaces the installed copy, and an
-// update that cannot be installed leaves it as it was, removes what it unpacked, reads as failed
-// and stays pending until the next start, which installs it once the server has it right.
-void tst_DownloadService::updatesAndFailedRegistrations()
-{
-    ProjectData demo = project("demo");
-    demo.files.insert(QStringLiteral("version.txt"), "1");
-    ProjectData nested = project("nested"); // its project file only in a subfolder
-    nested.files = {{QStringLiteral("app/CMakeLists.txt"), "project(app)\n"}};
-    ProjectData blocked = project("blocked"); // its manifest cannot be written
-    blocked.files.insert(QStringLiteral("examples-manifest.xml.new/x"), "x");
-    QList<qint64> ids;
-    configure(addGroup({demo, project("demo2"), nested, blocked, project("odd")}, &ids));
-    m_server.setArchiveOverride(ids.last(), TestArchive::tarGz({TestArchive::TarEntry::file(
-                                                "elsewhere/CMakeLists.txt", "project(x)")}));
-    auto run = std::make_unique<Run>();
-    QVERIFY(run->waitInstalled(5));
-    QCOMPARE(run->statuses.count(manifestError), 2);
-    QCOMPARE(run->statuses.count("Skip installing example Example odd - its archive does not hold "
-                                 "one folder named after it"),
-             1);
-    QCOMPARE(installedExamples(), QStringList({"demo", "demo2"}));
-    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("blocked\nnested\nodd\n"));
-    QCOMPARE(folders(), QStringList({".tidepool-pending", "demo", "demo2"}));
-
-    // Folders the service did not make are not its to take, whatever their names.
-    QVERIFY(QDir().mkpath(examplePath("demo-main-0123456789")));
-    QVERIFY(QDir().mkpath(examplePath("demo2-main-leftover")));
-    const QString sibling = examplePath("demo2", "examples-manifest.xml");
-    const QDateTime siblingTime = QFileInfo(sibling).lastModified();
-    demo.files.remove(QStringLiteral("version.txt"));
-    demo.files.insert(QStringLiteral("version2.txt"), "2");
-    m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
-    run->service.download(repositoryName, {QStringLiteral("demo")});
-    QVERIFY(run->waitInstalled(6));
-    const QStringList kept{".tidepool-pending", "demo", "demo-main-0123456789", "demo2",
-                           "demo2-main-leftover"};
-    QCOMPARE(folders(), kept);
-    QVERIFY(!QFile::exists(examplePath("demo", "version.txt")));
-    QCOMPARE(readFile(examplePath("demo", "version2.txt")), QStringLiteral("2"));
-    QCOMPARE(QFileInfo(sibling).lastModified(), siblingTime);
-
-    // A broken update keeps the copy installed before, manifest included.
-    const QStringList installedTree = tree(examplePath("demo"));
-    const QString manifest = readFile(examplePath("demo", "examples-manifest.xml"));
-    m_server.setProjectFiles(ids.first(), nested.files, QDateTime::currentDateTime());
-    run->service.download(repositoryName, {QStringLiteral("demo")});
-    QVERIFY(run->waitInstalled(7));
-    QCOMPARE(run->statuses.count(manifestError), 3);
-    QCOMPARE(folders(), kept);
-    QCOMPARE(tree(examplePath("demo")), installedTree);
-    QCOMPARE(readFile(examplePath("demo", "examples-manifest.xml")), manifest);
-    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("blocked\ndemo\nnested\nodd\n"));
-
-    // The next start tries the failed ones again.
-    m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
-    m_server.setArchiveOverride(ids.last(), {});
-    run.reset();
-    run = std::make_unique<Run>();
-    QVERIFY(run->waitInstalled(4));
-    QCOMPARE(installedExamples(), QStringList({"demo", "demo2", "odd"}));
-    QCOMPARE(readFile(examplePath("demo", "version2.txt")), QStringLiteral("2"));
-    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("blocked\nnested\n"));
-}
-
-void tst_DownloadService::unusableRepositoryNames_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("parent") << "..";
-    QTest::newRow("current") << ".";
-    QTest::newRow("separator") << "a/../..";
-}
-
-// A repository whose name is no folder name is skipped: nothing is looked up, installed or
-// deleted for it, least of all outside the data location.
-void tst_DownloadService::unusableRepositoryNames()
-{
-    QFETCH(QString, name);
-    const QUrl url = addGroup({project("alpha")});
-    const QString outside = QFileInfo(m_dataRoot).path();
-    configure(url, 0, noDate, {}, 0, name);
-    // A crash's leftovers, as they would lie if the name were used as a folder name.
-    QVERIFY(writeFile(examplePathTemplate.arg(name, ".tidepool-pending"), "alpha\n"));
-    QVERIFY(QDir().mkpath(examplePathTemplate.arg(name, ".alpha.previous")));
-    const QStringList prepared = tree(outside);
-    m_server.clearRequestLog();
-
-    QLoggingCategory::setFilterRules(QStringLiteral("zel.tidepool.plugin.service.debug=true"));
-    QTest::ignoreMessage(QtDebugMsg, qPrintable("Status: \"Skip repository " + name
-                                                + " - unusable folder name\""));
-    {
-        Run run;
-        QTest::qWait(500);
-    }
-    QLoggingCategory::setFilterRules({});
-    QCOMPARE(m_server.requestCount(), 0);
-    QCOMPARE(tree(outside), prepared);
-    removeFolder(examplePathTemplate.arg(name, ".alpha.previous"));
-    QFile::remove(examplePathTemplate.arg(name, ".tidepool-pending"));
-}
-
-// Each finished task of the progress view as "title | progress text | subtitle", with "| failed"
-// when it ended with an error.
+// Each finished task of the progress view as "title | progress text | subtitle[ | failed]".
 struct FinishedTasks
 {
     QStringList lines;
@@ -445,157 +110,6 @@ struct FinishedTasks
     ~FinishedTasks() { HostStandIn::setProgressTaskObserver({}); }
 };
 
-// The disk fills up while an update arrives (a file size limit stands in for it): the download
-// fails and says so, leaves nothing on disk nor touches the installed copy, and stays pending.
-void tst_DownloadService::fullDiskDuringAnUpdate()
-{
-#if !defined(Q_OS_LINUX)
-    QSKIP("A file size limit needs Linux");
-#else
-    QList<qint64> ids;
-    configure(addGroup({project("demo")}, &ids));
-    auto run = std::make_unique<Run>();
-    QVERIFY(run->waitInstalled(1));
-    const QStringList installedTree = tree(examplePath("demo"));
-    const QString manifest = readFile(examplePath("demo", "examples-manifest.xml"));
-
-    const QByteArray noise = TestArchive::noise(4 * 1024 * 1024);
-    m_server.setArchiveOverride(
-        ids.first(), TestArchive::tarGz({TestArchive::TarEntry::file("demo-main/CMakeLists.txt", "project(demo)\n"),
-                                         TestArchive::TarEntry::file("demo-main/noise.bin", noise)}));
-
-    FinishedTasks finished;
-    const StatusLog log;
-    rlimit previous{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto restore = qScopeGuard([&previous] { setrlimit(RLIMIT_FSIZE, &previous); });
-    std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead of ending the process
-    rlimit small = previous;
-    small.rlim_cur = 1024 * 1024;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    run->service.download(repositoryName, {QStringLiteral("demo")});
-    QTRY_COMPARE_WITH_TIMEOUT(finished.lines.size(), 1, 30000);
-    QVERIFY2(finished.lines.first().endsWith("| failed"), qPrintable(finished.lines.first()));
-    const QStringList saveErrors =
-        StatusLog::lines().filter(QRegularExpression("^Unable to save the download in .+: .+"));
-    QCOMPARE(saveErrors.size(), 1);
-
-    QCOMPARE(tree(examplePath("demo")), installedTree);
-    QCOMPARE(readFile(examplePath("demo", "examples-manifest.xml")), manifest);
-    QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), QStringLiteral("demo\n"));
-    QVERIFY(!QFileInfo::exists(examplePath(".tidepool-work")));
-#endif
-}
-
-void tst_DownloadService::tasks_data()
-{
-    QTest::addColumn<QString>("url"); // "group": a group of a, b and c
-    QTest::addColumn<QString>("archiveFault"); // "missing" or "broken", then the example
-    QTest::addColumn<bool>("cancel");
-    QTest::addColumn<int>("lastCheck");
-    QTest::addColumn<QStringList>("tasks");
-    QTest::addColumn<int>("installed");
-    QTest::addColumn<QString>("pending");
-
-    const QString check = "Checking examples of " + repositoryName + " | ";
-    const QString decided = check + "3 example(s) to install | ";
-    const QString install = "Installing examples from " + repositoryName + " | ";
-    QTest::newRow("examples to install")
-        << "group" << "" << false << noDate
-        << QStringList{decided, install + "3 of 3 examples done | "} << 3 << "";
-    // Only the failed download is left to resume at the next start; a canceled installation
-    // does not come back on its own.
-    const QString oneFailed = install + "3 of 3 examples done, 1 failed | 1 failed | failed";
-    QTest::newRow("one archive missing")
-        << "group" << "missing b" << false << noDate << QStringList{decided, oneFailed}
-        << 2 << "b\n";
-    QTest::newRow("one archive broken")
-        << "group" << "broken c" << false << noDate << QStringList{decided, oneFailed}
-        << 2 << "c\n";
-    QTest::newRow("canceled") << "group" << "" << true << noDate
-                              << QStringList{decided, install + " | 3 failed | failed"} << 0 << "";
-    QTest::newRow("checked yesterday")
-        << "group" << "" << false << 1 << QStringList(check + "Nothing to install | ") << 0
-        << "";
-    const QString noGitLab = "The address is no GitLab group: ftp://example.invalid/group";
-    QTest::newRow("no GitLab address")
-        << "ftp://example.invalid/group" << "" << false << noDate
-        << QStringList(check + noGitLab + " | " + noGitLab + " | failed") << 0 << "";
-}
-
-// A repository's check is one task: it ends when the cycle has decided, before its batch, or as
-// failed with the reason. Each batch is one task with a step per example; it ends as failed if an
-// example was not installed or the user canceled it.
-void tst_DownloadService::tasks()
-{
-    QFETCH(QString, url);
-    QFETCH(QString, archiveFault);
-    QFETCH(bool, cancel);
-    QFETCH(int, lastCheck);
-    QFETCH(QStringList, tasks);
-    QFETCH(int, installed);
-    QFETCH(QString, pending);
-
-    QList<qint64> ids;
-    const QUrl address =
-        url == "group" ? addGroup({project("a"), project("b"), project("c")}, &ids) : QUrl(url);
-    if (!archiveFault.isEmpty()) {
-        const qint64 id = ids.at(archiveFault.back().unicode() - 'a');
-        using TestArchive::TarEntry;
-        if (archiveFault.startsWith("broken")) // a file where a folder must go: unpacking fails
-            m_server.setArchiveOverride(id, TestArchive::tarGz({TarEntry::file("c-main/x", "1"),
-                                                                TarEntry::file("c-main/x/y", "2")}));
-        else
-            m_server.addFault(QRegularExpression(QString("/projects/%1/repository/archive").arg(id)),
-                              LocalGitLab::Fault::httpStatus(404));
-    }
-    configure(address, 1, lastCheck);
-
-    FinishedTasks finished(cancel);
-    Run run;
-    QTRY_COMPARE_WITH_TIMEOUT(finished.lines.size(), tasks.size(), 30000);
-    QTest::qWait(300); // time for a task that should not come
-    QCOMPARE(finished.lines, tasks);
-    QCOMPARE(installedExamples().size(), installed);
-    QCOMPARE(run.installed.count(), installed);
-    QCOMPARE(readFile(examplePath(".tidepool-pending")), pending);
-}
-
-void tst_DownloadService::failedCheckShowsOnceWhileRetried_data()
-{
-    QTest::addColumn<LocalGitLab::Route>("route");
-    QTest::addColumn<int>("failures");
-    QTest::addColumn<QString>("restart");
-    QTest::newRow("group lookup fails three times")
-        << LocalGitLab::Route::Search << 3 << "API client is not ready - restarting (%1)";
-    QTest::newRow("listing fails once")
-        << LocalGitLab::Route::Projects << 1 << "Examples are not listed - restarting (%1)";
-}
-
-// The restart timer retries a repository whose check failed; an IDE that cannot reach its server
-// shows that once, not at every retry. The retry that gets through installs as usual.
-void tst_DownloadService::failedCheckShowsOnceWhileRetried()
-{
-    QFETCH(LocalGitLab::Route, route);
-    QFETCH(int, failures);
-    QFETCH(QString, restart);
-    const QUrl url = addGroup({project("alpha")});
-    configure(url, 1, noDate, {}, 1);
-    m_server.addFault(route, LocalGitLab::Fault::httpStatus(500), failures);
-
-    FinishedTasks finished;
-    Run run;
-    QVERIFY(run.waitInstalled(1));
-    QTRY_COMPARE(finished.lines.size(), 2);
-    QCOMPARE(run.statuses.count(restart.arg(url.toString())), failures);
-    QVERIFY2(finished.lines.first().startsWith("Checking examples of " + repositoryName + " | ")
-                 && finished.lines.first().endsWith(" | failed"),
-             qPrintable(finished.lines.first()));
-    QCOMPARE(finished.lines.last(),
-             "Installing examples from " + repositoryName + " | 1 of 1 examples done | ");
-    QCOMPARE(run.service.examples(repositoryName).size(), 1);
-}
-
 // Where updates put the copies with the user's work: beside the repository folder.
 QString keptRoot()
 {
@@ -607,150 +121,571 @@ QStringList keptCopies()
     return QDir(keptRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-void tst_DownloadService::updateKeepsLocalChanges_data()
+using Offsets = QHash<QString, int>;
+
+} // namespace
+
+class tst_DownloadService : public QObject
 {
-    QTest::addColumn<QString>("edit");
-    QTest::addColumn<bool>("kept");
-    QTest::addColumn<QString>("userFile"); // a per-user project file made by the edit
+    Q_OBJECT
 
-    QTest::newRow("same size and time, other content") << "same size" << true << "";
-    QTest::newRow("per-user file and CMake build folder")
-        << "build" << false << "CMakeLists.txt.user";
-    QTest::newRow("edit and per-user file") << "edit" << true << "CMakeLists.txt.user";
-}
-
-// An update over a copy with the user's work installs the new version and moves the old copy,
-// whole, beside the repository folder; what the IDE generates is no such work, and its per-user
-// project file goes on with the new version. The next update of the fresh copy keeps nothing.
-void tst_DownloadService::updateKeepsLocalChanges()
-{
-    QFETCH(QString, edit);
-    QFETCH(bool, kept);
-    QFETCH(QString, userFile);
-
-    ProjectData demo = project("demo");
-    demo.files.insert("version.txt", "1");
-    QList<qint64> ids;
-    configure(addGroup({demo}, &ids));
-    FinishedTasks finished;
-    Run run;
-    QVERIFY(run.waitInstalled(1));
-    const QString record = examplePath(".tidepool-installed/demo.json");
-    QTRY_VERIFY(QFile::exists(record));
-
-    const QString main = examplePath("demo", "src/main.cpp");
-    if (edit == "edit") {
-        QVERIFY(writeFile(main, "int main() { return 42; }\n"));
-    } else if (edit == "same size") {
-        const QDateTime time = QFileInfo(main).lastModified();
-        QByteArray after = readFile(main).toUtf8();
-        after.replace("argc", "argn");
-        QVERIFY(writeFile(main, after));
-        QFile file(main);
-        QVERIFY(file.open(QIODevice::ReadWrite)
-                && file.setFileTime(time, QFileDevice::FileModificationTime));
-    } else if (edit == "build") {
-        QVERIFY(writeFile(examplePath("demo", "build/Desktop_Qt_6_8-Debug/CMakeCache.txt"), "x"));
-        QVERIFY(writeFile(examplePath("demo", "build/Desktop_Qt_6_8-Debug/demo"), "binary"));
-    }
-    if (!userFile.isEmpty())
-        QVERIFY(writeFile(examplePath("demo", userFile), "<kit>mine</kit>"));
-    const QStringList before = tree(examplePath("demo"));
-
-    demo.files.insert("version.txt", "2");
-    m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
-    run.service.download(repositoryName, {"demo"});
-    QVERIFY(run.waitInstalled(2));
-
-    QCOMPARE(readFile(examplePath("demo", "version.txt")), "2");
-    QCOMPARE(readFile(main), "int main(int argc, char *argv[]) {}\n");
-    if (!userFile.isEmpty())
-        QCOMPARE(readFile(examplePath("demo", userFile)), "<kit>mine</kit>");
-    QCOMPARE(installedExamples(), QStringList({"demo"}));
-    QCOMPARE(keptCopies().size(), kept ? 1 : 0);
-    if (!kept) {
-        QVERIFY(!QFileInfo::exists(keptRoot()));
-        return;
-    }
-    // The old copy as the user left it, manifest and all; its name tells what and when.
-    const QString copy = keptRoot() + '/' + keptCopies().first();
-    QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d demo$")
-                 .match(keptCopies().first()).hasMatch(), qPrintable(keptCopies().first()));
-    QCOMPARE(tree(copy), before);
-    QCOMPARE(readFile(copy + "/version.txt"), "1");
-    const QString status = "Updated example Example demo - kept your changes in "
-                           + QDir::toNativeSeparators(copy);
-    QVERIFY2(run.statuses.contains(status), qPrintable(run.statuses.join('\n')));
-    QTRY_VERIFY(finished.lines.last().contains('\n' + status));
-
-    QTRY_VERIFY(QFile::exists(record));
-    run.service.download(repositoryName, {"demo"});
-    QVERIFY(run.waitInstalled(3));
-    QCOMPARE(keptCopies().size(), 1);
-    QCOMPARE(tree(copy), before);
-}
-
-void tst_DownloadService::recoveryOfSetAsideCopy_data()
-{
-    QTest::addColumn<QString>("aside");
-    QTest::addColumn<bool>("successorRegistered");
-    QTest::newRow("installed copy, crash before the new one was registered") << ".previous" << false;
-    QTest::newRow("installed copy, crash after the new one was registered") << ".previous" << true;
-    QTest::newRow("user's copy, crash before the new one was registered") << ".kept" << false;
-    QTest::newRow("user's copy, crash after the new one was registered") << ".kept" << true;
-}
-
-// A copy that a crash left set aside goes back into place unless its successor was registered;
-// then an installed copy goes, and a user's goes on to a kept folder (never deleted, nor are older
-// ones). Of downloads and unpacked copies only those of pending examples go, in the service's own
-// folder: a user's files of similar names stay.
-void tst_DownloadService::recoveryOfSetAsideCopy()
-{
-    QFETCH(QString, aside);
-    QFETCH(bool, successorRegistered);
-    configure(QUrl(m_server.baseUrl().toString() + "/no-such-group"));
-    const QString old = examplePath(".demo" + aside);
-    QVERIFY(writeFile(old + "/CMakeLists.txt", "project(old)"));
-    QVERIFY(writeFile(old + "/examples-manifest.xml", "<old/>"));
-    QVERIFY(writeFile(old + "/notes.txt", "mine"));
-    QVERIFY(writeFile(examplePath("demo", "CMakeLists.txt"), "project(new)"));
-    if (successorRegistered)
-        QVERIFY(writeFile(examplePath("demo", "examples-manifest.xml"), "<new/>"));
-    const QString earlier = keptRoot() + "/2001-02-03 04.05.06 demo/notes.txt";
-    QVERIFY(writeFile(earlier, "earlier"));
-    QVERIFY(writeFile(examplePath(".tidepool-installed/gone.json"), "{}"));
-    QVERIFY(writeFile(examplePath(".tidepool-pending"), "alpha\n"));
-    const QString work = examplePath(".tidepool-work");
-    for (const char *file : {"alpha-a1B2c3.tar.gz", "alpha-a1B2c3/alpha-main-0/CMakeLists.txt",
-                             "beta-a1B2c3.tar.gz"}) {
-        QVERIFY(writeFile(work + '/' + file, "x"));
-    }
-    const QStringList userFiles{"alpha-a1B2c3.tar.gz", "alpha-v1.2.3.tar.gz"};
-    for (const QString &file : userFiles)
-        QVERIFY(writeFile(m_tempPath + '/' + file, "mine"));
-    QVERIFY(QDir().mkpath(examplePath("alpha-main-0")));
-
+private slots:
+    void initTestCase()
     {
-        Run run;
-        QCOMPARE(folders(), QStringList({".tidepool-pending", "alpha-main-0", "demo"}));
-        QCOMPARE(tree(work), QStringList({"beta-a1B2c3.tar.gz"}));
-        QCOMPARE(tree(m_tempPath), userFiles);
+        // The data location, fixed when the library loads, must be this test's own: every case wipes it.
+        const QString testData = qEnvironmentVariable("TIDEPOOL_TEST_DATA");
+        QVERIFY(!testData.isEmpty() && examplePathTemplate.startsWith(QDir(testData).absolutePath()));
+        m_dataRoot = QFileInfo(dataLocation()).path();
+        // Temporary archives go to a folder of their own, so that leftovers can be seen.
+        m_tempPath = m_scratch.filePath(QStringLiteral("tmp"));
+        QVERIFY(QDir().mkpath(m_tempPath));
+        qputenv("TMPDIR", QFile::encodeName(m_tempPath));
+        QCOMPARE(QDir::tempPath(), m_tempPath);
+        QVERIFY(m_server.start().isValid());
     }
-    // The record of an example that is gone goes.
-    QVERIFY(!QFileInfo::exists(examplePath(".tidepool-installed")));
-    QCOMPARE(readFile(earlier), "earlier");
-    QCOMPARE(readFile(examplePath("demo", "CMakeLists.txt")),
-             successorRegistered ? "project(new)" : "project(old)");
-    const bool movedOn = successorRegistered && aside == ".kept";
-    QCOMPARE(keptCopies().size(), movedOn ? 2 : 1);
-    if (movedOn)
-        QCOMPARE(readFile(keptRoot() + '/' + keptCopies().last() + "/notes.txt"), "mine");
-    else
-        QCOMPARE(QFile::exists(examplePath("demo", "notes.txt")), !successorRegistered);
-    for (const QString &file : userFiles)
-        QVERIFY(QFile::remove(m_tempPath + '/' + file));
-    QVERIFY(removeFolder(work));
-}
+
+    void init()
+    {
+        m_settingsDir = std::make_unique<QTemporaryDir>(m_scratch.filePath("settings-XXXXXX"));
+        HostStandIn::setSettingsPath(m_settingsDir->path());
+        QDir(m_dataRoot).removeRecursively();
+    }
+
+    void cleanup()
+    {
+        // No download or unpacked copy is left behind, nor anything in the system's temporary folder.
+        QVERIFY(!QFileInfo::exists(examplePath(".tidepool-work")));
+        QCOMPARE(tree(m_tempPath), QStringList());
+        HostStandIn::reset();
+    }
+
+    void updateCycle_data()
+    {
+        QTest::addColumn<quint32>("days");
+        QTest::addColumn<int>("lastCheck"); // days before today, or noDate
+        QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<QStringList>("installed"); // folders on disk before the cycle
+        QTest::addColumn<Offsets>("activity");      // seconds after midnight of the last check day
+        QTest::addColumn<QStringList>("downloaded");
+        QTest::addColumn<int>("storedDate"); // days before today, or noDate
+
+        const QStringList none;
+        const QStringList all{"alpha", "beta", "gamma"};
+        const QStringList ag{"alpha", "gamma"};
+        QTest::newRow("updates switched off") << 0u << noDate << none << none << Offsets() << none << noDate;
+        QTest::newRow("longer interval not yet passed") << 3u << 3 << none << none << Offsets() << none << 3;
+        QTest::newRow("no date: everything") << 1u << noDate << none << QStringList{"alpha"} << Offsets() << all << 0;
+        QTest::newRow("removed example skipped") << 1u << noDate << QStringList{"beta"} << none << Offsets() << ag << 0;
+        QTest::newRow("deleted folder comes back") << 1u << 2 << none << ag << Offsets() << QStringList{"beta"} << 0;
+        QTest::newRow("changed since midnight of the last check")
+            << 1u << 2 << none << all << Offsets{{"alpha", 0}, {"gamma", 3600}} << ag << 0;
+        QTest::newRow("changed just before that midnight") << 1u << 2 << none << all << Offsets{{"alpha", -1}} << none << 0;
+    }
+
+    void updateCycle()
+    {
+        QFETCH(quint32, days);
+        QFETCH(int, lastCheck);
+        QFETCH(QStringList, removed);
+        QFETCH(QStringList, installed);
+        QFETCH(Offsets, activity);
+        QFETCH(QStringList, downloaded);
+        QFETCH(int, storedDate);
+
+        const QDate checkDay = QDate::currentDate().addDays(lastCheck == noDate ? 0 : -lastCheck);
+        QList<ProjectData> projects;
+        for (const QString path : {"alpha", "beta", "gamma"})
+            projects << project(path, activity.contains(path)
+                                          ? checkDay.startOfDay().addSecs(activity.value(path))
+                                          : QDateTime::currentDateTime().addDays(-10 - qMax(lastCheck, 0)));
+        configure(addGroup(projects), days, lastCheck, removed);
+        for (const QString &path : installed)
+            QVERIFY(QDir().mkpath(examplePath(path)));
+
+        Run run;
+        QTRY_VERIFY_WITH_TIMEOUT(run.updated.count() >= 1, 30000);
+        if (downloaded.isEmpty())
+            QTest::qWait(300); // time for a download that should not happen
+        QVERIFY(run.waitInstalled(int(downloaded.size())));
+        QCOMPARE(folders(true), downloaded);
+        QCOMPARE(run.updated.count(), 1 + int(downloaded.size()));
+
+        Settings stored;
+        stored.load(Core::ICore::settings());
+        QCOMPARE(stored.updatesCheckedDate.value(repositoryName),
+                 storedDate == noDate ? QDate() : QDate::currentDate().addDays(-storedDate));
+    }
+
+    void endToEnd()
+    {
+        ProjectData hello = project("hello");
+        hello.description = QStringLiteral("<b>Hello</b> & \"welcome\" ]]> to the <![CDATA[ world");
+        hello.topics = {QStringLiteral("qt"), QStringLiteral("demo")};
+        hello.avatar = png(64, 32);
+        hello.avatarFileName = QStringLiteral("hello.png");
+        ProjectData qml = project("qmlapp");
+        qml.files = {{"qmlapp.pro", "QT += quick\n"},
+                     {"main.cpp", "int main(int argc, char **argv) {}\n"},
+                     {"qml/qmlapp.qml", "ApplicationWindow {}\n"},
+                     {"icons/128x128/qmlapp.png", png(128, 128)},
+                     {"icons/256x256/qmlapp.png", png(256, 256)}};
+        ProjectData plain = project("plain");
+        plain.files = {{"CMakeLists.txt", "project(plain)\n"}};
+        plain.description.clear();
+        configure(addGroup({hello, qml, plain, project("demo"), project("demo2")}));
+
+        Run run;
+        QVERIFY(run.waitInstalled(5));
+        QCOMPARE(run.updated.count(), 6);
+        QCOMPARE(folders(), QStringList({"demo", "demo2", "hello", "plain", "qmlapp"}));
+
+        const QString m = repositoryName;
+        const QList<ManifestFields> expected{
+            {m, "Example hello", "CMakeLists.txt", examplePath("hello", "example-icon.png"),
+             hello.description, "demo,qt", "/src/main.cpp"},
+            {m, "Example qmlapp", "qmlapp.pro",
+             QFileInfo(examplePath("qmlapp", "icons/128x128/qmlapp.png")).canonicalFilePath(),
+             "About qmlapp", "Qt,example", "/qml/qmlapp.qml"},
+            {m, "Example plain", "CMakeLists.txt", "dummy.png", "", "Qt,example", "CMakeLists.txt"},
+            {m, "Example demo", "CMakeLists.txt", "dummy.png", "About demo", "Qt,example", "/src/main.cpp"}};
+        for (const ManifestFields &e : expected) {
+            const QString folder = examplePath(e.name.mid(8));
+            const QByteArray xml = readFile(folder + "/examples-manifest.xml").toUtf8();
+            QString error;
+            QCOMPARE(parsedManifest(xml, &error), e);
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            QVERIFY(xml.contains("<description><![CDATA["));
+            QVERIFY(QFile::exists(folder + '/' + e.projectPath));
+        }
+        const QImage icon(examplePath("hello", "example-icon.png"));
+        QCOMPARE(icon.size(), QSize(128, 64));
+        QCOMPARE(icon.text(QStringLiteral("Description")),
+                 "This file is used by SDK to show image for example inside Welcome screen.\n"
+                 "It is not the part of the example.");
+        QVERIFY(!QFile::exists(examplePath("qmlapp", "example-icon.png")));
+
+        // Once installed, neither the archives nor the images are held in memory.
+        const Repository::Examples examples = run.service.examples(repositoryName);
+        QCOMPARE(examples.size(), 5);
+        for (const Repository::ExamplePtr &example : examples) {
+            QVERIFY(example->takeArchiveFile().isEmpty() && example->imageFile().isEmpty());
+            QVERIFY(example->image().isNull());
+        }
+    }
+
+    // One folder per example: an update replaces it; one that cannot be installed leaves it as it was
+    // and stays pending until the next start.
+    void updatesAndFailedRegistrations()
+    {
+        ProjectData demo = project("demo");
+        demo.files.insert("version.txt", "1");
+        ProjectData nested = project("nested"); // its project file only in a subfolder
+        nested.files = {{"app/CMakeLists.txt", "project(app)\n"}};
+        ProjectData blocked = project("blocked"); // its manifest cannot be written
+        blocked.files.insert("examples-manifest.xml.new/x", "x");
+        QList<qint64> ids;
+        configure(addGroup({demo, project("demo2"), nested, blocked, project("odd")}, &ids));
+        m_server.setArchiveOverride(ids.last(), TestArchive::tarGz({TestArchive::TarEntry::file(
+                                                    "elsewhere/CMakeLists.txt", "project(x)")}));
+        auto run = std::make_unique<Run>();
+        QVERIFY(run->waitInstalled(5));
+        QCOMPARE(run->statuses.count(manifestError), 2);
+        QVERIFY(run->statuses.contains("Skip installing example Example odd - its archive does not hold "
+                                       "one folder named after it"));
+        QCOMPARE(folders(true), QStringList({"demo", "demo2"}));
+        QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), "blocked\nnested\nodd\n");
+        QCOMPARE(folders(), QStringList({".tidepool-pending", "demo", "demo2"}));
+
+        // Folders the service did not make are not its to take, whatever their names.
+        QVERIFY(QDir().mkpath(examplePath("demo-main-0123456789")));
+        QVERIFY(QDir().mkpath(examplePath("demo2-main-leftover")));
+        const QString sibling = examplePath("demo2", "examples-manifest.xml");
+        const QDateTime siblingTime = QFileInfo(sibling).lastModified();
+        demo.files.remove("version.txt");
+        demo.files.insert("version2.txt", "2");
+        const auto update = [&](const QMap<QString, QByteArray> &files, int installed) {
+            m_server.setProjectFiles(ids.first(), files, QDateTime::currentDateTime());
+            run->service.download(repositoryName, {"demo"});
+            return run->waitInstalled(installed);
+        };
+        QVERIFY(update(demo.files, 6));
+        const QStringList kept{".tidepool-pending", "demo", "demo-main-0123456789", "demo2",
+                               "demo2-main-leftover"};
+        QCOMPARE(folders(), kept);
+        QVERIFY(!QFile::exists(examplePath("demo", "version.txt")));
+        QCOMPARE(readFile(examplePath("demo", "version2.txt")), "2");
+        QCOMPARE(QFileInfo(sibling).lastModified(), siblingTime);
+
+        // A broken update keeps the copy installed before, manifest included.
+        const QStringList installedTree = tree(examplePath("demo"));
+        const QString manifest = readFile(examplePath("demo", "examples-manifest.xml"));
+        QVERIFY(update(nested.files, 7));
+        QCOMPARE(run->statuses.count(manifestError), 3);
+        QCOMPARE(folders(), kept);
+        QCOMPARE(tree(examplePath("demo")), installedTree);
+        QCOMPARE(readFile(examplePath("demo", "examples-manifest.xml")), manifest);
+        QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), "blocked\ndemo\nnested\nodd\n");
+
+        // The next start tries the failed ones again.
+        m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
+        m_server.setArchiveOverride(ids.last(), {});
+        run.reset();
+        run = std::make_unique<Run>();
+        QVERIFY(run->waitInstalled(4));
+        QCOMPARE(folders(true), QStringList({"demo", "demo2", "odd"}));
+        QCOMPARE(readFile(examplePath("demo", "version2.txt")), "2");
+        QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), "blocked\nnested\n");
+    }
+
+    void unusableRepositoryNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("parent") << "..";
+        QTest::newRow("separator") << "a/../..";
+    }
+
+    // A repository whose name is no folder name is skipped: nothing is looked up, installed or deleted.
+    void unusableRepositoryNames()
+    {
+        QFETCH(QString, name);
+        const QString outside = QFileInfo(m_dataRoot).path();
+        configure(addGroup({project("alpha")}), 0, noDate, {}, 0, name);
+        // A crash's leftovers, as they would lie if the name were used as a folder name.
+        QVERIFY(writeFile(examplePathTemplate.arg(name, ".tidepool-pending"), "alpha\n"));
+        QVERIFY(QDir().mkpath(examplePathTemplate.arg(name, ".alpha.previous")));
+        const QStringList prepared = tree(outside);
+        m_server.clearRequestLog();
+
+        QLoggingCategory::setFilterRules(QStringLiteral("zel.tidepool.plugin.service.debug=true"));
+        QTest::ignoreMessage(QtDebugMsg, qPrintable("Status: \"Skip repository " + name
+                                                    + " - unusable folder name\""));
+        {
+            Run run;
+            QTest::qWait(500);
+        }
+        QLoggingCategory::setFilterRules({});
+        QCOMPARE(m_server.requestCount(), 0);
+        QCOMPARE(tree(outside), prepared);
+        removeFolder(examplePathTemplate.arg(name, ".alpha.previous"));
+        QFile::remove(examplePathTemplate.arg(name, ".tidepool-pending"));
+    }
+
+    // A full disk (a file size limit) fails the download: nothing left, the installed copy kept, pending.
+    void fullDiskDuringAnUpdate()
+    {
+    #if !defined(Q_OS_LINUX)
+        QSKIP("A file size limit needs Linux");
+    #else
+        QList<qint64> ids;
+        configure(addGroup({project("demo")}, &ids));
+        auto run = std::make_unique<Run>();
+        QVERIFY(run->waitInstalled(1));
+        const QStringList installedTree = tree(examplePath("demo"));
+        const QString manifest = readFile(examplePath("demo", "examples-manifest.xml"));
+
+        using TestArchive::TarEntry;
+        m_server.setArchiveOverride(ids.first(), TestArchive::tarGz({
+            TarEntry::file("demo-main/CMakeLists.txt", "project(demo)\n"),
+            TarEntry::file("demo-main/noise.bin", TestArchive::noise(4 * 1024 * 1024))}));
+
+        FinishedTasks finished;
+        const StatusLog log;
+        rlimit previous{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
+        const auto restore = qScopeGuard([&previous] { setrlimit(RLIMIT_FSIZE, &previous); });
+        std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead of ending the process
+        rlimit small = previous;
+        small.rlim_cur = 1024 * 1024;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        run->service.download(repositoryName, {QStringLiteral("demo")});
+        QTRY_COMPARE_WITH_TIMEOUT(finished.lines.size(), 1, 30000);
+        QVERIFY2(finished.lines.first().endsWith("| failed"), qPrintable(finished.lines.first()));
+        QCOMPARE(StatusLog::lines().filter(QRegularExpression("^Unable to save the download in .+: .+")).size(), 1);
+
+        QCOMPARE(tree(examplePath("demo")), installedTree);
+        QCOMPARE(readFile(examplePath("demo", "examples-manifest.xml")), manifest);
+        QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), "demo\n");
+    #endif
+    }
+
+    void tasks_data()
+    {
+        QTest::addColumn<QString>("url"); // "group": a group of a, b and c
+        QTest::addColumn<QString>("archiveFault"); // "missing" or "broken", then the example
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<int>("lastCheck");
+        QTest::addColumn<QStringList>("tasks");
+        QTest::addColumn<int>("installed");
+        QTest::addColumn<QString>("pending");
+
+        const QString check = "Checking examples of " + repositoryName + " | ";
+        const QString decided = check + "3 example(s) to install | ";
+        const QString install = "Installing examples from " + repositoryName + " | ";
+        QTest::newRow("examples to install") << "group" << "" << false << noDate
+                                             << QStringList{decided, install + "3 of 3 examples done | "} << 3 << "";
+        // Only a failed example stays pending for the next start; a canceled installation does not.
+        const QString oneFailed = install + "3 of 3 examples done, 1 failed | 1 failed | failed";
+        QTest::newRow("one archive missing")
+            << "group" << "missing b" << false << noDate << QStringList{decided, oneFailed} << 2 << "b\n";
+        QTest::newRow("one archive broken")
+            << "group" << "broken c" << false << noDate << QStringList{decided, oneFailed} << 2 << "c\n";
+        QTest::newRow("canceled") << "group" << "" << true << noDate
+                                  << QStringList{decided, install + " | 3 failed | failed"} << 0 << "";
+        QTest::newRow("checked yesterday")
+            << "group" << "" << false << 1 << QStringList(check + "Nothing to install | ") << 0 << "";
+        const QString noGitLab = "The address is no GitLab group: ftp://example.invalid/group";
+        QTest::newRow("no GitLab address") << "ftp://example.invalid/group" << "" << false << noDate
+            << QStringList(check + noGitLab + " | " + noGitLab + " | failed") << 0 << "";
+    }
+
+    // A check is one task, ended before its batch or failed with the reason; a batch is one task with
+    // a step per example, failed if one was not installed or the user canceled.
+    void tasks()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, archiveFault);
+        QFETCH(bool, cancel);
+        QFETCH(int, lastCheck);
+        QFETCH(QStringList, tasks);
+        QFETCH(int, installed);
+        QFETCH(QString, pending);
+
+        QList<qint64> ids;
+        const QUrl address =
+            url == "group" ? addGroup({project("a"), project("b"), project("c")}, &ids) : QUrl(url);
+        if (!archiveFault.isEmpty()) {
+            const qint64 id = ids.at(archiveFault.back().unicode() - 'a');
+            using TestArchive::TarEntry;
+            if (archiveFault.startsWith("broken")) // a file where a folder must go: unpacking fails
+                m_server.setArchiveOverride(id, TestArchive::tarGz({TarEntry::file("c-main/x", "1"),
+                                                                    TarEntry::file("c-main/x/y", "2")}));
+            else
+                m_server.addFault(QRegularExpression(QString("/projects/%1/repository/archive").arg(id)),
+                                  LocalGitLab::Fault::httpStatus(404));
+        }
+        configure(address, 1, lastCheck);
+
+        FinishedTasks finished(cancel);
+        Run run;
+        QTRY_COMPARE_WITH_TIMEOUT(finished.lines.size(), tasks.size(), 30000);
+        QTest::qWait(300); // time for a task that should not come
+        QCOMPARE(finished.lines, tasks);
+        QCOMPARE(folders(true).size(), installed);
+        QCOMPARE(run.installed.count(), installed);
+        QCOMPARE(readFile(examplePath(".tidepool-pending")), pending);
+    }
+
+    void failedCheckShowsOnceWhileRetried_data()
+    {
+        QTest::addColumn<LocalGitLab::Route>("route");
+        QTest::addColumn<int>("failures");
+        QTest::addColumn<QString>("restart");
+        QTest::newRow("group lookup fails three times")
+            << LocalGitLab::Route::Search << 3 << "API client is not ready - restarting (%1)";
+        QTest::newRow("listing fails once")
+            << LocalGitLab::Route::Projects << 1 << "Examples are not listed - restarting (%1)";
+    }
+
+    // A failed check is retried on a timer but shown once; the retry that gets through installs.
+    void failedCheckShowsOnceWhileRetried()
+    {
+        QFETCH(LocalGitLab::Route, route);
+        QFETCH(int, failures);
+        QFETCH(QString, restart);
+        const QUrl url = addGroup({project("alpha")});
+        configure(url, 1, noDate, {}, 1);
+        m_server.addFault(route, LocalGitLab::Fault::httpStatus(500), failures);
+
+        FinishedTasks finished;
+        Run run;
+        QVERIFY(run.waitInstalled(1));
+        QTRY_COMPARE(finished.lines.size(), 2);
+        QCOMPARE(run.statuses.count(restart.arg(url.toString())), failures);
+        QVERIFY(finished.lines.first().startsWith("Checking examples of " + repositoryName + " | ")
+                && finished.lines.first().endsWith(" | failed"));
+        QCOMPARE(finished.lines.last(),
+                 "Installing examples from " + repositoryName + " | 1 of 1 examples done | ");
+        QCOMPARE(run.service.examples(repositoryName).size(), 1);
+    }
+
+    void updateKeepsLocalChanges_data()
+    {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<bool>("kept");
+        QTest::addColumn<QString>("userFile"); // a per-user project file made by the edit
+
+        QTest::newRow("same size and time, other content") << "same size" << true << "";
+        QTest::newRow("per-user file and CMake build folder") << "build" << false << "CMakeLists.txt.user";
+        QTest::newRow("edit and per-user file") << "edit" << true << "CMakeLists.txt.user";
+    }
+
+    // An update moves a copy with the user's work, whole, to a kept folder; what the IDE generates is no
+    // such work, and its per-user file goes on with the new version.
+    void updateKeepsLocalChanges()
+    {
+        QFETCH(QString, edit);
+        QFETCH(bool, kept);
+        QFETCH(QString, userFile);
+
+        ProjectData demo = project("demo");
+        demo.files.insert("version.txt", "1");
+        QList<qint64> ids;
+        configure(addGroup({demo}, &ids));
+        FinishedTasks finished;
+        Run run;
+        QVERIFY(run.waitInstalled(1));
+        const QString record = examplePath(".tidepool-installed/demo.json");
+        QTRY_VERIFY(QFile::exists(record));
+
+        const QString main = examplePath("demo", "src/main.cpp");
+        if (edit == "edit") {
+            QVERIFY(writeFile(main, "int main() { return 42; }\n"));
+        } else if (edit == "same size") {
+            const QDateTime time = QFileInfo(main).lastModified();
+            QByteArray after = readFile(main).toUtf8();
+            after.replace("argc", "argn");
+            QVERIFY(writeFile(main, after));
+            QFile file(main);
+            QVERIFY(file.open(QIODevice::ReadWrite)
+                    && file.setFileTime(time, QFileDevice::FileModificationTime));
+        } else if (edit == "build") {
+            QVERIFY(writeFile(examplePath("demo", "build/Desktop_Qt_6_8-Debug/CMakeCache.txt"), "x"));
+            QVERIFY(writeFile(examplePath("demo", "build/Desktop_Qt_6_8-Debug/demo"), "binary"));
+        }
+        if (!userFile.isEmpty())
+            QVERIFY(writeFile(examplePath("demo", userFile), "<kit>mine</kit>"));
+        const QStringList before = tree(examplePath("demo"));
+
+        demo.files.insert("version.txt", "2");
+        m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
+        run.service.download(repositoryName, {"demo"});
+        QVERIFY(run.waitInstalled(2));
+
+        QCOMPARE(readFile(examplePath("demo", "version.txt")), "2");
+        QCOMPARE(readFile(main), "int main(int argc, char *argv[]) {}\n");
+        if (!userFile.isEmpty())
+            QCOMPARE(readFile(examplePath("demo", userFile)), "<kit>mine</kit>");
+        QCOMPARE(folders(true), QStringList({"demo"}));
+        QCOMPARE(QFileInfo::exists(keptRoot()), kept);
+        if (!kept)
+            return;
+        // The old copy as the user left it, manifest and all; its name tells what and when.
+        QCOMPARE(keptCopies().size(), 1);
+        const QString copy = keptRoot() + '/' + keptCopies().first();
+        QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d demo$")
+                     .match(keptCopies().first()).hasMatch(), qPrintable(keptCopies().first()));
+        QCOMPARE(tree(copy), before);
+        QCOMPARE(readFile(copy + "/version.txt"), "1");
+        const QString status = "Updated example Example demo - kept your changes in "
+                               + QDir::toNativeSeparators(copy);
+        QVERIFY(run.statuses.contains(status));
+        QTRY_VERIFY(finished.lines.last().contains('\n' + status));
+        // The next update of the fresh copy keeps nothing.
+
+        QTRY_VERIFY(QFile::exists(record));
+        run.service.download(repositoryName, {"demo"});
+        QVERIFY(run.waitInstalled(3));
+        QCOMPARE(keptCopies().size(), 1);
+        QCOMPARE(tree(copy), before);
+    }
+
+    void recoveryOfSetAsideCopy_data()
+    {
+        QTest::addColumn<QString>("aside");
+        QTest::addColumn<bool>("successorRegistered");
+        QTest::newRow("installed copy, crash before the new one was registered") << ".previous" << false;
+        QTest::newRow("installed copy, crash after the new one was registered") << ".previous" << true;
+        QTest::newRow("user's copy, crash before the new one was registered") << ".kept" << false;
+        QTest::newRow("user's copy, crash after the new one was registered") << ".kept" << true;
+    }
+
+    // A copy that a crash left set aside goes back into place unless its successor was registered;
+    // then an installed copy goes, and a user's goes on to a kept folder (never deleted, nor are older
+    // ones). Of downloads and unpacked copies only those of pending examples go, in the service's own
+    // folder: a user's files of similar names stay.
+    void recoveryOfSetAsideCopy()
+    {
+        QFETCH(QString, aside);
+        QFETCH(bool, successorRegistered);
+        configure(QUrl(m_server.baseUrl().toString() + "/no-such-group"));
+        const QString old = examplePath(".demo" + aside);
+        QVERIFY(writeFile(old + "/CMakeLists.txt", "project(old)"));
+        QVERIFY(writeFile(old + "/examples-manifest.xml", "<old/>"));
+        QVERIFY(writeFile(old + "/notes.txt", "mine"));
+        QVERIFY(writeFile(examplePath("demo", "CMakeLists.txt"), "project(new)"));
+        if (successorRegistered)
+            QVERIFY(writeFile(examplePath("demo", "examples-manifest.xml"), "<new/>"));
+        const QString earlier = keptRoot() + "/2001-02-03 04.05.06 demo/notes.txt";
+        QVERIFY(writeFile(earlier, "earlier"));
+        QVERIFY(writeFile(examplePath(".tidepool-installed/gone.json"), "{}"));
+        QVERIFY(writeFile(examplePath(".tidepool-pending"), "alpha\n"));
+        const QString work = examplePath(".tidepool-work");
+        for (const char *file : {"alpha-a1B2c3.tar.gz", "alpha-a1B2c3/alpha-main-0/CMakeLists.txt",
+                                 "beta-a1B2c3.tar.gz"}) {
+            QVERIFY(writeFile(work + '/' + file, "x"));
+        }
+        const QStringList userFiles{"alpha-a1B2c3.tar.gz", "alpha-v1.2.3.tar.gz"};
+        for (const QString &file : userFiles)
+            QVERIFY(writeFile(m_tempPath + '/' + file, "mine"));
+        QVERIFY(QDir().mkpath(examplePath("alpha-main-0")));
+
+        {
+            Run run;
+            QCOMPARE(folders(), QStringList({".tidepool-pending", "alpha-main-0", "demo"}));
+            QCOMPARE(tree(work), QStringList({"beta-a1B2c3.tar.gz"}));
+            QCOMPARE(tree(m_tempPath), userFiles);
+        }
+        // The record of an example that is gone goes.
+        QVERIFY(!QFileInfo::exists(examplePath(".tidepool-installed")));
+        QCOMPARE(readFile(earlier), "earlier");
+        QCOMPARE(readFile(examplePath("demo", "CMakeLists.txt")),
+                 successorRegistered ? "project(new)" : "project(old)");
+        const bool movedOn = successorRegistered && aside == ".kept";
+        QCOMPARE(keptCopies().size(), movedOn ? 2 : 1);
+        if (movedOn)
+            QCOMPARE(readFile(keptRoot() + '/' + keptCopies().last() + "/notes.txt"), "mine");
+        else
+            QCOMPARE(QFile::exists(examplePath("demo", "notes.txt")), !successorRegistered);
+        for (const QString &file : userFiles)
+            QVERIFY(QFile::remove(m_tempPath + '/' + file));
+        QVERIFY(removeFolder(work));
+    }
+
+private:
+    QUrl addGroup(const QList<ProjectData> &projects, QList<qint64> *ids = nullptr)
+    {
+        const QString path = QStringLiteral("group-%1").arg(++m_groups);
+        // The group's own name differs from the name the repository is configured under.
+        const qint64 group = m_server.addGroup(path, QStringLiteral("Server Name %1").arg(m_groups));
+        for (const ProjectData &each : projects) {
+            if (const qint64 id = m_server.addProject(group, each); ids)
+                ids->append(id);
+        }
+        return QUrl(m_server.baseUrl().toString() + '/' + path);
+    }
+
+    void configure(const QUrl &url, quint32 days = 1, int lastCheck = noDate,
+                   const QStringList &removed = {}, int restartSeconds = 0,
+                   const QString &name = repositoryName)
+    {
+        Settings settings;
+        settings.updatesCheckTimeoutDays = days;
+        if (restartSeconds > 0)
+            settings.serviceRestartTimeoutSeconds = restartSeconds;
+        settings.repositories.insert(name, {url, QSet<QString>(removed.cbegin(), removed.cend()), {}, {}, {}});
+        if (lastCheck != noDate)
+            settings.updatesCheckedDate.insert(repositoryName,
+                                               QDate::currentDate().addDays(-lastCheck));
+        settings.save(Core::ICore::settings());
+    }
+
+    LocalGitLab::Server m_server;
+    int m_groups = 0;
+    QString m_dataRoot;
+    std::unique_ptr<QTemporaryDir> m_settingsDir;
+    QTemporaryDir m_scratch;
+    QString m_tempPath;
+};
 
 QTEST_MAIN(tst_DownloadService)
 
