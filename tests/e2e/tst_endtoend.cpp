@@ -6,7 +6,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -69,11 +68,9 @@ void tst_EndToEnd::init()
     QVERIFY2(m_server->loadCatalogue(TIDEPOOL_DEMO_CATALOGUE, &error), qPrintable(error));
     QVERIFY(m_server->start().isValid());
     m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
 }
 
-// Configures the repository (empty: the demo group) and registers its folder with the Welcome
-// screen, as the SDK's installer does.
+// The repository (empty: the demo group), its folder registered with Welcome as the SDK's installer does.
 void tst_EndToEnd::addRepository(const QString &url)
 {
     QDir().mkpath(folder());
@@ -137,7 +134,6 @@ void tst_EndToEnd::installsThenUpdatesOnlyTheChangedExample()
         {demoName, "Hello qmake", "hello-qmake/hello.pro", "hello-qmake/example-icon.png", "qmake,widgets", "updated"},
         {demoName, "Notes", "notes/CMakeLists.txt", "notes/icons/128x128/notes.png", "cmake,settings,widgets", "updated"},
         {demoName, "Sensor Gauge", "sensor-gauge/CMakeLists.txt", "sensor-gauge/example-icon.png", "qml,sensors", "updated"}}));
-    // The check decides, then the batch it started installs.
     QCOMPARE(first.tasks.filter(demoName),
              QStringList({"Checking examples of Veyra Examples: 4 example(s) to install",
                           "Installing examples from Veyra Examples: 4 of 4 examples done"}));
@@ -148,7 +144,6 @@ void tst_EndToEnd::installsThenUpdatesOnlyTheChangedExample()
     QVERIFY(readFile(folder() + "/analog-clock/examples-manifest.xml")
                 .contains("<fileToOpen>/qml/Main.qml</fileToOpen>"));
     QCOMPARE(m_server->requestCount(Route::Archive), 4);
-    // Quiescence is detected, not waited out.
     QVERIFY2(first.milliseconds < 30000, first.describe());
 
     const Run sameDay = run();
@@ -186,10 +181,7 @@ void tst_EndToEnd::failures_data()
     QTest::addColumn<QStringList>("messages");   // each on a line of stderr
     QTest::addColumn<QStringList>("tasks");      // the progress lines printed
 
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const QString nobody = QString("http://127.0.0.1:%1/examples").arg(closed.serverPort());
-    closed.close();
+    const QString nobody = "http://127.0.0.1:1/examples";   // a privileged port nobody listens on
     const QStringList none;
     const QString check = "Checking examples of Veyra Examples: ";
     QTest::newRow("server unreachable")
@@ -203,9 +195,8 @@ void tst_EndToEnd::failures_data()
         << QStringList(check + "Search error: request return null object");
     const QStringList batch{check + "4 example(s) to install",
                             "Installing examples from Veyra Examples: 4 of 4 examples done, 4 failed"};
-    const QStringList batchFailed("Installing examples from Veyra Examples: 4 failed");
     QTest::newRow("archive is no archive") << Route::Archive << Fault::html() << "" << none << 1
-                                           << batchFailed << batch;
+        << QStringList("Installing examples from Veyra Examples: 4 failed") << batch;
     QTest::newRow("server never answers")
         << Route::Search << Fault::hangBeforeHeaders() << "" << QStringList{"--timeout", "3"} << 3
         << QStringList("still working after 3 s (1 task(s) running); giving up") << none;
@@ -215,7 +206,7 @@ void tst_EndToEnd::failures_data()
     // Named on one line each, with what it lacks; the other plugin still does its work.
     QTest::newRow("plugin with unmet dependency") << Route::Any << Fault() << ""
         << QStringList{"-pluginpath", "@plugins"} << 2 << QStringList{"UnmetDependency", "nosuchplugin"}
-        << QStringList{check + "4 example(s) to install", "Installing examples from Veyra Examples: 4 of 4 examples done"};
+        << QStringList{batch.first(), "Installing examples from Veyra Examples: 4 of 4 examples done"};
 }
 
 void tst_EndToEnd::failures()
@@ -226,7 +217,6 @@ void tst_EndToEnd::failures()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QStringList, messages);
-    QFETCH(QStringList, tasks);
     if (fault.kind != Fault::None)
         m_server->addFault(route, fault);
     addRepository(url);
@@ -238,8 +228,7 @@ void tst_EndToEnd::failures()
         arguments.replaceInStrings("@plugins", plugins);
     }
 
-    // A shell that gives up on a server that never answers ends with the plugin's request still
-    // open, its network objects never released; leak checking is off for that run only.
+    // Giving up on a hung server leaves the plugin's request open: no leak check for that run.
     const Run run = this->run(arguments, fault.kind == Fault::HangBeforeHeaders
                                              ? QStringList{"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"} : QStringList());
     QVERIFY2(run.exitCode == exitCode, run.describe());
@@ -247,7 +236,7 @@ void tst_EndToEnd::failures()
         const QStringList lines = run.err.split('\n').filter(message);
         QVERIFY2(lines.size() == 1 && lines.first().startsWith("tidepool-ide: "), qPrintable(run.err));
     }
-    QCOMPARE(run.tasks, tasks);
+    QTEST(run.tasks, "tasks");
     QVERIFY2(run.milliseconds < 30000, run.describe());
 }
 

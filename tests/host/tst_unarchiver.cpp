@@ -102,8 +102,7 @@ QStringList tree(const QString &dir)
 
 } // namespace
 
-// Every unpack runs in a fresh folder with "dest", where the archive goes, and "sentinel" beside
-// it, which no archive may touch.
+// Each unpack gets a fresh folder: "dest" for the archive, "sentinel" beside it, never to be touched.
 class tst_Unarchiver : public QObject
 {
     Q_OBJECT
@@ -131,8 +130,7 @@ void tst_Unarchiver::init()
     QVERIFY(QDir().mkpath(path("sentinel")) && precious.open(QIODevice::WriteOnly) && precious.write("keep me") == 7);
 }
 
-// The lines it printed, then how it ended: "success", "error", "done twice", "timed out", or,
-// after the reason, "not an archive".
+// The lines printed, then "success", "error", "done twice", "timed out" (or reason, "not an archive").
 QStringList tst_Unarchiver::unpack(const QByteArray &archive)
 {
     QFile file(path("archive.tar.gz"));

@@ -1,6 +1,5 @@
 #include <gitlabserver.h>
 
-#include <QDirIterator>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -8,9 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// The manifests the plugin writes, read by the distribution's Qt Creator under a virtual X server
-// with its examples model's debug output on: it names every manifest it reads and every one it
-// cannot use. A damaged copy shows that the check sees what Qt Creator rejects.
+// The plugin's manifests read by the real Qt Creator under Xvfb, its examples model's debug output
+// naming each manifest read and each rejected; a damaged copy shows the check sees a rejection.
 
 static const QString setName = QStringLiteral("Veyra Examples");
 
@@ -109,10 +107,8 @@ CreatorRun tst_RealCreator::runCreator(const QString &folder, const QStringList 
     environment.insert("QTC_DEBUG_EXAMPLESMODEL", "1");
     // Nothing of the user's is read or written.
     environment.insert("HOME", home);
-    environment.insert("XDG_CONFIG_HOME", home + "/config");
-    environment.insert("XDG_DATA_HOME", home + "/data");
-    environment.insert("XDG_CACHE_HOME", home + "/cache");
-    environment.insert("XDG_RUNTIME_DIR", home + "/runtime");
+    for (const QString dir : {"CONFIG_HOME", "DATA_HOME", "CACHE_HOME", "RUNTIME_DIR"})
+        environment.insert("XDG_" + dir, home + '/' + dir.section('_', 0, 0).toLower());
 
     QProcess creator;
     creator.setProcessEnvironment(environment);
@@ -176,12 +172,7 @@ void tst_RealCreator::manifests()
         QFile::remove(picture = TIDEPOOL_PICTURE);
     } else { // a copy of the installed set with one file removed
         folder = m_dir.filePath("damaged");
-        QDirIterator it(installed(), QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString source = it.next();
-            const QString target = folder + '/' + QDir(installed()).relativeFilePath(source);
-            QVERIFY(QDir().mkpath(QFileInfo(target).path()) && QFile::copy(source, target));
-        }
+        QCOMPARE(QProcess::execute("cp", {"-R", installed(), folder}), 0);
         QVERIFY(QFile::remove(folder + '/' + removed));
     }
     const CreatorRun run = runCreator(folder, manifestsIn(folder), picture);
