@@ -51,15 +51,6 @@ bool writeFile(const QString &relativePath, const QByteArray &content = {})
            && file.write(content) == content.size();
 }
 
-// An installed example with its record, as an installation leaves it.
-bool installWithRecord(const QString &path)
-{
-    const QString record = installationRecordFile(repositoryFolder("Demo"), path);
-    return installManifest("Demo", path, baseTime) && writeFile(path + "/CMakeLists.txt", "project(x)\n")
-           && writeFile(QDir(repositoryFolder("Demo")).relativeFilePath(record),
-                        serializeFingerprint(fingerprint(repositoryFolder("Demo") + '/' + path)));
-}
-
 } // namespace
 
 class tst_OptionsWidget : public QObject
@@ -387,7 +378,12 @@ private slots:
     // Removing an example with the user's changes asks first; its record goes along.
     void removeChangedExampleAsksFirst()
     {
-        QVERIFY(installWithRecord("alpha") && installWithRecord("beta"));
+        for (const QString path : {"alpha", "beta"}) { // with their records, as installed
+            const QString record = installationRecordFile(repositoryFolder("Demo"), path);
+            QVERIFY(installManifest("Demo", path, baseTime) && writeFile(path + "/CMakeLists.txt", "x"));
+            QVERIFY(writeFile(QDir(repositoryFolder("Demo")).relativeFilePath(record),
+                              serializeFingerprint(fingerprint(repositoryFolder("Demo") + '/' + path))));
+        }
         QVERIFY(writeFile("alpha/CMakeLists.txt", "project(mine)\n") && writeFile("alpha/mine.txt"));
         saveSettings({{"Demo", QUrl("https://h.example/demo")}}, 1);
         QVERIFY(showPage());
