@@ -17,17 +17,6 @@ Repository::ExamplePtr example(const QString &path, const QString &webUrl = {},
         {"last_activity_at", "2026-03-01T10:00:00Z"}, {"web_url", webUrl}, {"description", description}});
 }
 
-class UrlSink : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-};
-
 } // namespace
 
 class tst_ExamplesDialog : public QObject
@@ -123,9 +112,9 @@ private slots:
         QFETCH(bool, choose);
 
         QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
-        UrlSink sink;
+        m_opened.clear();
         for (const char *scheme : {"http", "https", "file", "vscode"})
-            QDesktopServices::setUrlHandler(scheme, &sink, "open");
+            QDesktopServices::setUrlHandler(scheme, this, "open");
         ExamplesDialog dialog({example("web", "HTTPS://git.example/g/web"),
                                example("local", "file:///tmp/local"),
                                example("handler", "vscode://open/x"),
@@ -161,9 +150,15 @@ private slots:
         const QSet<QUrl> expected = choose && onItem
             ? QSet<QUrl>{QUrl("https://git.example/g/web"), QUrl("http://git.example/g/plain")}
             : QSet<QUrl>{};
-        QCOMPARE(QSet<QUrl>(sink.opened.cbegin(), sink.opened.cend()), expected);
-        QCOMPARE(sink.opened.size(), expected.size()); // each once
+        QCOMPARE(QSet<QUrl>(m_opened.cbegin(), m_opened.cend()), expected);
+        QCOMPARE(m_opened.size(), expected.size()); // each once
     }
+
+public slots:
+    void open(const QUrl &url) { m_opened.append(url); } // what the desktop is asked to open
+
+private:
+    QList<QUrl> m_opened;
 };
 
 QTEST_MAIN(tst_ExamplesDialog)

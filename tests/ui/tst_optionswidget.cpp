@@ -77,10 +77,9 @@ private slots:
         if (m_page)
             m_page->finish();
         m_page.reset();
-        for (QWidget *window : QApplication::topLevelWidgets()) {
+        for (QWidget *window : QApplication::topLevelWidgets())
             if (qobject_cast<QMessageBox *>(window))
                 window->close();
-        }
     }
 
     // Repositories listed capitals first, each with its own queue; removals wait for Apply.
@@ -95,8 +94,7 @@ private slots:
         QVERIFY(installManifest("Other", "omega", baseTime) && installManifest("..", "outsider", baseTime));
         saveSettings({{"beta", QUrl("https://h.example/b")}, {"Other", QUrl("https://h.example/o")},
                       {"..", QUrl("https://h.example/up")}, {"_under", QUrl("https://h.example/u")},
-                      {"Demo", QUrl("https://h.example/d"), {"old"}}},
-                     1);
+                      {"Demo", QUrl("https://h.example/d"), {"old"}}}, 1);
         QVERIFY(showPage());
         auto combo = child<QComboBox>("repositoryComboBox");
         QStringList names;
