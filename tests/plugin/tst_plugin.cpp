@@ -17,21 +17,6 @@ class tst_Plugin : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        HostStandIn::setSettingsPath(m_settings.path());
-        HostStandIn::setResourcePath(TIDEPOOL_RESOURCE_DIR);
-        // A language without a translation: the plugin logs and runs untranslated.
-        PluginManager::settings()->setValue("General/OverrideLanguage", "fr");
-        QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
-
-        QTest::ignoreMessage(QtDebugMsg,
-                             QRegularExpression("^Failed to load translator: \".*/translations\" Tidepool$"));
-        PluginManager::setPluginIID("org.qt-project.Qt.QtCreatorPlugin");
-        PluginManager::setPluginPaths({TIDEPOOL_PLUGIN_DIR});
-        PluginManager::loadPlugins();
-    }
-
     void cleanupTestCase()
     {
         PluginManager::shutdown();
@@ -42,6 +27,17 @@ private slots:
 
     void loadsAndStarts()
     {
+        HostStandIn::setSettingsPath(m_settings.path());
+        HostStandIn::setResourcePath(TIDEPOOL_RESOURCE_DIR);
+        // A language without a translation: the plugin logs and runs untranslated.
+        PluginManager::settings()->setValue("General/OverrideLanguage", "fr");
+        QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
+
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Failed to load translator: \".*/translations\" Tidepool$"));
+        PluginManager::setPluginIID("org.qt-project.Qt.QtCreatorPlugin");
+        PluginManager::setPluginPaths({TIDEPOOL_PLUGIN_DIR});
+        PluginManager::loadPlugins();
+
         PluginSpec *spec = PluginManager::specById("tidepool");
         QVERIFY(spec);
         QCOMPARE(spec->errorString(), QString());
@@ -58,12 +54,10 @@ private slots:
         QCOMPARE(pages.first()->category(), Utils::Id("H.Help"));
         QCOMPARE(pages.first()->displayName(), QString("VeyraOS Examples"));
         // No French translation: the texts stay English. German is there.
-        QCOMPARE(QCoreApplication::translate("Tidepool::Internal::TidepoolPlugin", "Examples"),
-                 QString("Examples"));
+        QCOMPARE(QCoreApplication::translate("Tidepool::Internal::TidepoolPlugin", "Examples"), QString("Examples"));
         PluginManager::settings()->setValue("General/OverrideLanguage", "de");
         QVERIFY(spec->plugin()->initialize({}, nullptr));
-        QCOMPARE(QCoreApplication::translate("Tidepool::Internal::TidepoolPlugin", "Examples"),
-                 QString("Beispiele"));
+        QCOMPARE(QCoreApplication::translate("Tidepool::Internal::TidepoolPlugin", "Examples"), QString("Beispiele"));
         QCOMPARE(QCoreApplication::translate("Tidepool::Internal::OptionsWidget", "Update available"),
                  QString::fromUtf8("Aktualisierung verf\xC3\xBCgbar"));
     }

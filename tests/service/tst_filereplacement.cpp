@@ -62,10 +62,7 @@ void tst_FileReplacement::removal()
 
     const QString path = target.isEmpty() ? QString() : root.filePath(target);
     QCOMPARE(remove(path), gone);
-    if (!path.isEmpty()) {
-        QVERIFY(!QFileInfo::exists(path));
-        QVERIFY(!QFileInfo(path).isSymLink());
-    }
+    QVERIFY(path.isEmpty() || (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()));
     QCOMPARE(tree(outside), QStringList{"keep.txt"});
 }
 

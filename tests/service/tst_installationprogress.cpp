@@ -25,8 +25,7 @@ void tst_InstallationProgress::steps_data()
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QList<int>>("counts");
 
-    // The service hears once that every running batch has ended, after the last one, however it
-    // ended: "start REPO PATH...", "finish REPO PATH", "abandon REPO", counting allEnded().
+    // allEnded() once the last running batch ends, however: "start REPO PATH...", "finish REPO PATH", "abandon REPO".
     QTest::newRow("one batch, after its last example")
         << QStringList{"start a p q", "finish a p", "finish a q"} << QList<int>{0, 0, 1};
     QTest::newRow("two batches of one repository")
@@ -40,14 +39,12 @@ void tst_InstallationProgress::steps_data()
         << QStringList{"start a", "finish a p", "abandon a"} << QList<int>{0, 0, 0};
     QTest::newRow("again for the next batch")
         << QStringList{"start a p", "finish a p", "start a q", "finish a q"} << QList<int>{0, 1, 1, 2};
-    // An example asked for twice: its first download counts for the older batch, and only that
-    // batch's cancel ("cancel REPO TASK") stops it ("canceled REPO PATH" counts 1).
+    // An example asked twice: only the older batch's cancel stops its first download ("canceled" counts 1).
     QTest::newRow("cancel of the batch of the next download")
         << QStringList{"start a p", "start a p", "cancel a 1", "canceled a p", "finish a p", "canceled a p"}
         << QList<int>{0, 0, 0, 0, 0, 1};
 
-    // A repository's check shows in the progress view the first time, and after a failure not
-    // until one has succeeded: "begin REPO", "fail REPO", "decide REPO", counting tasks shown.
+    // Tasks shown: a check shows, but after a failure not until one succeeded ("begin", "fail", "decide").
     QTest::newRow("check: a silent retry that succeeds makes the next one show")
         << QStringList{"begin a", "fail a", "begin a", "decide a", "begin a"} << QList<int>{1, 1, 1, 1, 2};
     QTest::newRow("check: one at a time")
@@ -64,8 +61,7 @@ void tst_InstallationProgress::steps()
     QFETCH(QList<int>, counts);
 
     // Addresses that make no requests: the progress only tells repositories apart.
-    Repository a(QUrl(QStringLiteral("file:///a")), nullptr);
-    Repository b(QUrl(QStringLiteral("file:///b")), nullptr);
+    Repository a(QUrl(QStringLiteral("file:///a")), nullptr), b(QUrl(QStringLiteral("file:///b")), nullptr);
     const QMap<QString, const Repository *> repositories{{"a", &a}, {"b", &b}};
 
     QList<Core::FutureProgress *> tasks;

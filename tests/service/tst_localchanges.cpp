@@ -4,13 +4,13 @@
 
 #include "service/localchanges.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Tidepool::Internal;
 using namespace TestFiles;
+using Files = QMap<QString, QByteArray>;
 
 class tst_LocalChanges : public QObject
 {
@@ -25,42 +25,35 @@ private slots:
 
 void tst_LocalChanges::changes_data()
 {
-    QTest::addColumn<QMap<QString, QByteArray>>("write"); // empty content: deleted
+    QTest::addColumn<Files>("write"); // empty content: deleted
     QTest::addColumn<QStringList>("changed");
     QTest::addColumn<QStringList>("added");
     QTest::addColumn<QStringList>("deleted");
     QTest::addColumn<QStringList>("userFiles");
 
-    using Files = QMap<QString, QByteArray>;
     const QStringList none;
     QTest::newRow("untouched") << Files() << none << none << none << none;
     QTest::newRow("manifest and icon rewritten")
-        << Files{{"examples-manifest.xml", "<new/>"}, {"example-icon.png", "png"}} << none << none
-        << none << none;
-    QTest::newRow("nested manifest edited")
-        << Files{{"sub/examples-manifest.xml", "<mine/>"}} << QStringList{"sub/examples-manifest.xml"}
-        << none << none << none;
+        << Files{{"examples-manifest.xml", "<new/>"}, {"example-icon.png", "png"}} << none << none << none << none;
+    QTest::newRow("nested manifest edited") << Files{{"sub/examples-manifest.xml", "<mine/>"}}
+                                            << QStringList{"sub/examples-manifest.xml"} << none << none << none;
     QTest::newRow("edited, added, deleted")
-        << Files{{"src/main.cpp", "int main() { return 1; }"}, {"src/extra.cpp", "x"},
-                 {"README.md", {}}}
-        << QStringList{"src/main.cpp"} << QStringList{"src/extra.cpp"} << QStringList{"README.md"}
-        << none;
+        << Files{{"src/main.cpp", "int main() { return 1; }"}, {"src/extra.cpp", "x"}, {"README.md", {}}}
+        << QStringList{"src/main.cpp"} << QStringList{"src/extra.cpp"} << QStringList{"README.md"} << none;
     QTest::newRow("build folders anywhere")
         << Files{{"build/Desktop-Debug/CMakeCache.txt", "x"}, {"build/Desktop-Debug/app", "elf"},
                  {"sub/out/.qmake.stash", "x"}, {"sub/out/Makefile", "all:"}}
         << none << none << none << none;
     QTest::newRow("folder named build without a cache")
-        << Files{{"build/notes.txt", "mine"}} << none << QStringList{"build/notes.txt"} << none
-        << none;
+        << Files{{"build/notes.txt", "mine"}} << none << QStringList{"build/notes.txt"} << none << none;
     QTest::newRow("per-user files")
         << Files{{"CMakeLists.txt.user", "<kit/>"}, {"sub/sub.pro.user", "<kit/>"},
                  {"build/x/CMakeCache.txt", "x"}, {"build/x/y.user", "in a build folder"}}
         << none << none << none << QStringList{"CMakeLists.txt.user", "sub/sub.pro.user"};
     // The IDE's copies of older per-user files, but no source file named like one.
     QTest::newRow("names like per-user files")
-        << Files{{"CMakeLists.txt.user.4.8-pre1", "x"}, {"hello.pro.user.a1b2c3d", "x"},
-                 {"settings.user", "x"}, {"models.user.cpp", "x"}, {"user.cpp", "x"},
-                 {"CMakeLists.txt.userdata", "x"}}
+        << Files{{"CMakeLists.txt.user.4.8-pre1", "x"}, {"hello.pro.user.a1b2c3d", "x"}, {"settings.user", "x"},
+                 {"models.user.cpp", "x"}, {"user.cpp", "x"}, {"CMakeLists.txt.userdata", "x"}}
         << none << QStringList{"CMakeLists.txt.userdata", "models.user.cpp", "user.cpp"} << none
         << QStringList{"CMakeLists.txt.user.4.8-pre1", "hello.pro.user.a1b2c3d", "settings.user"};
 }
@@ -68,7 +61,6 @@ void tst_LocalChanges::changes_data()
 // The record of a freshly installed copy, then the user's hand on it.
 void tst_LocalChanges::changes()
 {
-    using Files = QMap<QString, QByteArray>;
     QFETCH(Files, write);
     QFETCH(QStringList, changed);
     QFETCH(QStringList, added);
@@ -77,10 +69,9 @@ void tst_LocalChanges::changes()
 
     QTemporaryDir root;
     const QString folder = root.filePath("example");
-    for (const char *file : {"CMakeLists.txt", "README.md", "src/main.cpp",
-                             "sub/examples-manifest.xml", "examples-manifest.xml"}) {
+    for (const char *file : {"CMakeLists.txt", "README.md", "src/main.cpp", "sub/examples-manifest.xml",
+                             "examples-manifest.xml"})
         QVERIFY(writeFile(folder + '/' + file, QByteArray("content of ") + file));
-    }
     const QString record = root.filePath("record.json");
     QVERIFY(writeFile(record, serializeFingerprint(fingerprint(folder))));
 
@@ -108,8 +99,7 @@ void tst_LocalChanges::withoutUsableRecord_data()
     QTest::newRow("wrong entry") << QByteArray(R"({"format":1,"files":{"a":[1]}})");
 }
 
-// Without a record that can be read, files newer than the manifest are the user's; deletions
-// cannot be seen, and a folder without a manifest holds nothing installed.
+// Unrecorded: files newer than the manifest are the user's, and without a manifest nothing is.
 void tst_LocalChanges::withoutUsableRecord()
 {
     QFETCH(QByteArray, record);
@@ -119,8 +109,7 @@ void tst_LocalChanges::withoutUsableRecord()
     for (const char *file : {"CMakeLists.txt", "main.cpp", "examples-manifest.xml"}) {
         QVERIFY(writeFile(folder + '/' + file, "x"));
         QFile dated(folder + '/' + file);
-        QVERIFY(dated.open(QIODevice::ReadWrite)
-                && dated.setFileTime(installed, QFileDevice::FileModificationTime));
+        QVERIFY(dated.open(QIODevice::ReadWrite) && dated.setFileTime(installed, QFileDevice::FileModificationTime));
     }
     const QString recordFile = root.filePath("record.json");
     if (record != "-")

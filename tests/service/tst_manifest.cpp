@@ -25,13 +25,9 @@ void tst_Manifest::readBack_data()
     const ManifestFields plain{"Examples", "Hello World", "CMakeLists.txt",
                                "/data/VeyraSDK/Examples/hello/example-icon.png", "A small example.",
                                "Qt,example", "/qml/Main.qml"};
-    const auto described = [&plain](const QString &description) {
-        ManifestFields fields = plain;
-        fields.description = description;
-        return fields;
-    };
-    const auto same = [&described](const char *name, const QString &description) {
-        QTest::newRow(name) << described(description) << described(description);
+    const auto described = [&plain](const QString &text) { auto f = plain; f.description = text; return f; };
+    const auto same = [&described](const char *name, const QString &text) {
+        QTest::newRow(name) << described(text) << described(text);
     };
 
     same("empty description", QString());
@@ -65,8 +61,7 @@ void tst_Manifest::readBack()
     QVERIFY(xml.startsWith("<?xml version='1.0' encoding='utf-8'?>\n<!-- Generated file. This "
                            "file is used by SDK to show example inside Welcome screen. It is not "
                            "the part of the example. -->\n<instructionals module="));
-    // A strict parser agrees, markup in the description stays character data, and the template's
-    // own elements are kept.
+    // A strict parser agrees, the description's markup stays text, the template's elements are kept.
     QDomDocument document;
     QVERIFY2(document.setContent(xml, &error), qPrintable(error));
     QVERIFY(document.elementsByTagName("b").isEmpty());

@@ -8,9 +8,8 @@
 
 using namespace Tidepool::Internal;
 
-// name -> content; "NAME/" is an empty folder; %ROOT% is the inspected folder's absolute path.
+// name -> content ("NAME/": an empty folder; %ROOT%: the inspected folder), name -> seconds old.
 using Files = QMap<QString, QByteArray>;
-// name -> seconds before now, for files whose age matters.
 using Ages = QMap<QString, int>;
 
 class tst_ProjectInspection : public QObject
@@ -91,15 +90,10 @@ void tst_ProjectInspection::inspect()
                                  QFileDevice::FileModificationTime));
     }
     expected.replace("%ROOT%", root);
-    if (look == "project") {
-        QCOMPARE(findProjectFile(root), expected);
-    } else if (look == "icon") {
-        QCOMPARE(findIcon(root), expected);
-    } else {
-        QCOMPARE(findFileToOpen(root), expected);
-        // A trailing separator names the same folder.
+    QCOMPARE(look == "project" ? findProjectFile(root) : look == "icon" ? findIcon(root) : findFileToOpen(root),
+             expected);
+    if (look == "open") // a trailing separator names the same folder
         QCOMPARE(findFileToOpen(root + '/'), expected);
-    }
 }
 
 QTEST_GUILESS_MAIN(tst_ProjectInspection)
