@@ -56,27 +56,22 @@ int main(int argc, char *argv[])
         if (path != "notifications" && !installManifest("Veyra Examples", path, now.addDays(-7)))
             return fail("Cannot install the examples");
 
-    int result = 0;
-    {
-        OptionsWidget widget;
-        widget.resize(600, 420);
-        widget.show();
-        if (!QTest::qWaitForWindowExposed(&widget))
-            return fail("The page was not shown");
-        auto combo = widget.findChild<QComboBox *>("repositoryComboBox");
-        combo->setCurrentIndex(combo->findText("Veyra Examples"));
-        auto list = widget.findChild<QListWidget *>("examplesListWidget");
-        list->setCurrentItem(list->findItems(outdated.first(), Qt::MatchExactly).value(0));
-        auto update = widget.findChild<QPushButton *>("updateButton");
-        if (!update || !update->isVisible() || !update->isEnabled())
-            return fail("The outdated example is not listed or cannot be updated");
-        const QImage picture = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        const auto pixels = reinterpret_cast<const QRgb *>(picture.constBits());
-        if (!std::count(pixels, pixels + picture.width() * picture.height(), QColor(0xe2, 0xb2, 0xb6).rgb()))
-            result = fail("The picture shows no example marked \"Update available\"");
-        else if (!picture.save(output, "PNG"))
-            result = fail("Cannot write the picture");
-    }
-    server.stop();
-    return result;
+    OptionsWidget widget;
+    widget.resize(600, 420);
+    widget.show();
+    if (!QTest::qWaitForWindowExposed(&widget))
+        return fail("The page was not shown");
+    auto combo = widget.findChild<QComboBox *>("repositoryComboBox");
+    combo->setCurrentIndex(combo->findText("Veyra Examples"));
+    auto list = widget.findChild<QListWidget *>("examplesListWidget");
+    list->setCurrentItem(list->findItems(outdated.first(), Qt::MatchExactly).value(0));
+    auto update = widget.findChild<QPushButton *>("updateButton");
+    if (!update || !update->isVisible() || !update->isEnabled())
+        return fail("The outdated example is not listed or cannot be updated");
+    const QImage picture = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const auto pixels = reinterpret_cast<const QRgb *>(picture.constBits());
+    const QRgb mark = QColor(0xe2, 0xb2, 0xb6).rgb();
+    if (!std::count(pixels, pixels + picture.width() * picture.height(), mark))
+        return fail("The picture shows no example marked \"Update available\"");
+    return picture.save(output, "PNG") ? 0 : fail("Cannot write the picture");
 }
