@@ -50,11 +50,9 @@ QString tarListing(const QByteArray &gz)
 QString fetch(const QUrl &url, qint64 *elapsedMs = nullptr)
 {
     QNetworkAccessManager manager;
-    QNetworkRequest request(url);
-    request.setTransferTimeout(10000);
     QElapsedTimer timer;
     timer.start();
-    std::unique_ptr<QNetworkReply> reply(manager.get(request));
+    std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(url)));
     QSignalSpy(reply.get(), &QNetworkReply::finished).wait(15000);
     if (elapsedMs)
         *elapsedMs = timer.elapsed();
@@ -115,9 +113,8 @@ void tst_GitLabServer::initTestCase()
         other.path = QStringLiteral("p%1").arg(i);
         QVERIFY(m_server.addProject(big, other));
     }
-    const QUrl base = m_server.start();
-    QCOMPARE(base.host(), QStringLiteral("127.0.0.1"));
-    m_base = base.toString();
+    m_base = m_server.start().toString();
+    QVERIFY2(m_base.startsWith("http://127.0.0.1:"), qPrintable(m_base));
     m_paths = {{Route::Search, m_base + "/api/v4/groups?search=%22qt-examples%22"},
                {Route::Group, m_base + QStringLiteral("/api/v4/groups/%1").arg(examples)}};
 }
@@ -133,17 +130,14 @@ void tst_GitLabServer::routes_data()
     QCOMPARE(top, "hello-main-" + sha);
     const QString json = QStringLiteral("application/json ");
 
-    QTest::newRow("search ignores case") << "/api/v4/groups?search=%22Veyra-SAMPLES%22"
-                                         << "200 " + json + "[veyra-samples]";
+    QTest::newRow("search ignores case") << "/api/v4/groups?search=%22Veyra-SAMPLES%22" << "200 " + json + "[veyra-samples]";
     QTest::newRow("group lists at most 100 projects") << "/api/v4/groups/900" << "200 " + json + "big: 100 projects";
     QTest::newRow("archive") << QStringLiteral("/api/v4/projects/%1/repository/archive.tar.gz").arg(m_hello)
-                             << "200 application/octet-stream pax_global_header g 52 comment=" + sha + "\n | "
-                                    + top + "/ 5 | " + top + "/README.md 0 664 # Hello | " + top
-                                    + "/run.sh 0 775 #!/bin/sh | " + top + "/src/ 5 | " + top
-                                    + "/src/main.cpp 0 664 int main() {}";
+        << "200 application/octet-stream pax_global_header g 52 comment=" + sha + "\n | " + QStringList{top + "/ 5", top + "/README.md 0 664 # Hello",
+               top + "/run.sh 0 775 #!/bin/sh", top + "/src/ 5", top + "/src/main.cpp 0 664 int main() {}"}.join(" | ");
     QTest::newRow("unknown group") << "/api/v4/groups/999999" << "404 " + json + R"({"message":"404 Group Not Found"})";
-    QTest::newRow("archive of unknown project") << "/api/v4/projects/999999/repository/archive.tar.gz"
-                                                << "404 " + json + R"({"message":"404 Project Not Found"})";
+    QTest::newRow("archive of unknown project")
+        << "/api/v4/projects/999999/repository/archive.tar.gz" << "404 " + json + R"({"message":"404 Project Not Found"})";
     QTest::newRow("archive of empty repository") << "/api/v4/projects/qt-examples%2Fempty/repository/archive.tar.gz"
                                                  << "404 " + json + R"({"message":"404 File Not Found"})";
 }

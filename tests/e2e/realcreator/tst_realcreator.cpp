@@ -61,11 +61,10 @@ void tst_RealCreator::initTestCase()
     QString error;
     QVERIFY2(server.loadCatalogue(TIDEPOOL_DEMO_CATALOGUE, &error), qPrintable(error));
     QVERIFY(server.start().isValid() && QDir().mkpath(installed()));
-    {
-        QSettings settings(m_dir.filePath("shell/QtProject/QtCreator.ini"), QSettings::IniFormat);
-        settings.setValue("Help/InstalledExamples", QString("%1|%2|%2").arg(setName, installed()));
-        settings.setValue("Tidepool/Repositories", QString("%1|%2/veyra-examples|").arg(setName, server.baseUrl().toString()));
-    }
+    QSettings settings(m_dir.filePath("shell/QtProject/QtCreator.ini"), QSettings::IniFormat);
+    settings.setValue("Help/InstalledExamples", QString("%1|%2|%2").arg(setName, installed()));
+    settings.setValue("Tidepool/Repositories", QString("%1|%2/veyra-examples|").arg(setName, server.baseUrl().toString()));
+    settings.sync();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", m_dir.filePath("data"));
     environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -92,14 +91,13 @@ CreatorRun tst_RealCreator::runCreator(const QString &folder, const QStringList 
     const QString home = m_dir.filePath("creator-" + QFileInfo(folder).fileName());
     QDir().mkpath(home + "/runtime");
     QFile(home + "/runtime").setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    {
-        QSettings settings(home + "/settings/QtProject/QtCreator.ini", QSettings::IniFormat);
-        settings.setValue("Help/InstalledExamples", QString("%1|%2|%2").arg(setName, folder));
-        // The Welcome screen opens on this set, without the hints a new user gets in front of it.
-        settings.setValue("WelcomePage/SelectedExampleSet", setName);
-        settings.setValue("Welcome2Tab", "Examples");
-        settings.setValue("SuppressedWarnings", QStringList{"TakeUITour", "Welcome.UITour", "LinkWithQtInstallation"});
-    }
+    QSettings settings(home + "/settings/QtProject/QtCreator.ini", QSettings::IniFormat);
+    settings.setValue("Help/InstalledExamples", QString("%1|%2|%2").arg(setName, folder));
+    // The Welcome screen opens on this set, without the hints a new user gets in front of it.
+    settings.setValue("WelcomePage/SelectedExampleSet", setName);
+    settings.setValue("Welcome2Tab", "Examples");
+    settings.setValue("SuppressedWarnings", QStringList{"TakeUITour", "Welcome.UITour", "LinkWithQtInstallation"});
+    settings.sync();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DISPLAY", m_displayName);
     environment.insert("QT_QPA_PLATFORM", "xcb");
