@@ -33,22 +33,19 @@ void tst_LocalChanges::changes_data()
 
     const QStringList none;
     QTest::newRow("untouched") << Files() << none << none << none << none;
-    QTest::newRow("manifest and icon rewritten")
-        << Files{{"examples-manifest.xml", "<new/>"}, {"example-icon.png", "png"}} << none << none << none << none;
-    QTest::newRow("nested manifest edited") << Files{{"sub/examples-manifest.xml", "<mine/>"}}
-                                            << QStringList{"sub/examples-manifest.xml"} << none << none << none;
+    QTest::newRow("manifest and icon rewritten, nested manifest edited")
+        << Files{{"examples-manifest.xml", "<new/>"}, {"example-icon.png", "png"},
+                 {"sub/examples-manifest.xml", "<mine/>"}}
+        << QStringList{"sub/examples-manifest.xml"} << none << none << none;
     QTest::newRow("edited, added, deleted")
         << Files{{"src/main.cpp", "int main() { return 1; }"}, {"src/extra.cpp", "x"}, {"README.md", {}}}
         << QStringList{"src/main.cpp"} << QStringList{"src/extra.cpp"} << QStringList{"README.md"} << none;
-    QTest::newRow("build folders anywhere")
-        << Files{{"build/Desktop-Debug/CMakeCache.txt", "x"}, {"build/Desktop-Debug/app", "elf"},
-                 {"sub/out/.qmake.stash", "x"}, {"sub/out/Makefile", "all:"}}
-        << none << none << none << none;
     QTest::newRow("folder named build without a cache")
         << Files{{"build/notes.txt", "mine"}} << none << QStringList{"build/notes.txt"} << none << none;
-    QTest::newRow("per-user files")
-        << Files{{"CMakeLists.txt.user", "<kit/>"}, {"sub/sub.pro.user", "<kit/>"},
-                 {"build/x/CMakeCache.txt", "x"}, {"build/x/y.user", "in a build folder"}}
+    QTest::newRow("per-user files, build folders anywhere")
+        << Files{{"CMakeLists.txt.user", "<kit/>"}, {"sub/sub.pro.user", "<kit/>"}, {"build/x/CMakeCache.txt", "x"},
+                 {"build/x/y.user", "in a build folder"}, {"build/x/app", "elf"}, {"sub/out/.qmake.stash", "x"},
+                 {"sub/out/Makefile", "all:"}}
         << none << none << none << QStringList{"CMakeLists.txt.user", "sub/sub.pro.user"};
     // The IDE's copies of older per-user files, but no source file named like one.
     QTest::newRow("names like per-user files")
@@ -109,7 +106,8 @@ void tst_LocalChanges::withoutUsableRecord()
     for (const char *file : {"CMakeLists.txt", "main.cpp", "examples-manifest.xml"}) {
         QVERIFY(writeFile(folder + '/' + file, "x"));
         QFile dated(folder + '/' + file);
-        QVERIFY(dated.open(QIODevice::ReadWrite) && dated.setFileTime(installed, QFileDevice::FileModificationTime));
+        QVERIFY(dated.open(QIODevice::ReadWrite));
+        QVERIFY(dated.setFileTime(installed, QFileDevice::FileModificationTime));
     }
     const QString recordFile = root.filePath("record.json");
     if (record != "-")

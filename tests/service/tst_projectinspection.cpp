@@ -35,7 +35,6 @@ void tst_ProjectInspection::inspect_data()
     const Files both{{"app.pro", "TEMPLATE = app"}, {"CMakeLists.txt", "project(app)"}};
     row("project", "qmake project modified last", both, "app.pro", {{"CMakeLists.txt", 9}, {"app.pro", 1}});
     row("project", "cmake project modified last", both, "CMakeLists.txt", {{"CMakeLists.txt", 1}, {"app.pro", 9}});
-    row("project", "upper-case qmake project", {{"APP.PRO", ""}}, "APP.PRO");
     row("project", "lower-case cmake project", {{"cmakelists.txt", ""}}, "cmakelists.txt");
     row("project", "hidden project file", {{".app.pro", ""}}, "");
     row("project", "folder named like a project", {{"app.pro/", ""}}, "");
