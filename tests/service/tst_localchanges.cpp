@@ -106,8 +106,7 @@ void tst_LocalChanges::withoutUsableRecord()
     for (const char *file : {"CMakeLists.txt", "main.cpp", "examples-manifest.xml"}) {
         QVERIFY(writeFile(folder + '/' + file, "x"));
         QFile dated(folder + '/' + file);
-        QVERIFY(dated.open(QIODevice::ReadWrite));
-        QVERIFY(dated.setFileTime(installed, QFileDevice::FileModificationTime));
+        QVERIFY(dated.open(QFile::ReadWrite) && dated.setFileTime(installed, QFile::FileModificationTime));
     }
     const QString recordFile = root.filePath("record.json");
     if (record != "-")
