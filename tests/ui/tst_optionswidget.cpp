@@ -163,7 +163,6 @@ private slots:
                            &Core::HelpManager::Signals::documentationChanged);
         QVERIFY(showPage());
         const QListWidgetItem *item = itemOf(list(), installed);
-        QVERIFY(item);
         QCOMPARE(statusOf(item), update ? "Update available" : "Updated");
         QCOMPARE(item->background(), update ? QBrush(QColor(0xe2, 0xb2, 0xb6)) : QBrush());
 
@@ -206,11 +205,10 @@ private slots:
         QCOMPARE(texts(list()).count("beta"), 2);
         QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), 0);
         // What the service kept of the user's changes is told on the page, each message once.
-        auto status = child<QLabel>("statusLabel");
         for (const char *text : {"Kept alpha", "Kept beta", "Kept alpha"})
             emit downloadService()->changesKept(text);
-        QVERIFY(status->isVisible());
-        QCOMPARE(status->text(), "Kept alpha\nKept beta");
+        QVERIFY(child<QLabel>("statusLabel")->isVisible());
+        QCOMPARE(child<QLabel>("statusLabel")->text(), "Kept alpha\nKept beta");
 
         QSignalSpy updated(downloadService(), &DownloadService::updated);
         m_page->apply();
