@@ -24,9 +24,8 @@ using TestFiles::writeFile;
 enum class TaskEnd { Finished, Canceled, CanceledByUser, WidgetDeleted };
 
 // A page that records what the dialog does with it, in order.
-class RecordingPage final : public Core::IOptionsPage
+struct RecordingPage final : Core::IOptionsPage
 {
-public:
     RecordingPage(const char *id, const QString &name, QStringList *log)
     {
         setId(id);

@@ -27,10 +27,9 @@ QString tarListing(const QByteArray &gz)
     archive_read_support_format_raw(a);
     archive_entry *entry = nullptr;
     char buffer[65536];
-    if (archive_read_open_memory(a, gz.constData(), size_t(gz.size())) == ARCHIVE_OK && archive_read_next_header(a, &entry) == ARCHIVE_OK) {
+    if (archive_read_open_memory(a, gz.constData(), size_t(gz.size())) == ARCHIVE_OK && archive_read_next_header(a, &entry) == ARCHIVE_OK)
         for (la_ssize_t n; (n = archive_read_data(a, buffer, sizeof buffer)) > 0;)
             tar.append(buffer, qsizetype(n));
-    }
     archive_read_free(a);
     QStringList listing;
     for (qsizetype at = 0; at + 512 <= tar.size() && tar.mid(at, 512).count('\0') < 512;) {

@@ -152,15 +152,10 @@ QStringList tst_Unarchiver::unpack(const QByteArray &archive)
 
 void tst_Unarchiver::unpacksGitLabArchive()
 {
-    const Entries entries = {
-        {'d', "demo-main-1a2b3c/"},
-        {'f', "demo-main-1a2b3c/CMakeLists.txt", "project(demo)\n", 0444},
-        {'d', "demo-main-1a2b3c/src/"},
-        {'f', "demo-main-1a2b3c/src/main.cpp", "int main() { return 0; }\n", 0666},
-        {'f', "demo-main-1a2b3c/run.sh", "#!/bin/sh\n", 04755},
-        {'l', "demo-main-1a2b3c/README.md", "src/main.cpp"},
-        {'h', "demo-main-1a2b3c/src/copy.cpp", "demo-main-1a2b3c/src/main.cpp"},
-    };
+    const Entries entries = {{'d', "demo-main-1a2b3c/"}, {'f', "demo-main-1a2b3c/CMakeLists.txt", "project(demo)\n", 0444},
+                             {'d', "demo-main-1a2b3c/src/"}, {'f', "demo-main-1a2b3c/src/main.cpp", "int main() { return 0; }\n", 0666},
+                             {'f', "demo-main-1a2b3c/run.sh", "#!/bin/sh\n", 04755}, {'l', "demo-main-1a2b3c/README.md", "src/main.cpp"},
+                             {'h', "demo-main-1a2b3c/src/copy.cpp", "demo-main-1a2b3c/src/main.cpp"}};
     // Download chains block the global pool's threads; unpacking must not queue behind them.
     QThreadPool *global = QThreadPool::globalInstance();
     QSemaphore release;
