@@ -292,8 +292,7 @@ private slots:
             return run->waitInstalled(installed);
         };
         QVERIFY(update(demo.files, 6));
-        const QStringList kept{".tidepool-pending", "demo", "demo-main-0123456789", "demo2",
-                               "demo2-main-leftover"};
+        const QStringList kept{".tidepool-pending", "demo", "demo-main-0123456789", "demo2", "demo2-main-leftover"};
         QCOMPARE(folders(), kept);
         QVERIFY(!QFile::exists(examplePath("demo", "version.txt")));
         QCOMPARE(readFile(examplePath("demo", "version2.txt")), "2");
@@ -370,7 +369,8 @@ private slots:
         const QStringList retried{check + "Network error | Network error | failed", allDone};
         QTest::newRow("group lookup fails three times") << "lookup 3" << false << noDate << retried << 3 << "";
         QTest::newRow("listing fails once") << "listing 1" << false << noDate << retried << 3 << "";
-        QTest::newRow("no GitLab address") << "ftp" << false << noDate << QStringList(check + noGitLab + " | " + noGitLab + " | failed") << 0 << "";
+        QTest::newRow("no GitLab address") << "ftp" << false << noDate
+            << QStringList(check + noGitLab + " | " + noGitLab + " | failed") << 0 << "";
     }
 
     // A check is a task, ended before its batch or failed with the reason; a batch fails on any loss.
