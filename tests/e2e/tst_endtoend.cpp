@@ -76,8 +76,10 @@ void tst_EndToEnd::addRepository(const QString &url)
     QDir().mkpath(folder());
     QSettings settings(settingsFile(), QSettings::IniFormat);
     settings.setValue("Help/InstalledExamples", QString("%1|%2|%2").arg(demoName, folder()));
-    settings.setValue("Tidepool/Repositories",
-                      QString("%1|%2|").arg(demoName, url.isEmpty() ? m_server->baseUrl().toString() + "/veyra-examples" : url));
+    settings.setValue(
+        "Tidepool/Repositories",
+        QString("%1|%2|").arg(
+            demoName, url.isEmpty() ? m_server->baseUrl().toString() + "/veyra-examples" : url));
 }
 
 Run tst_EndToEnd::run(const QStringList &arguments, const QStringList &environment) const
@@ -94,7 +96,9 @@ Run tst_EndToEnd::run(const QStringList &arguments, const QStringList &environme
     QElapsedTimer timer;
     timer.start();
     // The shell's own safety net ends a stuck run well before the test gives up on the process.
-    process.start(TIDEPOOL_SHELL, QStringList{"-settingspath", m_dir->filePath("settings"), "--headless", "--timeout", "60"} + arguments);
+    process.start(TIDEPOOL_SHELL, QStringList{"-settingspath", m_dir->filePath("settings"),
+                                              "--headless", "--timeout", "60"} +
+                                      arguments);
     if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished();
@@ -129,19 +133,26 @@ void tst_EndToEnd::installsThenUpdatesOnlyTheChangedExample()
     const Run first = run();
     QVERIFY2(first.exitCode == 0 && first.milliseconds < 30000, first.describe());
     // Avatars become the example image; without one the project's 128x128 icon is used.
-    QCOMPARE(first.rows, QList<QStringList>({
-        {demoName, "Analog Clock", "analog-clock/CMakeLists.txt", "analog-clock/example-icon.png", "clock,qml,quick", "updated"},
-        {demoName, "Hello qmake", "hello-qmake/hello.pro", "hello-qmake/example-icon.png", "qmake,widgets", "updated"},
-        {demoName, "Notes", "notes/CMakeLists.txt", "notes/icons/128x128/notes.png", "cmake,settings,widgets", "updated"},
-        {demoName, "Sensor Gauge", "sensor-gauge/CMakeLists.txt", "sensor-gauge/example-icon.png", "qml,sensors", "updated"}}));
+    QCOMPARE(
+        first.rows,
+        QList<QStringList>({{demoName, "Analog Clock", "analog-clock/CMakeLists.txt",
+                             "analog-clock/example-icon.png", "clock,qml,quick", "updated"},
+                            {demoName, "Hello qmake", "hello-qmake/hello.pro",
+                             "hello-qmake/example-icon.png", "qmake,widgets", "updated"},
+                            {demoName, "Notes", "notes/CMakeLists.txt",
+                             "notes/icons/128x128/notes.png", "cmake,settings,widgets", "updated"},
+                            {demoName, "Sensor Gauge", "sensor-gauge/CMakeLists.txt",
+                             "sensor-gauge/example-icon.png", "qml,sensors", "updated"}}));
     QCOMPARE(first.tasks.filter(demoName),
              QStringList({"Checking examples of Veyra Examples: 4 example(s) to install",
                           "Installing examples from Veyra Examples: 4 of 4 examples done"}));
-    QVERIFY2(first.summary.contains("4 example(s) listed in 1 set(s)") && first.summary.contains("1 of 1 repositories reached"),
+    QVERIFY2(first.summary.contains("4 example(s) listed in 1 set(s)") &&
+                 first.summary.contains("1 of 1 repositories reached"),
              qPrintable(first.summary));
     for (const QString &image : first.column(3))
         QVERIFY2(!QImage(folder() + '/' + image).isNull(), qPrintable(image));
-    QVERIFY(readFile(folder() + "/analog-clock/examples-manifest.xml").contains("<fileToOpen>/qml/Main.qml</fileToOpen>"));
+    QVERIFY(readFile(folder() + "/analog-clock/examples-manifest.xml")
+                .contains("<fileToOpen>/qml/Main.qml</fileToOpen>"));
     QCOMPARE(m_server->requestCount(Route::Archive), 4);
 
     const Run sameDay = run();
@@ -150,18 +161,24 @@ void tst_EndToEnd::installsThenUpdatesOnlyTheChangedExample()
     QCOMPARE(sameDay.tasks.filter(demoName), QStringList("Checking examples of Veyra Examples: Nothing to install"));
 
     const QString threeDaysAgo = QDate::currentDate().addDays(-3).toString("dd.MM.yyyy");
-    QSettings(settingsFile(), QSettings::IniFormat).setValue("Tidepool/UpdatesCheckedDate", QStringList{demoName + '|' + threeDaysAgo});
-    m_server->setProjectFiles(m_server->projectId("veyra-examples/hello-qmake"), {{"hello.pro", "SOURCES += main.cpp\n"},
-                              {"main.cpp", "int main() {}\n"}, {"CHANGES.md", "Says hello in a bigger font.\n"}}, QDateTime::currentDateTimeUtc());
+    QSettings(settingsFile(), QSettings::IniFormat)
+        .setValue("Tidepool/UpdatesCheckedDate", QStringList{demoName + '|' + threeDaysAgo});
+    m_server->setProjectFiles(m_server->projectId("veyra-examples/hello-qmake"),
+                              {{"hello.pro", "SOURCES += main.cpp\n"},
+                               {"main.cpp", "int main() {}\n"},
+                               {"CHANGES.md", "Says hello in a bigger font.\n"}},
+                              QDateTime::currentDateTimeUtc());
     const Run later = run();
     QVERIFY2(later.exitCode == 0, later.describe());
     QCOMPARE(later.column(5), QStringList({"unchanged", "updated", "unchanged", "unchanged"}));
-    QCOMPARE(later.tasks.filter(demoName), QStringList({"Checking examples of Veyra Examples: 1 example(s) to install",
-                                                        "Installing examples from Veyra Examples: 1 of 1 examples done"}));
+    QCOMPARE(later.tasks.filter(demoName),
+             QStringList({"Checking examples of Veyra Examples: 1 example(s) to install",
+                          "Installing examples from Veyra Examples: 1 of 1 examples done"}));
     QCOMPARE(m_server->requestCount(Route::Archive), 5);
     QCOMPARE(readFile(folder() + "/hello-qmake/main.cpp"), "int main() {}\n");
     // The update replaced the folder instead of adding a second copy.
-    QCOMPARE(QDir(folder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList({"analog-clock", "hello-qmake", "notes", "sensor-gauge"}));
+    QCOMPARE(QDir(folder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+             QStringList({"analog-clock", "hello-qmake", "notes", "sensor-gauge"}));
 }
 
 void tst_EndToEnd::failures_data()
@@ -177,18 +194,24 @@ void tst_EndToEnd::failures_data()
     const QString nobody = "http://127.0.0.1:1/examples";   // a privileged port nobody listens on
     const QStringList none;
     const QString check = "Checking examples of Veyra Examples: ";
-    QTest::newRow("server unreachable") << Route::Any << Fault() << nobody << none << 1
-        << QStringList{check + "Network error: Connection refused", "1 of 1 configured repositories could not be reached"}
+    QTest::newRow("server unreachable")
+        << Route::Any << Fault() << nobody << none << 1
+        << QStringList{check + "Network error: Connection refused",
+                       "1 of 1 configured repositories could not be reached"}
         << QStringList(check + "Network error: Connection refused");
-    QTest::newRow("garbage answer to the lookup") << Route::Search << Fault::invalidJson() << "" << none << 1
-        << QStringList(check + "Search error: request return null object") << QStringList(check + "Search error: request return null object");
+    QTest::newRow("garbage answer to the lookup")
+        << Route::Search << Fault::invalidJson() << "" << none << 1
+        << QStringList(check + "Search error: request return null object")
+        << QStringList(check + "Search error: request return null object");
     const QStringList batch{check + "4 example(s) to install",
                             "Installing examples from Veyra Examples: 4 of 4 examples done, 4 failed"};
     QTest::newRow("archive is no archive") << Route::Archive << Fault::html() << "" << none << 1
         << QStringList("Installing examples from Veyra Examples: 4 failed") << batch;
-    QTest::newRow("server never answers") << Route::Search << Fault::hangBeforeHeaders() << "" << QStringList{"--timeout", "3"} << 3
+    QTest::newRow("server never answers")
+        << Route::Search << Fault::hangBeforeHeaders() << "" << QStringList{"--timeout", "3"} << 3
         << QStringList("still working after 3 s (1 task(s) running); giving up") << none;
-    QTest::newRow("plugin folder missing") << Route::Any << Fault() << "" << QStringList{"-pluginpath", "/nonexistent"} << 2
+    QTest::newRow("plugin folder missing")
+        << Route::Any << Fault() << "" << QStringList{"-pluginpath", "/nonexistent"} << 2
         << QStringList("/nonexistent does not exist") << none;
     // Named on one line each, with what it lacks; the other plugin still does its work.
     QTest::newRow("plugin with unmet dependency") << Route::Any << Fault() << ""
@@ -215,8 +238,10 @@ void tst_EndToEnd::failures()
     }
 
     // Giving up on a hung server leaves the plugin's request open: no leak check for that run.
-    const Run run = this->run(arguments, fault.kind == Fault::HangBeforeHeaders
-                                             ? QStringList{"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"} : QStringList());
+    const Run run =
+        this->run(arguments, fault.kind == Fault::HangBeforeHeaders
+                                 ? QStringList{"ASAN_OPTIONS=detect_leaks=0:abort_on_error=1"}
+                                 : QStringList());
     QVERIFY2(run.exitCode == exitCode && run.milliseconds < 30000, run.describe());
     for (const QString &message : messages) {
         const QStringList lines = run.err.split('\n').filter(message);

@@ -108,10 +108,13 @@ void tst_Shell::preferencesButtons_data()
     QTest::addColumn<QStringList>("expected");
 
     // The dialog opens on General; Examples is visited too, Fonts never.
-    QTest::newRow("OK") << QList{QDialogButtonBox::Ok} << QStringList{"General:apply", "Examples:apply", "General:finish", "Examples:finish"};
-    QTest::newRow("Apply keeps the dialog open, then Cancel") << QList{QDialogButtonBox::Apply, QDialogButtonBox::Cancel}
-        << QStringList{"General:apply", "Examples:apply", "General:cancel", "Examples:cancel",
-                       "General:finish", "Examples:finish"};
+    QTest::newRow("OK") << QList{QDialogButtonBox::Ok}
+                        << QStringList{"General:apply", "Examples:apply", "General:finish",
+                                       "Examples:finish"};
+    QTest::newRow("Apply keeps the dialog open, then Cancel")
+        << QList{QDialogButtonBox::Apply, QDialogButtonBox::Cancel}
+        << QStringList{"General:apply",   "Examples:apply", "General:cancel",
+                       "Examples:cancel", "General:finish", "Examples:finish"};
 }
 
 void tst_Shell::preferencesButtons()
@@ -157,8 +160,12 @@ void tst_Shell::welcomeReadingRules_data()
     QTest::newRow("manifest folder missing") << "Set|@/gone|@/set" << "set/app" << ok << "main.cpp" << QStringList();
     QTest::newRow("manifest in the set folder") << set << "set" << ok << "main.cpp" << QStringList();
     QTest::newRow("manifest two folders down") << set << "set/a/app" << ok << "main.cpp" << QStringList();
-    QTest::newRow("project file missing") << set << "set/app" << R"(projectPath="other.pro" imageUrl="x.png")" << "main.cpp" << QStringList();
-    QTest::newRow("image empty") << set << "set/app" << R"(projectPath="app.pro" imageUrl="")" << "main.cpp" << QStringList();
+    QTest::newRow("project file missing") << set << "set/app"
+                                          << R"(projectPath="other.pro" imageUrl="x.png")"
+                                          << "main.cpp" << QStringList();
+    QTest::newRow("image empty") << set << "set/app"
+                                 << R"(projectPath="app.pro" imageUrl="")"
+                                 << "main.cpp" << QStringList();
 }
 
 void tst_Shell::welcomeReadingRules()
@@ -172,9 +179,12 @@ void tst_Shell::welcomeReadingRules()
     for (const char *file : {"app.pro", "main.cpp", "qml/Main.qml"})
         QVERIFY(writeFile(dir.filePath(folder + '/' + file)));
     QVERIFY(writeFile(dir.filePath("set/main.cpp")));
-    QVERIFY(writeFile(dir.filePath(folder + "/examples-manifest.xml"),
-                      QString("<instructionals><examples><example name=\"App\" %1><fileToOpen>%2</fileToOpen></example></examples></instructionals>")
-                          .arg(attributes, fileToOpen).toUtf8()));
+    QVERIFY(
+        writeFile(dir.filePath(folder + "/examples-manifest.xml"),
+                  QString("<instructionals><examples><example name=\"App\" "
+                          "%1><fileToOpen>%2</fileToOpen></example></examples></instructionals>")
+                      .arg(attributes, fileToOpen)
+                      .toUtf8()));
     HostStandIn::setSettingsPath(dir.filePath("settings"));
     Core::ICore::settings()->setValue("Help/InstalledExamples", QStringList{entry.replace('@', dir.path())});
 

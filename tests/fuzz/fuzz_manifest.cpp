@@ -30,8 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         field[i] = utf16 ? QString(reinterpret_cast<const QChar *>(bytes.constData()), bytes.size() / 2)
                          : QString::fromUtf8(bytes);
     }
-    const QByteArray xml = manifestXml({.module = field[0], .name = field[1], .projectPath = field[2], .imageUrl = field[3],
-                                        .description = field[4], .tags = field[5], .fileToOpen = field[6]});
+    const QByteArray xml = manifestXml({.module = field[0],
+                                        .name = field[1],
+                                        .projectPath = field[2],
+                                        .imageUrl = field[3],
+                                        .description = field[4],
+                                        .tags = field[5],
+                                        .fileToOpen = field[6]});
     QXmlStreamReader reader(xml);
     QString description, name;
     while (!reader.atEnd()) {

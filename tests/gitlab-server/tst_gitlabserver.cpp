@@ -27,19 +27,25 @@ QString tarListing(const QByteArray &gz)
     archive_read_support_format_raw(a);
     archive_entry *entry = nullptr;
     char buffer[65536];
-    if (archive_read_open_memory(a, gz.constData(), size_t(gz.size())) == ARCHIVE_OK && archive_read_next_header(a, &entry) == ARCHIVE_OK)
+    if (archive_read_open_memory(a, gz.constData(), size_t(gz.size())) == ARCHIVE_OK &&
+        archive_read_next_header(a, &entry) == ARCHIVE_OK)
         for (la_ssize_t n; (n = archive_read_data(a, buffer, sizeof buffer)) > 0;)
             tar.append(buffer, qsizetype(n));
     archive_read_free(a);
     QStringList listing;
     for (qsizetype at = 0; at + 512 <= tar.size() && tar.mid(at, 512).count('\0') < 512;) {
-        const auto field = [&](int offset, int width) { return QByteArray(tar.mid(at + offset, width).constData()).trimmed(); };
+        const auto field = [&](int offset, int width) {
+            return QByteArray(tar.mid(at + offset, width).constData()).trimmed();
+        };
         if (field(257, 5) != "ustar")
             return "not a tar stream";
         const qsizetype size = field(124, 12).toLongLong(nullptr, 8);
         const char type = tar.at(at + 156);
-        listing.append(QString::fromUtf8(field(0, 100)) + ' ' + type + (type == '0' ? ' ' + QString::fromLatin1(field(100, 8)).right(3) : QString())
-                       + (type == '0' || type == 'g' ? ' ' + QString::fromUtf8(tar.mid(at + 512, size)) : QString()));
+        listing.append(
+            QString::fromUtf8(field(0, 100)) + ' ' + type +
+            (type == '0' ? ' ' + QString::fromLatin1(field(100, 8)).right(3) : QString()) +
+            (type == '0' || type == 'g' ? ' ' + QString::fromUtf8(tar.mid(at + 512, size))
+                                        : QString()));
         at += 512 + (size + 511) / 512 * 512;
     }
     return listing.join(" | ");
@@ -70,7 +76,8 @@ QString fetch(const QUrl &url, qint64 *elapsedMs = nullptr)
             ids.insert(project.toObject().value("id").toInteger());
         body = json.object().value("full_path").toString() + QStringLiteral(": %1 projects").arg(ids.size());
     }
-    return QString::number(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()) + ' ' + QString::fromLatin1(type) + ' ' + body;
+    return QString::number(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt()) +
+           ' ' + QString::fromLatin1(type) + ' ' + body;
 }
 
 } // namespace
@@ -129,14 +136,20 @@ void tst_GitLabServer::routes_data()
     QCOMPARE(top, "hello-main-" + sha);
     const QString json = QStringLiteral("application/json ");
 
-    QTest::newRow("search ignores case") << "/api/v4/groups?search=%22Veyra-SAMPLES%22" << "200 " + json + "[veyra-samples]";
+    QTest::newRow("search ignores case") << "/api/v4/groups?search=%22Veyra-SAMPLES%22"
+                                         << "200 " + json + "[veyra-samples]";
     QTest::newRow("group lists at most 100 projects") << "/api/v4/groups/900" << "200 " + json + "big: 100 projects";
-    QTest::newRow("archive") << QStringLiteral("/api/v4/projects/%1/repository/archive.tar.gz").arg(m_hello)
-        << "200 application/octet-stream pax_global_header g 52 comment=" + sha + "\n | " + QStringList{top + "/ 5", top + "/README.md 0 664 # Hello",
-               top + "/run.sh 0 775 #!/bin/sh", top + "/src/ 5", top + "/src/main.cpp 0 664 int main() {}"}.join(" | ");
+    QTest::newRow("archive")
+        << QStringLiteral("/api/v4/projects/%1/repository/archive.tar.gz").arg(m_hello)
+        << "200 application/octet-stream pax_global_header g 52 comment=" + sha + "\n | " +
+               QStringList{top + "/ 5", top + "/README.md 0 664 # Hello",
+                           top + "/run.sh 0 775 #!/bin/sh", top + "/src/ 5",
+                           top + "/src/main.cpp 0 664 int main() {}"}
+                   .join(" | ");
     QTest::newRow("unknown group") << "/api/v4/groups/999999" << "404 " + json + R"({"message":"404 Group Not Found"})";
     QTest::newRow("archive of unknown project")
-        << "/api/v4/projects/999999/repository/archive.tar.gz" << "404 " + json + R"({"message":"404 Project Not Found"})";
+        << "/api/v4/projects/999999/repository/archive.tar.gz"
+        << "404 " + json + R"({"message":"404 Project Not Found"})";
     QTest::newRow("archive of empty repository") << "/api/v4/projects/qt-examples%2Fempty/repository/archive.tar.gz"
                                                  << "404 " + json + R"({"message":"404 File Not Found"})";
 }

@@ -31,7 +31,8 @@ using Entries = QList<Entry>;
 // A pax tar of the entries; without entries, `raw` compressed with gzip.
 QByteArray archiveOf(const Entries &entries, const QByteArray &raw = {})
 {
-    static const QHash<char, int> types{{'f', AE_IFREG}, {'h', AE_IFREG}, {'d', AE_IFDIR}, {'l', AE_IFLNK}, {'c', AE_IFCHR}};
+    static const QHash<char, int> types{
+        {'f', AE_IFREG}, {'h', AE_IFREG}, {'d', AE_IFDIR}, {'l', AE_IFLNK}, {'c', AE_IFCHR}};
     QByteArray buffer(16 << 20, '\0');
     size_t used = 0;
     archive *a = archive_write_new();
@@ -64,7 +65,9 @@ QByteArray tarGz(const Entries &entries) { return archiveOf({}, archiveOf(entrie
 QByteArray gitLabTarGz(const Entries &entries, const QByteArray &commit)
 {
     const QByteArray record = " comment=" + commit + '\n'; // "<length> <key>=<value>\n", two-digit length
-    QByteArray global = archiveOf({{'f', "pax_global_header", QByteArray::number(record.size() + 2) + record}}).left(1024);
+    QByteArray global =
+        archiveOf({{'f', "pax_global_header", QByteArray::number(record.size() + 2) + record}})
+            .left(1024);
     global[156] = 'g'; // the type byte is in the checksum
     const int sum = global.mid(148, 6).toInt(nullptr, 8) + ('g' - '0');
     global.replace(148, 8, QByteArray::number(sum, 8).rightJustified(6, '0') + QByteArray("\0 ", 2));
@@ -84,14 +87,18 @@ QStringList listing(const Entries &entries)
 QStringList tree(const QString &dir)
 {
     QStringList lines;
-    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo info(it.next());
         struct stat st = {};
         ::lstat(QFile::encodeName(info.filePath()).constData(), &st);
-        lines.append(QDir(dir).relativeFilePath(info.filePath())
-                     + (info.isSymLink() ? " -> " + info.symLinkTarget()
-                        : info.isFile()  ? QStringLiteral(" (%1 bytes, %2)").arg(info.size()).arg(st.st_mode & 07777, 0, 8) : QString()));
+        lines.append(
+            QDir(dir).relativeFilePath(info.filePath()) +
+            (info.isSymLink() ? " -> " + info.symLinkTarget()
+             : info.isFile()
+                 ? QStringLiteral(" (%1 bytes, %2)").arg(info.size()).arg(st.st_mode & 07777, 0, 8)
+                 : QString()));
     }
     lines.sort();
     return lines;
@@ -147,15 +154,21 @@ QStringList tst_Unarchiver::unpack(const QByteArray &archive)
     if (!done.wait(60000))
         return output << "timed out";
     QTest::qWait(20); // nothing may follow done()
-    return output << (done.size() > 1 ? "done twice" : done.first().first().value<DoneResult>() == DoneResult::Success ? "success" : "error");
+    return output << (done.size() > 1 ? "done twice"
+                      : done.first().first().value<DoneResult>() == DoneResult::Success ? "success"
+                                                                                        : "error");
 }
 
 void tst_Unarchiver::unpacksGitLabArchive()
 {
-    const Entries entries = {{'d', "demo-main-1a2b3c/"}, {'f', "demo-main-1a2b3c/CMakeLists.txt", "project(demo)\n", 0444},
-                             {'d', "demo-main-1a2b3c/src/"}, {'f', "demo-main-1a2b3c/src/main.cpp", "int main() { return 0; }\n", 0666},
-                             {'f', "demo-main-1a2b3c/run.sh", "#!/bin/sh\n", 04755}, {'l', "demo-main-1a2b3c/README.md", "src/main.cpp"},
-                             {'h', "demo-main-1a2b3c/src/copy.cpp", "demo-main-1a2b3c/src/main.cpp"}};
+    const Entries entries = {
+        {'d', "demo-main-1a2b3c/"},
+        {'f', "demo-main-1a2b3c/CMakeLists.txt", "project(demo)\n", 0444},
+        {'d', "demo-main-1a2b3c/src/"},
+        {'f', "demo-main-1a2b3c/src/main.cpp", "int main() { return 0; }\n", 0666},
+        {'f', "demo-main-1a2b3c/run.sh", "#!/bin/sh\n", 04755},
+        {'l', "demo-main-1a2b3c/README.md", "src/main.cpp"},
+        {'h', "demo-main-1a2b3c/src/copy.cpp", "demo-main-1a2b3c/src/main.cpp"}};
     // Download chains block the global pool's threads; unpacking must not queue behind them.
     QThreadPool *global = QThreadPool::globalInstance();
     QSemaphore release;
@@ -167,8 +180,10 @@ void tst_Unarchiver::unpacksGitLabArchive()
     QCOMPARE(output, listing(entries) << "success"); // the global header is no entry
     // The owner may change and remove what was unpacked; no set-id bit and no write for others.
     const QString dest = path("dest") + "/demo-main-1a2b3c";
-    QCOMPARE(tree(dest), QStringList({"CMakeLists.txt (14 bytes, 644)", "README.md -> " + dest + "/src/main.cpp", "run.sh (10 bytes, 755)",
-                                      "src", "src/copy.cpp (25 bytes, 644)", "src/main.cpp (25 bytes, 644)"}));
+    QCOMPARE(tree(dest),
+             QStringList({"CMakeLists.txt (14 bytes, 644)",
+                          "README.md -> " + dest + "/src/main.cpp", "run.sh (10 bytes, 755)", "src",
+                          "src/copy.cpp (25 bytes, 644)", "src/main.cpp (25 bytes, 644)"}));
     QVERIFY(QDir(path("dest")).removeRecursively());
 }
 
@@ -180,10 +195,13 @@ void tst_Unarchiver::refusesHostileArchive_data()
     QTest::newRow("absolute path") << Entries{{'f', "/SENTINEL/evil.txt", "x"}};
     // "here" points at the destination itself, so "here/.." is the folder above it.
     QTest::newRow("symlink out through another symlink") << Entries{{'l', "here", "."}, {'l', "out", "here/../sentinel"}};
-    QTest::newRow("write through a symlink that stays inside") << Entries{{'d', "real/"}, {'l', "alias", "real"}, {'f', "alias/evil.txt", "x"}};
-    QTest::newRow("file replacing a symlink") << Entries{{'f', "target.txt", "x"}, {'l', "alias", "target.txt"}, {'f', "alias", "overwritten"}};
+    QTest::newRow("write through a symlink that stays inside")
+        << Entries{{'d', "real/"}, {'l', "alias", "real"}, {'f', "alias/evil.txt", "x"}};
+    QTest::newRow("file replacing a symlink") << Entries{
+        {'f', "target.txt", "x"}, {'l', "alias", "target.txt"}, {'f', "alias", "overwritten"}};
     // A folder made by an earlier entry stays a folder for the later ones.
-    QTest::newRow("folder replaced by a symlink") << Entries{{'d', "real/"}, {'d', "top/"}, {'l', "top", "real"}, {'f', "top/evil.txt", "x"}};
+    QTest::newRow("folder replaced by a symlink")
+        << Entries{{'d', "real/"}, {'d', "top/"}, {'l', "top", "real"}, {'f', "top/evil.txt", "x"}};
     QTest::newRow("hard link to a file outside, then a write to it")
         << Entries{{'h', "evil.txt", "../sentinel/precious.txt"}, {'f', "evil.txt", "overwritten"}};
     QTest::newRow("hard link through a symlink")
@@ -211,7 +229,9 @@ void tst_Unarchiver::refusesHostileArchive()
     const QStringList unpacked = tree(path("dest"));
     QVERIFY(unpacked.contains("first.txt (1 bytes, 644)"));
     for (const QString &name : unpacked)
-        QVERIFY2(!name.contains("evil") && !name.contains("copy") && !name.contains("never") && !name.startsWith("out"), qPrintable(name));
+        QVERIFY2(!name.contains("evil") && !name.contains("copy") && !name.contains("never") &&
+                     !name.startsWith("out"),
+                 qPrintable(name));
 }
 
 void tst_Unarchiver::failsOnWhatIsNoArchive()
@@ -229,7 +249,8 @@ void tst_Unarchiver::deletingWhileRunningIsSafe()
 {
     Entries entries = {{'d', "top/"}};
     for (int i = 0; i < 400; ++i)
-        entries.append({'f', "top/d" + QByteArray::number(i % 7) + "/f" + QByteArray::number(i), QByteArray(20000, char('a' + i % 26))});
+        entries.append({'f', "top/d" + QByteArray::number(i % 7) + "/f" + QByteArray::number(i),
+                        QByteArray(20000, char('a' + i % 26))});
     const QByteArray archive = tarGz(entries);
     // More lines than go over to the receiving thread at once: none lost, none reordered.
     QCOMPARE(unpack(archive), listing(entries) << "success");

@@ -33,7 +33,9 @@ private slots:
         PluginManager::settings()->setValue("General/OverrideLanguage", "fr");
         QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
 
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Failed to load translator: \".*/translations\" Tidepool$"));
+        QTest::ignoreMessage(
+            QtDebugMsg,
+            QRegularExpression("^Failed to load translator: \".*/translations\" Tidepool$"));
         PluginManager::setPluginIID("org.qt-project.Qt.QtCreatorPlugin");
         PluginManager::setPluginPaths({TIDEPOOL_PLUGIN_DIR});
         PluginManager::loadPlugins();

@@ -168,7 +168,8 @@ private slots:
         QTest::newRow("deleted folder comes back") << 1u << 2 << none << ag << Offsets() << QStringList{"beta"} << 0;
         QTest::newRow("changed since midnight of the last check")
             << 1u << 2 << none << all << Offsets{{"alpha", 0}, {"gamma", 3600}} << ag << 0;
-        QTest::newRow("changed just before that midnight") << 1u << 2 << none << all << Offsets{{"alpha", -1}} << none << 0;
+        QTest::newRow("changed just before that midnight")
+            << 1u << 2 << none << all << Offsets{{"alpha", -1}} << none << 0;
     }
 
     void updateCycle()
@@ -255,7 +256,8 @@ private slots:
         // Once installed, neither the archives nor the images are held in memory.
         QCOMPARE(run.service.examples(repositoryName).size(), 5);
         for (const Repository::ExamplePtr &example : run.service.examples(repositoryName))
-            QVERIFY(example->takeArchiveFile().isEmpty() && example->imageFile().isEmpty() && example->image().isNull());
+            QVERIFY(example->takeArchiveFile().isEmpty() && example->imageFile().isEmpty() &&
+                    example->image().isNull());
     }
 
     // An update replaces an example's folder; one that cannot be installed leaves it and stays pending.
@@ -281,7 +283,8 @@ private slots:
         QCOMPARE(folders(), QStringList({".tidepool-pending", "demo", "demo2"}));
 
         // Folders the service did not make are not its to take, whatever their names.
-        QVERIFY(QDir().mkpath(examplePath("demo-main-0123456789")) && QDir().mkpath(examplePath("demo2-main-leftover")));
+        QVERIFY(QDir().mkpath(examplePath("demo-main-0123456789")) &&
+                QDir().mkpath(examplePath("demo2-main-leftover")));
         const QString sibling = examplePath("demo2", "examples-manifest.xml"); // not to be touched
         const QDateTime siblingTime = QFileInfo(sibling).lastModified();
         demo.files.remove("version.txt");
@@ -299,7 +302,10 @@ private slots:
         QCOMPARE(QFileInfo(sibling).lastModified(), siblingTime);
 
         // A broken update keeps the copy installed before, manifest included.
-        const auto demoCopy = [] { return tree(examplePath("demo")) << readFile(examplePath("demo", "examples-manifest.xml")); };
+        const auto demoCopy = [] {
+            return tree(examplePath("demo"))
+                   << readFile(examplePath("demo", "examples-manifest.xml"));
+        };
         const QStringList before = demoCopy();
         QVERIFY(update(nested.files, 7));
         QCOMPARE(run->statuses.count(manifestError), 3);
@@ -362,8 +368,11 @@ private slots:
 #if defined(Q_OS_LINUX) // a file size limit stands in for a full disk
         QTest::newRow("disk full") << "full b" << false << noDate << oneFailed << 2 << "b\n";
 #endif
-        QTest::newRow("canceled") << "" << true << noDate << QStringList{decided, install + " | 3 failed | failed"} << 0 << "";
-        QTest::newRow("checked yesterday") << "" << false << 1 << QStringList(check + "Nothing to install | ") << 0 << "";
+        QTest::newRow("canceled") << "" << true << noDate
+                                  << QStringList{decided, install + " | 3 failed | failed"} << 0
+                                  << "";
+        QTest::newRow("checked yesterday")
+            << "" << false << 1 << QStringList(check + "Nothing to install | ") << 0 << "";
         const QString noGitLab = "The address is no GitLab group: ftp://example.invalid/group";
         // A failed check is retried on a timer but shown once; the retry that gets through installs.
         const QStringList retried{check + "Network error | Network error | failed", allDone};
@@ -418,7 +427,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(finished.lines.size(), tasks.size(), 30000);
         if (retries == 0) // a retried check would show again before the installation
             QTest::qWait(300); // time for a task that should not come
-        QCOMPARE(finished.lines.replaceInStrings(QRegularExpression("Network error: [^|]*[^| ]"), "Network error"), tasks);
+        QCOMPARE(finished.lines.replaceInStrings(QRegularExpression("Network error: [^|]*[^| ]"),
+                                                 "Network error"),
+                 tasks);
         const QString restart = lookup ? "API client is not ready" : "Examples are not listed";
         QCOMPARE(run.statuses.count(restart + " - restarting (" + address.toString() + ')'), retries);
         QCOMPARE(folders(true).size(), installed);

@@ -54,7 +54,8 @@ void tst_RealCreator::initTestCase()
 {
     m_creator = QStandardPaths::findExecutable("qtcreator");
     const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-    QVERIFY2(!m_creator.isEmpty() && !xvfb.isEmpty(), "qtcreator and Xvfb are needed: scripts/install-deps installs them");
+    QVERIFY2(!m_creator.isEmpty() && !xvfb.isEmpty(),
+             "qtcreator and Xvfb are needed: scripts/install-deps installs them");
 
     // The plugin installs the demo catalogue, as the demo does.
     LocalGitLab::Server server;
@@ -63,7 +64,8 @@ void tst_RealCreator::initTestCase()
     QVERIFY(server.start().isValid() && QDir().mkpath(installed()));
     QSettings settings(m_dir.filePath("shell/QtProject/QtCreator.ini"), QSettings::IniFormat);
     settings.setValue("Help/InstalledExamples", QString("%1|%2|%2").arg(setName, installed()));
-    settings.setValue("Tidepool/Repositories", QString("%1|%2/veyra-examples|").arg(setName, server.baseUrl().toString()));
+    settings.setValue("Tidepool/Repositories",
+                      QString("%1|%2/veyra-examples|").arg(setName, server.baseUrl().toString()));
     settings.sync();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", m_dir.filePath("data"));
@@ -132,7 +134,9 @@ CreatorRun tst_RealCreator::runCreator(const QString &folder, const QStringList 
     while (!deadline.hasExpired() && creator.state() != QProcess::NotRunning) {
         creator.waitForReadyRead(100);
         readLines();
-        if (!run.allRead && std::all_of(manifests.cbegin(), manifests.cend(), [&run](const QString &m) { return run.read.contains(m); })) {
+        if (!run.allRead &&
+            std::all_of(manifests.cbegin(), manifests.cend(),
+                        [&run](const QString &m) { return run.read.contains(m); })) {
             run.allRead = true;
             deadline.setRemainingTime(2500);
         }
@@ -182,7 +186,8 @@ void tst_RealCreator::manifests()
         // Each manifest is read more than once; one complaint for each time is fine.
         QVERIFY2(!run.errors.isEmpty(), qPrintable(run.log));
         for (const QString &error : run.errors)
-            QVERIFY2(error.contains(complaint) && error.contains(removed.section('/', 0, 0)), qPrintable(run.errors.join('\n')));
+            QVERIFY2(error.contains(complaint) && error.contains(removed.section('/', 0, 0)),
+                     qPrintable(run.errors.join('\n')));
     }
 }
 

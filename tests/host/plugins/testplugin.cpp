@@ -19,7 +19,9 @@ private:
     static bool record(const char *step)
     {
         QObject *app = QCoreApplication::instance();
-        app->setProperty("pluginCalls", app->property("pluginCalls").toStringList() << QStringLiteral(TEST_PLUGIN_ID ":") + QLatin1String(step));
+        app->setProperty("pluginCalls",
+                         app->property("pluginCalls").toStringList()
+                             << QStringLiteral(TEST_PLUGIN_ID ":") + QLatin1String(step));
         return true;
     }
 };
