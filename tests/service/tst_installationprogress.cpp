@@ -9,6 +9,8 @@
 #include <QTest>
 
 using namespace Tidepool::Internal;
+using S = QStringList;
+using C = QList<int>;
 
 class tst_InstallationProgress : public QObject
 {
@@ -25,34 +27,32 @@ void tst_InstallationProgress::steps_data()
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QList<int>>("counts");
 
-    // allEnded() once the last running batch ends, however: "start REPO PATH...", "finish REPO PATH", "abandon REPO".
-    QTest::newRow("one batch, after its last example")
-        << QStringList{"start a p q", "finish a p", "finish a q"} << QList<int>{0, 0, 1};
+    // allEnded() once the last running batch ends ("start REPO PATH...", "finish", "abandon").
+    QTest::newRow("one batch") << S{"start a p q", "finish a p", "finish a q"} << C{0, 0, 1};
     QTest::newRow("two batches of one repository")
-        << QStringList{"start a p", "start a q", "finish a q", "finish a p"} << QList<int>{0, 0, 0, 1};
+        << S{"start a p", "start a q", "finish a q", "finish a p"} << C{0, 0, 0, 1};
     QTest::newRow("abandoned while another runs")
-        << QStringList{"start a p q", "start b r", "abandon a", "finish b r"} << QList<int>{0, 0, 0, 1};
-    QTest::newRow("the last one abandoned") << QStringList{"start a p q", "abandon a"} << QList<int>{0, 1};
+        << S{"start a p q", "start b r", "abandon a", "finish b r"} << C{0, 0, 0, 1};
+    QTest::newRow("the last one abandoned") << S{"start a p q", "abandon a"} << C{0, 1};
     QTest::newRow("an example of no batch")
-        << QStringList{"start a p", "finish a x", "finish b p"} << QList<int>{0, 0, 0};
-    QTest::newRow("an empty batch starts nothing")
-        << QStringList{"start a", "finish a p", "abandon a"} << QList<int>{0, 0, 0};
+        << S{"start a p", "finish a x", "finish b p"} << C{0, 0, 0};
+    QTest::newRow("an empty batch") << S{"start a", "finish a p", "abandon a"} << C{0, 0, 0};
     QTest::newRow("again for the next batch")
-        << QStringList{"start a p", "finish a p", "start a q", "finish a q"} << QList<int>{0, 1, 1, 2};
-    // An example asked twice: only the older batch's cancel stops its first download ("canceled" counts 1).
+        << S{"start a p", "finish a p", "start a q", "finish a q"} << C{0, 1, 1, 2};
+    // An example asked twice: only the older batch's cancel stops its first download.
     QTest::newRow("cancel of the batch of the next download")
-        << QStringList{"start a p", "start a p", "cancel a 1", "canceled a p", "finish a p", "canceled a p"}
-        << QList<int>{0, 0, 0, 0, 0, 1};
+        << S{"start a p", "start a p", "cancel a 1", "canceled a p", "finish a p", "canceled a p"}
+        << C{0, 0, 0, 0, 0, 1};
 
-    // Tasks shown: a check shows, but after a failure not until one succeeded ("begin", "fail", "decide").
+    // Tasks shown: a check shows, but after a failure not until one succeeded.
     QTest::newRow("check: a silent retry that succeeds makes the next one show")
-        << QStringList{"begin a", "fail a", "begin a", "decide a", "begin a"} << QList<int>{1, 1, 1, 1, 2};
+        << S{"begin a", "fail a", "begin a", "decide a", "begin a"} << C{1, 1, 1, 1, 2};
     QTest::newRow("check: one at a time")
-        << QStringList{"begin a", "begin a", "decide a", "begin a"} << QList<int>{1, 1, 1, 2};
+        << S{"begin a", "begin a", "decide a", "begin a"} << C{1, 1, 1, 2};
     QTest::newRow("check: repositories apart")
-        << QStringList{"begin a", "fail a", "begin b", "begin a"} << QList<int>{1, 1, 2, 2};
+        << S{"begin a", "fail a", "begin b", "begin a"} << C{1, 1, 2, 2};
     QTest::newRow("check: a failure with no check running still silences")
-        << QStringList{"fail a", "begin a"} << QList<int>{0, 0};
+        << S{"fail a", "begin a"} << C{0, 0};
 }
 
 void tst_InstallationProgress::steps()
@@ -61,11 +61,11 @@ void tst_InstallationProgress::steps()
     QFETCH(QList<int>, counts);
 
     // Addresses that make no requests: the progress only tells repositories apart.
-    Repository a(QUrl(QStringLiteral("file:///a")), nullptr), b(QUrl(QStringLiteral("file:///b")), nullptr);
+    Repository a(QUrl("file:///a"), nullptr), b(QUrl("file:///b"), nullptr);
     const QMap<QString, const Repository *> repositories{{"a", &a}, {"b", &b}};
 
     QList<Core::FutureProgress *> tasks;
-    HostStandIn::setProgressTaskObserver([&tasks](Core::FutureProgress *task) { tasks.append(task); });
+    HostStandIn::setProgressTaskObserver([&](Core::FutureProgress *task) { tasks << task; });
     CheckProgress checks;
     InstallationProgress progress;
     QSignalSpy ended(&progress, &InstallationProgress::allEnded);
@@ -92,7 +92,7 @@ void tst_InstallationProgress::steps()
         if (verb == "canceled")
             seen << int(progress.isCanceled(repository, words.first()));
         else
-            seen << int(QStringList{"begin", "fail", "decide"}.contains(verb) ? tasks.size() : ended.size());
+            seen << int(S{"begin", "fail", "decide"}.contains(verb) ? tasks.size() : ended.size());
     }
     HostStandIn::setProgressTaskObserver({});
     QCOMPARE(seen, counts);

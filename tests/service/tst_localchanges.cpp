@@ -11,6 +11,7 @@
 using namespace Tidepool::Internal;
 using namespace TestFiles;
 using Files = QMap<QString, QByteArray>;
+using L = QStringList;
 
 class tst_LocalChanges : public QObject
 {
@@ -31,28 +32,29 @@ void tst_LocalChanges::changes_data()
     QTest::addColumn<QStringList>("deleted");
     QTest::addColumn<QStringList>("userFiles");
 
-    const QStringList none;
+    const L none;
     QTest::newRow("untouched") << Files() << none << none << none << none;
     QTest::newRow("manifest and icon rewritten, nested manifest edited")
         << Files{{"examples-manifest.xml", "<new/>"}, {"example-icon.png", "png"},
                  {"sub/examples-manifest.xml", "<mine/>"}}
-        << QStringList{"sub/examples-manifest.xml"} << none << none << none;
+        << L{"sub/examples-manifest.xml"} << none << none << none;
     QTest::newRow("edited, added, deleted")
-        << Files{{"src/main.cpp", "int main() { return 1; }"}, {"src/extra.cpp", "x"}, {"README.md", {}}}
-        << QStringList{"src/main.cpp"} << QStringList{"src/extra.cpp"} << QStringList{"README.md"} << none;
+        << Files{{"src/main.cpp", "int main() {}"}, {"src/extra.cpp", "x"}, {"README.md", {}}}
+        << L{"src/main.cpp"} << L{"src/extra.cpp"} << L{"README.md"} << none;
     QTest::newRow("folder named build without a cache")
-        << Files{{"build/notes.txt", "mine"}} << none << QStringList{"build/notes.txt"} << none << none;
+        << Files{{"build/notes.txt", "mine"}} << none << L{"build/notes.txt"} << none << none;
     QTest::newRow("per-user files, build folders anywhere")
-        << Files{{"CMakeLists.txt.user", "<kit/>"}, {"sub/sub.pro.user", "<kit/>"}, {"build/x/CMakeCache.txt", "x"},
-                 {"build/x/y.user", "in a build folder"}, {"build/x/app", "elf"}, {"sub/out/.qmake.stash", "x"},
-                 {"sub/out/Makefile", "all:"}}
-        << none << none << none << QStringList{"CMakeLists.txt.user", "sub/sub.pro.user"};
+        << Files{{"CMakeLists.txt.user", "<kit/>"}, {"sub/sub.pro.user", "<kit/>"},
+                 {"build/x/CMakeCache.txt", "x"}, {"build/x/y.user", "in a build folder"},
+                 {"build/x/app", "elf"}, {"sub/out/.qmake.stash", "x"}, {"sub/out/Makefile", "a"}}
+        << none << none << none << L{"CMakeLists.txt.user", "sub/sub.pro.user"};
     // The IDE's copies of older per-user files, but no source file named like one.
     QTest::newRow("names like per-user files")
-        << Files{{"CMakeLists.txt.user.4.8-pre1", "x"}, {"hello.pro.user.a1b2c3d", "x"}, {"settings.user", "x"},
-                 {"models.user.cpp", "x"}, {"user.cpp", "x"}, {"CMakeLists.txt.userdata", "x"}}
-        << none << QStringList{"CMakeLists.txt.userdata", "models.user.cpp", "user.cpp"} << none
-        << QStringList{"CMakeLists.txt.user.4.8-pre1", "hello.pro.user.a1b2c3d", "settings.user"};
+        << Files{{"CMakeLists.txt.user.4.8-pre1", "x"}, {"hello.pro.user.a1b2c3d", "x"},
+                 {"settings.user", "x"}, {"models.user.cpp", "x"}, {"user.cpp", "x"},
+                 {"CMakeLists.txt.userdata", "x"}}
+        << none << L{"CMakeLists.txt.userdata", "models.user.cpp", "user.cpp"} << none
+        << L{"CMakeLists.txt.user.4.8-pre1", "hello.pro.user.a1b2c3d", "settings.user"};
 }
 
 // The record of a freshly installed copy, then the user's hand on it.
@@ -66,8 +68,8 @@ void tst_LocalChanges::changes()
 
     QTemporaryDir root;
     const QString folder = root.filePath("example");
-    for (const char *file : {"CMakeLists.txt", "README.md", "src/main.cpp", "sub/examples-manifest.xml",
-                             "examples-manifest.xml"})
+    for (const char *file : {"CMakeLists.txt", "README.md", "src/main.cpp",
+                             "sub/examples-manifest.xml", "examples-manifest.xml"})
         QVERIFY(writeFile(folder + '/' + file, QByteArray("content of ") + file));
     const QString record = root.filePath("record.json");
     QVERIFY(writeFile(record, serializeFingerprint(fingerprint(folder))));
@@ -84,7 +86,7 @@ void tst_LocalChanges::changes()
     QCOMPARE(changes.deleted, deleted);
     QCOMPARE(changes.userProjectFiles, userFiles);
     // The quick look that reads no file finds the same, since every change here is dated.
-    QCOMPARE(findLocalChanges(folder, record, nullptr, CompareDepth::Metadata).all(), changes.all());
+    QCOMPARE(findLocalChanges(folder, record, {}, CompareDepth::Metadata).all(), changes.all());
 }
 
 void tst_LocalChanges::withoutUsableRecord_data()
@@ -105,8 +107,8 @@ void tst_LocalChanges::withoutUsableRecord()
     const QDateTime installed = QDateTime::currentDateTime().addSecs(-3600);
     for (const char *file : {"CMakeLists.txt", "main.cpp", "examples-manifest.xml"}) {
         QVERIFY(writeFile(folder + '/' + file, "x"));
-        QFile dated(folder + '/' + file);
-        QVERIFY(dated.open(QFile::ReadWrite) && dated.setFileTime(installed, QFile::FileModificationTime));
+        QFile f(folder + '/' + file);
+        QVERIFY(f.open(QFile::ReadWrite) && f.setFileTime(installed, f.FileModificationTime));
     }
     const QString recordFile = root.filePath("record.json");
     if (record != "-")
