@@ -16,19 +16,21 @@ const QDateTime baseTime(QDate(2026, 3, 1), QTime(10, 0), Qt::UTC);
 
 QString statusOf(const QListWidgetItem *item)
 {
-    static const QRegularExpression status("Status:&nbsp;</td><td style=\"width: 60%;\">([^<]*)</td>");
-    return status.match(item ? item->toolTip() : QString()).captured(1);
+    static const QRegularExpression re("Status:&nbsp;</td><td style=\"width: 60%;\">([^<]*)<");
+    return re.match(item ? item->toolTip() : QString()).captured(1);
 }
 
-bool installed(const QString &relativePath)
+QString demoPath(const QString &relativePath)
 {
-    return QFileInfo::exists(repositoryFolder("Demo") + '/' + relativePath);
+    return repositoryFolder("Demo") + '/' + relativePath;
 }
+
+bool installed(const QString &relativePath) { return QFileInfo::exists(demoPath(relativePath)); }
 
 // By folder: names alone are ambiguous once an example holds a folder named like another one.
 QListWidgetItem *itemOf(const QListWidget *list, const QString &relativeFolder)
 {
-    const QString location = QFileInfo(repositoryFolder("Demo") + '/' + relativeFolder).canonicalFilePath();
+    const QString location = QFileInfo(demoPath(relativeFolder)).canonicalFilePath();
     for (int row = 0; row < list->count(); ++row)
         if (list->item(row)->data(Qt::UserRole).toString() == location)
             return list->item(row);
@@ -46,7 +48,7 @@ void selectFolders(QListWidget *list, const QStringList &relativeFolders)
 
 bool writeFile(const QString &relativePath, const QByteArray &content = {})
 {
-    QFile file(repositoryFolder("Demo") + '/' + relativePath);
+    QFile file(demoPath(relativePath));
     return QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly)
            && file.write(content) == content.size();
 }
@@ -87,14 +89,16 @@ private slots:
     {
         // Hidden manifests and names in another case are none; "odd" is no example's path: kept.
         const QString odd = QString("odd") + QChar(0x7) + "name";
-        for (const QString &folder : {QString("alpha"), QString("alpha/variant"), QString(".cache/stale"),
-                                      QString("beta"), odd})
+        const QStringList folders{"alpha", "alpha/variant", ".cache/stale", "beta", odd};
+        for (const QString &folder : folders)
             QVERIFY(installManifest("Demo", folder, baseTime));
-        QVERIFY(writeFile("gamma/.examples-manifest.xml") && writeFile("delta/Examples-Manifest.xml"));
-        QVERIFY(installManifest("Other", "omega", baseTime) && installManifest("..", "outsider", baseTime));
-        saveSettings({{"beta", QUrl("https://h.example/b")}, {"Other", QUrl("https://h.example/o")},
-                      {"..", QUrl("https://h.example/up")}, {"_under", QUrl("https://h.example/u")},
-                      {"Demo", QUrl("https://h.example/d"), {"old"}}}, 1);
+        QVERIFY(writeFile("gamma/.examples-manifest.xml"));
+        QVERIFY(writeFile("delta/Examples-Manifest.xml"));
+        QVERIFY(installManifest("Other", "omega", baseTime));
+        QVERIFY(installManifest("..", "outsider", baseTime));
+        saveSettings({{"beta", QUrl("https://h/b")}, {"Other", QUrl("https://h/o")},
+                      {"..", QUrl("https://h/up")}, {"_under", QUrl("https://h/u")},
+                      {"Demo", QUrl("https://h/d"), {"old"}}}, 1);
         QVERIFY(showPage());
         auto combo = child<QComboBox>("repositoryComboBox");
         QStringList names;
@@ -106,7 +110,8 @@ private slots:
 
         removeSelected({}); // nothing selected
         QTRY_COMPARE(messageText("Examples Not Selected"),
-                     "Select examples to remove, press Remove button, then press Apply button to apply changes.");
+                     "Select examples to remove, press Remove button, then press Apply button to "
+                     "apply changes.");
         removeSelected({"alpha", odd});
         QCOMPARE(texts(list()), QStringList{"beta"});
         combo->setCurrentIndex(combo->findText("Other"));
@@ -117,12 +122,12 @@ private slots:
 
         QSignalSpy changed(Core::HelpManager::Signals::instance(),
                            &Core::HelpManager::Signals::documentationChanged);
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Not removing an example outside its repository: \"odd"));
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Not removing an example outside"));
         m_page->apply();
         QCOMPARE(changed.count(), 1);
         QVERIFY(!installed("alpha") && installed("beta") && installed(odd + '/' + manifestName));
         QCOMPARE(storedRemovedExamples("Demo"), (QSet<QString>{"old", "alpha"}));
-        QCOMPARE(storedSettings().repositories.value("..").url, QUrl("https://h.example/up"));
+        QCOMPARE(storedSettings().repositories.value("..").url, QUrl("https://h/up"));
         QVERIFY(QDir(repositoryFolder("..") + "/outsider").removeRecursively());
 
         // Apply, then OK: the host applies twice. What was carried out is not carried out again.
@@ -144,7 +149,8 @@ private slots:
         QTest::newRow("path differs in case") << "Alpha" << "alpha" << 3600'000ll << false;
         QTest::newRow("not online") << "alpha" << "beta" << 3600'000ll << false;
         // A nested folder counts as its example.
-        QTest::newRow("nested in an outdated example") << "alpha/variant" << "alpha" << 3600'000ll << true;
+        QTest::newRow("nested in an outdated example")
+            << "alpha/variant" << "alpha" << 3600'000ll << true;
         QTest::newRow("nested, named like an outdated example")
             << "other/alpha" << "alpha" << 3600'000ll << false;
     }
@@ -156,7 +162,7 @@ private slots:
         QFETCH(qint64, manifestAgeMs);
         QFETCH(bool, update);
 
-        QVERIFY(serveDemo({project(online, baseTime)}));
+        QVERIFY(serveDemo({online}));
         QVERIFY(installManifest("Demo", installed, baseTime.addMSecs(-manifestAgeMs)));
         QVERIFY(installManifest("Demo", "plain", baseTime));
         QSignalSpy changed(Core::HelpManager::Signals::instance(),
@@ -189,8 +195,7 @@ private slots:
     // Installing beta, once removed, takes it off that list; Alpha/beta is no installed beta.
     void addInstallsOnApply()
     {
-        QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime), project("gamma", baseTime)},
-                          {"beta", "gamma"}));
+        QVERIFY(serveDemo({"alpha", "beta", "gamma"}, {"beta", "gamma"}));
         QVERIFY(installManifest("Demo", "Alpha", baseTime.addDays(1)));
         QVERIFY(installManifest("Demo", "Alpha/beta", baseTime.addDays(1)));
         QVERIFY(showPage());
@@ -202,7 +207,6 @@ private slots:
         QVERIFY(addThroughDialog({"beta"}));
         // Appended after the filter was typed: shown all the same, until the filter changes.
         QCOMPARE(texts(list(), true), (QStringList{"Alpha", "beta"}));
-        QCOMPARE(texts(list()).count("beta"), 2);
         QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), 0);
         // What the service kept of the user's changes is told on the page, each message once.
         for (const char *text : {"Kept alpha", "Kept beta", "Kept alpha"})
@@ -210,15 +214,12 @@ private slots:
         QVERIFY(child<QLabel>("statusLabel")->isVisible());
         QCOMPARE(child<QLabel>("statusLabel")->text(), "Kept alpha\nKept beta");
 
-        QSignalSpy updated(downloadService(), &DownloadService::updated);
         m_page->apply();
-        QTRY_VERIFY_WITH_TIMEOUT(installed(QString("beta/") + manifestName), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(updated.count() > 0, 20000);
+        // The service's announcement rebuilds the list from disk: beta is now installed.
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(itemOf(list(), "beta")), "Updated", 20000);
         QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), 1);
         QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>{"gamma"});
         QVERIFY(installed(QString("Alpha/beta/") + manifestName));
-        // The service's announcement rebuilds the list from disk: beta is now installed.
-        QCOMPARE(statusOf(itemOf(list(), "beta")), "Updated");
     }
 
     void removeNestedExample_data()
@@ -232,7 +233,8 @@ private slots:
         QTest::newRow("nested item and another example")
             << QStringList{"alpha/beta", "gamma"} << "" << "gamma";
         // Hidden items keep their selection; only what the user can see is removed.
-        QTest::newRow("selected, then filtered out") << QStringList{"beta", "gamma"} << "GAM" << "gamma";
+        QTest::newRow("selected, then filtered out")
+            << QStringList{"beta", "gamma"} << "GAM" << "gamma";
     }
 
     void removeNestedExample()
@@ -254,8 +256,10 @@ private slots:
         selectFolders(list(), selected);
         QTest::keyClicks(child<QLineEdit>("filterLineEdit"), filter);
         QTest::mouseClick(child<QPushButton>("removeButton"), Qt::LeftButton);
-        QCOMPARE(messageText("Examples Not Removed"), selected.contains("alpha/beta")
-                 ? "\"beta\" is part of the example \"alpha\" and is removed together with it." : "");
+        QCOMPARE(messageText("Examples Not Removed"),
+                 selected.contains("alpha/beta")
+                     ? "\"beta\" is part of the example \"alpha\" and is removed together with it."
+                     : "");
         for (const QString &folder : folders)
             QCOMPARE(itemOf(list(), folder) != nullptr, folder != gone);
 
@@ -289,7 +293,7 @@ private slots:
         QFETCH(QString, gone);
         const bool reinstalled = steps.contains("update:") && gone != "alpha"; // a queued update
 
-        QVERIFY(serveDemo({project("alpha", baseTime), project("beta", baseTime), project("gamma", baseTime)}));
+        QVERIFY(serveDemo({"alpha", "beta", "gamma"}));
         QVERIFY(installManifest("Demo", "alpha", baseTime.addDays(-1)));
         QVERIFY(installManifest("Demo", "beta", baseTime));
         QVERIFY(showPage());
@@ -310,18 +314,16 @@ private slots:
             }
         }
 
-        QSignalSpy updated(downloadService(), &DownloadService::updated);
         m_page->apply();
         if (reinstalled) {
-            QTRY_VERIFY_WITH_TIMEOUT(updated.count() > 0, 20000);
-            QTRY_COMPARE(statusOf(itemOf(list(), "alpha")), "Updated");
+            QTRY_COMPARE_WITH_TIMEOUT(statusOf(itemOf(list(), "alpha")), "Updated", 20000);
             m_page->apply(); // Apply, then OK: the update is not requested again
             QTest::qWait(200);
         }
         for (const QString folder : {"alpha", "beta"})
             QCOMPARE(installed(folder), folder != gone);
         QCOMPARE(m_server.requestCount(LocalGitLab::Route::Archive), reinstalled ? 1 : 0);
-        QCOMPARE(storedRemovedExamples("Demo"), gone.isEmpty() ? QSet<QString>() : QSet<QString>{gone});
+        QCOMPARE(storedRemovedExamples("Demo"), QSet<QString>{gone} - QSet<QString>{""});
     }
 
     void interval_data()
@@ -357,7 +359,8 @@ private slots:
                          "Check your online connection and try again later!");
         }
         m_page->apply();
-        QSettings raw(HostStandIn::settingsPath() + "/QtProject/QtCreator.ini", QSettings::IniFormat);
+        const QString file = HostStandIn::settingsPath() + "/QtProject/QtCreator.ini";
+        QSettings raw(file, QSettings::IniFormat);
         QCOMPARE(raw.value("Tidepool/UpdatesCheckTimeoutDays").toUInt(), saved);
         // The whole copy is written back; no empty repository (stored as "||") crept in.
         QCOMPARE(raw.value("Tidepool/Repositories").toStringList(),
@@ -369,11 +372,13 @@ private slots:
     {
         for (const QString path : {"alpha", "beta"}) { // with their records, as installed
             const QString record = installationRecordFile(repositoryFolder("Demo"), path);
-            QVERIFY(installManifest("Demo", path, baseTime) && writeFile(path + "/CMakeLists.txt", "x"));
+            QVERIFY(installManifest("Demo", path, baseTime));
+            QVERIFY(writeFile(path + "/CMakeLists.txt", "x"));
             QVERIFY(writeFile(QDir(repositoryFolder("Demo")).relativeFilePath(record),
-                              serializeFingerprint(fingerprint(repositoryFolder("Demo") + '/' + path))));
+                              serializeFingerprint(fingerprint(demoPath(path)))));
         }
-        QVERIFY(writeFile("alpha/CMakeLists.txt", "project(mine)\n") && writeFile("alpha/mine.txt"));
+        QVERIFY(writeFile("alpha/CMakeLists.txt", "project(mine)\n"));
+        QVERIFY(writeFile("alpha/mine.txt"));
         saveSettings({{"Demo", QUrl("https://h.example/demo")}}, 1);
         QVERIFY(showPage());
         QTRY_COMPARE(statusOf(itemOf(list(), "alpha")), "Updated, changed locally");
@@ -412,12 +417,12 @@ private:
     }
 
     // A group of the local server with these projects, configured as "Demo" and listed.
-    bool serveDemo(const QList<LocalGitLab::ProjectData> &projects, const QSet<QString> &removed = {})
+    bool serveDemo(const QStringList &projects, const QSet<QString> &removed = {})
     {
         const QString group = QString("group%1").arg(++m_groups);
         const qint64 groupId = m_server.addGroup(group, group);
-        for (const LocalGitLab::ProjectData &each : projects)
-            m_server.addProject(groupId, each);
+        for (const QString &path : projects)
+            m_server.addProject(groupId, project(path, baseTime));
         saveSettings({{"Demo", QUrl(m_server.baseUrl().toString() + '/' + group), removed}}, 0);
         return startService();
     }
@@ -433,8 +438,8 @@ private:
             shown = true;
             ctrlClick(dialog->findChild<QListWidget *>("examplesListWidget"), paths);
             auto buttons = dialog->findChild<QDialogButtonBox *>("buttonBox");
-            QTest::mouseClick(buttons->button(accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel),
-                              Qt::LeftButton);
+            const auto which = accept ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel;
+            QTest::mouseClick(buttons->button(which), Qt::LeftButton);
             if (dialog->isVisible())
                 dialog->reject();
         });
