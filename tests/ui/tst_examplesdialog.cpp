@@ -14,7 +14,8 @@ Repository::ExamplePtr example(const QString &path, const QString &webUrl = {},
 {
     return Repository::ExamplePtr::create(QJsonObject{
         {"id", 1}, {"path", path}, {"name", name.isEmpty() ? path : name},
-        {"last_activity_at", "2026-03-01T10:00:00Z"}, {"web_url", webUrl}, {"description", description}});
+        {"last_activity_at", "2026-03-01T10:00:00Z"}, {"web_url", webUrl},
+        {"description", description}});
 }
 
 } // namespace
@@ -36,13 +37,13 @@ private slots:
 
         // Placeholders inside the server's texts are shown as they are.
         const auto row = [](const QString &label, const QString &value) {
-            return QString("<tr><td style=\"width: 40%;\">%1:&nbsp;</td><td style=\"width: 60%;\">%2</td></tr>")
-                .arg(label, value);
+            return QString("<tr><td style=\"width: 40%;\">%1:&nbsp;</td>"
+                           "<td style=\"width: 60%;\">%2</td></tr>").arg(label, value);
         };
-        QCOMPARE(list->item(2)->toolTip(),
-                 "<table><tbody>" + row("Name", "Zeta %2 demo") + row("Description", "Shows %1 things")
-                     + row("Updated", examples.first()->lastActivity().toLocalTime().toString(Qt::TextDate))
-                     + row("Location", "https://git.example/g/zeta") + "</tbody></table>");
+        const auto updated = examples.first()->lastActivity().toLocalTime().toString(Qt::TextDate);
+        QCOMPARE(list->item(2)->toolTip(), "<table><tbody>" + row("Name", "Zeta %2 demo")
+                 + row("Description", "Shows %1 things") + row("Updated", updated)
+                 + row("Location", "https://git.example/g/zeta") + "</tbody></table>");
     }
 
     void selection_data()
@@ -57,8 +58,9 @@ private slots:
         QTest::newRow("two chosen") << paths << QStringList{"alpha", "beta"} << "" << paths
                                     << QStringList{"alpha", "beta"};
         // Hidden by the filter but still selected: only what the user sees is chosen.
-        QTest::newRow("hidden by the filter") << paths << QStringList{"alpine", "beta"} << "alp"
-                                              << QStringList{"alpha", "alpine"} << QStringList{"alpine"};
+        QTest::newRow("hidden by the filter")
+            << paths << QStringList{"alpine", "beta"} << "alp" << QStringList{"alpha", "alpine"}
+            << QStringList{"alpine"};
         QTest::newRow("any case, inside the text")
             << QStringList{"beta", "Alpha-One", "gamma", "ALPHABET"} << QStringList{} << "PHA"
             << QStringList{"ALPHABET", "Alpha-One"} << QStringList{};
@@ -132,14 +134,15 @@ private slots:
         bool shown = false;
         QTimer::singleShot(0, &dialog, [&] {
             if (auto menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
-                shown = menu->actions().size() == 1 && menu->actions().first()->text() == "Open location...";
+                const QList<QAction *> actions = menu->actions();
+                shown = actions.size() == 1 && actions.first()->text() == "Open location...";
                 if (choose)
                     QTest::keyClick(menu, Qt::Key_Down);
                 QTest::keyClick(menu, choose ? Qt::Key_Return : Qt::Key_Escape);
             }
         });
         const QPoint pos = onItem ? list->visualItemRect(list->item(0)).center()
-                                  : list->visualItemRect(list->item(3)).bottomLeft() + QPoint(5, 30);
+                                  : QPoint(5, list->viewport()->height() - 5);
         QContextMenuEvent event(QContextMenuEvent::Mouse, pos, list->viewport()->mapToGlobal(pos));
         QApplication::sendEvent(list->viewport(), &event);
         QCoreApplication::processEvents();
@@ -147,11 +150,9 @@ private slots:
             QDesktopServices::unsetUrlHandler(scheme);
 
         QCOMPARE(shown, onItem);
-        const QSet<QUrl> expected = choose && onItem
-            ? QSet<QUrl>{QUrl("https://git.example/g/web"), QUrl("http://git.example/g/plain")}
-            : QSet<QUrl>{};
-        QCOMPARE(QSet<QUrl>(m_opened.cbegin(), m_opened.cend()), expected);
-        QCOMPARE(m_opened.size(), expected.size()); // each once
+        std::sort(m_opened.begin(), m_opened.end()); // each opened once
+        QList<QUrl> web{QUrl("http://git.example/g/plain"), QUrl("https://git.example/g/web")};
+        QCOMPARE(m_opened, choose && onItem ? web : QList<QUrl>());
     }
 
 public slots:

@@ -359,8 +359,7 @@ private slots:
                          "Check your online connection and try again later!");
         }
         m_page->apply();
-        const QString file = HostStandIn::settingsPath() + "/QtProject/QtCreator.ini";
-        QSettings raw(file, QSettings::IniFormat);
+        QSettings raw(settingsFile(), QSettings::IniFormat);
         QCOMPARE(raw.value("Tidepool/UpdatesCheckTimeoutDays").toUInt(), saved);
         // The whole copy is written back; no empty repository (stored as "||") crept in.
         QCOMPARE(raw.value("Tidepool/Repositories").toStringList(),

@@ -43,7 +43,7 @@ inline QString repositoryFolder(const QString &name) { return dataLocation().arg
 inline bool installManifest(const QString &repository, const QString &relativeFolder,
                             const QDateTime &modified)
 {
-    QFile file(repositoryFolder(repository) + u'/' + relativeFolder + u'/' + QLatin1String(manifestName));
+    QFile file(repositoryFolder(repository) + u'/' + relativeFolder + u'/' + manifestName);
     // Flushed first: a later flush would date the file anew.
     return QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly)
            && file.write("<instructionals module=\"Tidepool\"><examples/></instructionals>\n") > 0
@@ -67,9 +67,11 @@ inline void saveSettings(const QList<RepositoryEntry> &repositories, quint32 int
     settings.save(Core::ICore::settings());
 }
 
+inline QString settingsFile() { return HostStandIn::settingsPath() + "/QtProject/QtCreator.ini"; }
+
 inline Settings storedSettings()
 {
-    Utils::QtcSettings store(HostStandIn::settingsPath() + "/QtProject/QtCreator.ini", QSettings::IniFormat);
+    Utils::QtcSettings store(settingsFile(), QSettings::IniFormat);
     Settings settings;
     settings.load(&store);
     return settings;
@@ -88,10 +90,9 @@ inline bool startService()
     const QList<Core::IOptionsPage *> before = Core::IOptionsPage::allOptionsPages();
     { TidepoolPluginPrivate plugin; }
     // The host would keep the page it registers for good; the tests show their own.
-    for (Core::IOptionsPage *page : Core::IOptionsPage::allOptionsPages()) {
+    for (Core::IOptionsPage *page : Core::IOptionsPage::allOptionsPages())
         if (!before.contains(page))
             delete page;
-    }
     DownloadService *service = downloadService();
     QSignalSpy updated(service, &DownloadService::updated);
     return service && updated.wait(15000);
