@@ -36,28 +36,28 @@ private slots:
         QTest::addColumn<QSet<QString>>("removedOfFirst");
         QTest::addColumn<QStringList>("messages");
 
-        const QString repositories = "Repositories";
-        const QString dates = "UpdatesCheckedDate";
+        const QString repos = "Repositories";
         const QString wrong = "Skipping wrong setting in item: \"%1\"";
-        const QString duplicate = "Skipping duplicated repository %1 in item: \"%2\"";
+        const QString dup = "Skipping duplicated repository %1 in item: \"%2\"";
         const QString invalid = "Empty or invalid settings. Check variable: \"Repositories\"";
         const QString other = "Other|https://h/o";
         // A skipped item never costs the items after it; the first of a name or url wins.
         QTest::newRow("removed paths, trailing separator")
-            << repositories << QStringList{"Demo|https://h/g|a|b|a|"} << QStringList{"Demo"}
+            << repos << QStringList{"Demo|https://h/g|a|b|a|"} << QStringList{"Demo"}
             << QSet<QString>{"", "a", "b"} << QStringList{};
-        QTest::newRow("empty item, no separator") << repositories << QStringList{"", "Demo", other}
+        QTest::newRow("empty item, no separator") << repos << QStringList{"", "Demo", other}
             << QStringList{"Other"} << QSet<QString>{} << QStringList{wrong.arg("Demo")};
         QTest::newRow("empty name, empty url")
-            << repositories << QStringList{"|https://h/g", "Demo||a"} << QStringList{} << QSet<QString>{}
+            << repos << QStringList{"|https://h/g", "Demo||a"} << QStringList{} << QSet<QString>{}
             << QStringList{wrong.arg("|https://h/g"), wrong.arg("Demo||a"), invalid};
-        QTest::newRow("duplicated name and url")
-            << repositories << QStringList{"Demo|https://h/g|a", "Demo|https://h/other", "Dup|https://h/g", other}
+        QTest::newRow("duplicated name and url") << repos
+            << QStringList{"Demo|https://h/g|a", "Demo|https://h/x", "Dup|https://h/g", other}
             << QStringList{"Demo", "Other"} << QSet<QString>{"a"}
-            << QStringList{duplicate.arg("name", "Demo|https://h/other"), duplicate.arg("url", "Dup|https://h/g")};
-        QTest::newRow("dates") << dates << QStringList{"Demo|01.02.2026|x", "Other|01.02.2026", "Other|02.02.2026"}
+            << QStringList{dup.arg("name", "Demo|https://h/x"), dup.arg("url", "Dup|https://h/g")};
+        QTest::newRow("dates") << "UpdatesCheckedDate"
+            << QStringList{"Demo|01.02.2026|x", "Other|01.02.2026", "Other|02.02.2026"}
             << QStringList{"Other"} << QSet<QString>{}
-            << QStringList{wrong.arg("Demo|01.02.2026|x"), duplicate.arg("name", "Other|02.02.2026"),
+            << QStringList{wrong.arg("Demo|01.02.2026|x"), dup.arg("name", "Other|02.02.2026"),
                            "Settings does not contain variable: \"Repositories\""};
     }
 
@@ -75,15 +75,15 @@ private slots:
         for (const QString &message : messages)
             QTest::ignoreMessage(QtDebugMsg, message.toUtf8().constData());
 
-        Settings settings;
-        settings.load(store().get());
-        QStringList loaded = dates ? settings.updatesCheckedDate.keys() : settings.repositories.keys();
-        loaded.sort();
-        QCOMPARE(loaded, names);
+        Settings loaded;
+        loaded.load(store().get());
+        QStringList keys = dates ? loaded.updatesCheckedDate.keys() : loaded.repositories.keys();
+        keys.sort();
+        QCOMPARE(keys, names);
         if (dates)
-            QCOMPARE(settings.updatesCheckedDate.value(names.first()), QDate(2026, 2, 1));
+            QCOMPARE(loaded.updatesCheckedDate.value(names.first()), QDate(2026, 2, 1));
         else if (!names.isEmpty())
-            QCOMPARE(settings.repositories.value(names.first()).removedExamples, removedOfFirst);
+            QCOMPARE(loaded.repositories.value(names.first()).removedExamples, removedOfFirst);
     }
 
     void roundTrip()
@@ -107,7 +107,7 @@ private slots:
         const RepositorySettings demo{QUrl("https://gitlab.example.com/demo-examples"),
                                       {"hello", "cru-albania-ds.gitlab.io"}, {}, {"pending"}, {}};
         saved.repositories.insert("Demo", demo);
-        saved.repositories.insert("Other name", {QUrl("http://127.0.0.1:8080/parent/child"), {}, {}, {}, {}});
+        saved.repositories.insert("Other name", {QUrl("http://127.0.0.1:8080/p"), {}, {}, {}, {}});
         saved.save(store().get());
 
         // A copy that never loaded adds its date to what is stored, not its own empty state.
@@ -135,16 +135,17 @@ private slots:
         const QStringList demo{"Demo|https://h/demo"};
         const QString current = QString("Demo|%1|%1").arg(dataLocation().arg("Demo"));
         // Only the entry of the very name is rewritten.
-        QTest::newRow("rewritten") << demo << QStringList{"Qt|/a|/a", "Demo SDK|/x|/x", "Demo|/old|/old"}
-            << QStringList{"Qt|/a|/a", "Demo SDK|/x|/x", current} << true;
+        const QStringList others{"Qt|/a|/a", "Demo SDK|/x|/x"};
+        QTest::newRow("rewritten") << demo << others + QStringList{"Demo|/old|/old"}
+                                   << others + QStringList{current} << true;
         QTest::newRow("no entry of its own")
             << demo << QStringList{"Demo SDK|/x|/x"} << QStringList{"Demo SDK|/x|/x"} << false;
         // Whatever the order of the repositories, the unusable ones cost the others nothing.
         const QStringList unusable{"..|/old|/old", ".|/old|/old", "a/b|/old|/old", "a\\b|/old|/old",
                                    "e\x1b|/old|/old"};
         QTest::newRow("unusable names beside a usable one")
-            << QStringList{"..|https://h/up", ".|https://h/dot", "a/b|https://h/ab", "a\\b|https://h/bs",
-                           "e\x1b|https://h/esc", demo.first()}
+            << QStringList{"..|https://h/up", ".|https://h/dot", "a/b|https://h/ab",
+                           "a\\b|https://h/bs", "e\x1b|https://h/esc", demo.first()}
             << unusable + QStringList{"Demo|/old|/old"} << unusable + QStringList{current} << true;
     }
 
@@ -158,27 +159,28 @@ private slots:
         QDir(dataLocation().arg("Demo")).removeRecursively();
         writeRaw("Tidepool/Repositories", repositories);
         writeRaw("Help/InstalledExamples", before);
-        const QDateTime modified = QFileInfo(m_dir->filePath("QtCreator.ini")).lastModified();
+        const QDateTime modified = QFileInfo(ini()).lastModified();
 
-        QSignalSpy setupFinished(Core::HelpManager::Signals::instance(), &Core::HelpManager::Signals::setupFinished);
+        QSignalSpy setupFinished(Core::HelpManager::Signals::instance(),
+                                 &Core::HelpManager::Signals::setupFinished);
         registerInstalledExamples(store().get());
 
         QCOMPARE(setupFinished.size(), emitted ? 1 : 0);
         QCOMPARE(store()->value("Help/InstalledExamples").toStringList(), after);
         QCOMPARE(QFileInfo::exists(dataLocation().arg("Demo")), emitted);
         if (!emitted)
-            QCOMPARE(QFileInfo(m_dir->filePath("QtCreator.ini")).lastModified(), modified);
+            QCOMPARE(QFileInfo(ini()).lastModified(), modified);
     }
 
 private:
-    std::unique_ptr<Utils::QtcSettings> store()
+    QString ini() const { return m_dir->filePath("QtCreator.ini"); }
+    std::unique_ptr<Utils::QtcSettings> store() const
     {
-        return std::make_unique<Utils::QtcSettings>(m_dir->filePath("QtCreator.ini"), QSettings::IniFormat);
+        return std::make_unique<Utils::QtcSettings>(ini(), QSettings::IniFormat);
     }
-
     void writeRaw(const QString &key, const QVariant &value)
     {
-        QSettings(m_dir->filePath("QtCreator.ini"), QSettings::IniFormat).setValue(key, value);
+        QSettings(ini(), QSettings::IniFormat).setValue(key, value);
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;
