@@ -45,6 +45,7 @@ const QString manifestError = QStringLiteral("There was an error while creating 
 constexpr int noDate = INT_MIN;
 
 using TestArchive::TarEntry;
+using TestArchive::tarGz;
 using TestImage::png;
 using TestProject::project;
 
@@ -54,7 +55,7 @@ QString examplePath(const QString &path, const QString &file = {})
     return file.isEmpty() ? folder : folder + '/' + file;
 }
 
-// The repository folder's entries but the service's own (written in the background), or its examples.
+// The repository folder's entries but the service's own, or only its examples.
 QStringList folders(bool installedOnly = false)
 {
     QStringList result =
@@ -80,8 +81,8 @@ struct Run
         return QTest::qWaitFor([&] { return installed.count() >= count; }, 30000)
                && installed.count() == count;
     }
-    QMetaObject::Connection statusLog = QObject::connect(
-        &service, &DownloadService::statusChanged, &service, [this](const QString &s) { statuses << s; });
+    QMetaObject::Connection log = QObject::connect(&service, &DownloadService::statusChanged,
+                                                   [this](const QString &s) { statuses << s; });
 };
 
 // Each finished task of the progress view as "title | progress text | subtitle[ | failed]".
@@ -90,12 +91,13 @@ struct FinishedTasks
     QStringList lines;
     explicit FinishedTasks(bool cancelInstallations = false)
     {
-        HostStandIn::setProgressTaskObserver([this, cancelInstallations](Core::FutureProgress *task) {
-            if (cancelInstallations && task->type() == Utils::Id("Tidepool.Installation"))
-                task->future().cancel();
-            QObject::connect(task, &Core::FutureProgress::finished, task, [this, task] {
-                lines << QStringList{task->title(), task->future().progressText(), task->subtitle()}.join(" | ")
-                             + (task->hasError() ? " | failed" : "");
+        HostStandIn::setProgressTaskObserver([this, cancelInstallations](Core::FutureProgress *t) {
+            if (cancelInstallations && t->type() == Utils::Id("Tidepool.Installation"))
+                t->future().cancel();
+            QObject::connect(t, &Core::FutureProgress::finished, t, [this, t] {
+                lines << QStringList{t->title(), t->future().progressText(), t->subtitle()}
+                                 .join(" | ")
+                             + (t->hasError() ? " | failed" : "");
             });
         });
     }
@@ -124,14 +126,13 @@ class tst_DownloadService : public QObject
 private slots:
     void initTestCase()
     {
-        // The data location (fixed when the library loads) must be this test's own: every case wipes it.
-        const QString testData = qEnvironmentVariable("TIDEPOOL_TEST_DATA");
-        QVERIFY(!testData.isEmpty() && examplePathTemplate.startsWith(QDir(testData).absolutePath()));
+        // The data location (fixed when the library loads) must be this test's own: it is wiped.
+        const QString data = qEnvironmentVariable("TIDEPOOL_TEST_DATA");
+        QVERIFY(!data.isEmpty() && examplePathTemplate.startsWith(QDir(data).absolutePath()));
         m_dataRoot = QFileInfo(dataLocation()).path();
         m_tempPath = m_scratch.filePath("tmp"); // a temporary folder of its own shows leftovers
         QVERIFY(QDir().mkpath(m_tempPath));
         qputenv("TMPDIR", QFile::encodeName(m_tempPath));
-        QCOMPARE(QDir::tempPath(), m_tempPath);
         QVERIFY(m_server.start().isValid());
     }
 
@@ -144,7 +145,7 @@ private slots:
 
     void cleanup()
     {
-        // No download or unpacked copy is left behind, nor anything in the system's temporary folder.
+        // No download or unpacked copy is left behind, nor anything in the temporary folder.
         QVERIFY(!QFileInfo::exists(examplePath(".tidepool-work")));
         QCOMPARE(tree(m_tempPath), QStringList());
         HostStandIn::reset();
@@ -160,12 +161,14 @@ private slots:
         QTest::addColumn<QStringList>("downloaded");
         QTest::addColumn<int>("storedDate"); // days before today, or noDate
 
-        const QStringList none, all{"alpha", "beta", "gamma"}, ag{"alpha", "gamma"};
-        QTest::newRow("updates switched off") << 0u << noDate << none << none << Offsets() << none << noDate;
-        QTest::newRow("longer interval not yet passed") << 3u << 3 << none << none << Offsets() << none << 3;
-        QTest::newRow("no date: everything") << 1u << noDate << none << QStringList{"alpha"} << Offsets() << all << 0;
-        QTest::newRow("removed example skipped") << 1u << noDate << QStringList{"beta"} << none << Offsets() << ag << 0;
-        QTest::newRow("deleted folder comes back") << 1u << 2 << none << ag << Offsets() << QStringList{"beta"} << 0;
+        const QStringList none, all{"alpha", "beta", "gamma"}, ag{"alpha", "gamma"}, a{"alpha"};
+        const QStringList b{"beta"};
+        const Offsets old;
+        QTest::newRow("switched off") << 0u << noDate << none << none << old << none << noDate;
+        QTest::newRow("longer interval not passed") << 3u << 3 << none << none << old << none << 3;
+        QTest::newRow("no date: everything") << 1u << noDate << none << a << old << all << 0;
+        QTest::newRow("removed example skipped") << 1u << noDate << b << none << old << ag << 0;
+        QTest::newRow("deleted folder comes back") << 1u << 2 << none << ag << old << b << 0;
         QTest::newRow("changed since midnight of the last check")
             << 1u << 2 << none << all << Offsets{{"alpha", 0}, {"gamma", 3600}} << ag << 0;
         QTest::newRow("changed just before that midnight")
@@ -183,11 +186,12 @@ private slots:
         QFETCH(int, storedDate);
 
         const QDate checkDay = QDate::currentDate().addDays(lastCheck == noDate ? 0 : -lastCheck);
+        const QDateTime quiet = QDateTime::currentDateTime().addDays(-10 - qMax(lastCheck, 0));
         QList<ProjectData> projects;
         for (const QString path : {"alpha", "beta", "gamma"})
             projects << project(path, activity.contains(path)
                                           ? checkDay.startOfDay().addSecs(activity.value(path))
-                                          : QDateTime::currentDateTime().addDays(-10 - qMax(lastCheck, 0)));
+                                          : quiet);
         configure(addGroup(projects), days, lastCheck, removed);
         for (const QString &path : installed)
             QVERIFY(QDir().mkpath(examplePath(path)));
@@ -236,7 +240,8 @@ private slots:
              QFileInfo(examplePath("qmlapp", "icons/128x128/qmlapp.png")).canonicalFilePath(),
              "About qmlapp", "Qt,example", "/qml/qmlapp.qml"},
             {m, "Example plain", "CMakeLists.txt", "dummy.png", "", "Qt,example", "CMakeLists.txt"},
-            {m, "Example demo", "CMakeLists.txt", "dummy.png", "About demo", "Qt,example", "/src/main.cpp"}};
+            {m, "Example demo", "CMakeLists.txt", "dummy.png", "About demo", "Qt,example",
+             "/src/main.cpp"}};
         for (const ManifestFields &e : expected) {
             const QString folder = examplePath(e.name.mid(8));
             const QByteArray xml = readFile(folder + "/examples-manifest.xml").toUtf8();
@@ -260,7 +265,7 @@ private slots:
                     example->image().isNull());
     }
 
-    // An update replaces an example's folder; one that cannot be installed leaves it and stays pending.
+    // An update replaces an example's folder; one not installed leaves it and stays pending.
     void updatesAndFailedRegistrations()
     {
         ProjectData demo = project("demo");
@@ -271,13 +276,14 @@ private slots:
         blocked.files.insert("examples-manifest.xml.new/x", "x");
         QList<qint64> ids;
         configure(addGroup({demo, project("demo2"), nested, blocked, project("odd")}, &ids));
-        m_server.setArchiveOverride(ids.last(), TestArchive::tarGz({TarEntry::file(
-                                                    "elsewhere/CMakeLists.txt", "project(x)")}));
+        const TarEntry elsewhere = TarEntry::file("elsewhere/CMakeLists.txt", "project(x)");
+        m_server.setArchiveOverride(ids.last(), tarGz({elsewhere}));
         auto run = std::make_unique<Run>();
         QVERIFY(run->waitInstalled(5));
         QCOMPARE(run->statuses.count(manifestError), 2);
-        QCOMPARE(run->statuses.count("Skip installing example Example odd - its archive does not hold one "
-                                     "folder named after it"), 1);
+        QCOMPARE(run->statuses.count("Skip installing example Example odd - its archive does not "
+                                     "hold one folder named after it"),
+                 1);
         QCOMPARE(folders(true), QStringList({"demo", "demo2"}));
         QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), "blocked\nnested\nodd\n");
         QCOMPARE(folders(), QStringList({".tidepool-pending", "demo", "demo2"}));
@@ -295,7 +301,8 @@ private slots:
             return run->waitInstalled(installed);
         };
         QVERIFY(update(demo.files, 6));
-        const QStringList kept{".tidepool-pending", "demo", "demo-main-0123456789", "demo2", "demo2-main-leftover"};
+        const QStringList kept{".tidepool-pending", "demo", "demo-main-0123456789", "demo2",
+                               "demo2-main-leftover"};
         QCOMPARE(folders(), kept);
         QVERIFY(!QFile::exists(examplePath("demo", "version.txt")));
         QCOMPARE(readFile(examplePath("demo", "version2.txt")), "2");
@@ -323,7 +330,7 @@ private slots:
         QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), "blocked\nnested\n");
     }
 
-    // A repository whose name is no folder name is skipped: nothing is looked up, installed or deleted.
+    // A repository whose name is no folder name is skipped: nothing is looked up or touched.
     void unusableRepositoryNames()
     {
         const QString name = "..";
@@ -339,7 +346,7 @@ private slots:
             const StatusLog log;
             Run run;
             QTest::qWait(500);
-            QVERIFY(StatusLog::lines().contains("Skip repository " + name + " - unusable folder name"));
+            QVERIFY(StatusLog::lines().contains("Skip repository .. - unusable folder name"));
         }
         QCOMPARE(m_server.requestCount(), 0);
         QCOMPARE(tree(outside), prepared);
@@ -349,9 +356,8 @@ private slots:
 
     void tasks_data()
     {
-        QTest::addColumn<QString>("fault"); // "missing"/"broken" and the example, "lookup"/"listing" and a count
-        QTest::addColumn<bool>("cancel");
-        QTest::addColumn<int>("lastCheck");
+        // "missing"/"broken"/"full" and the example, "lookup"/"listing" and a count, or a word
+        QTest::addColumn<QString>("fault");
         QTest::addColumn<QStringList>("tasks");
         QTest::addColumn<int>("installed");
         QTest::addColumn<QString>("pending");
@@ -360,34 +366,33 @@ private slots:
         const QString decided = check + "3 example(s) to install | ";
         const QString install = "Installing examples from " + repositoryName + " | ";
         const QString allDone = install + "3 of 3 examples done | ";
-        QTest::newRow("examples to install") << "" << false << noDate << QStringList{decided, allDone} << 3 << "";
+        QTest::newRow("examples to install") << "" << QStringList{decided, allDone} << 3 << "";
         // Only a failed example stays pending for the next start; a canceled installation does not.
-        const QStringList oneFailed{decided, install + "3 of 3 examples done, 1 failed | 1 failed | failed"};
-        QTest::newRow("one archive missing") << "missing b" << false << noDate << oneFailed << 2 << "b\n";
-        QTest::newRow("one archive broken") << "broken c" << false << noDate << oneFailed << 2 << "c\n";
+        const QStringList oneFailed{decided,
+                                    install + "3 of 3 examples done, 1 failed | 1 failed | failed"};
+        QTest::newRow("one archive missing") << "missing b" << oneFailed << 2 << "b\n";
+        QTest::newRow("one archive broken") << "broken c" << oneFailed << 2 << "c\n";
 #if defined(Q_OS_LINUX) // a file size limit stands in for a full disk
-        QTest::newRow("disk full") << "full b" << false << noDate << oneFailed << 2 << "b\n";
+        QTest::newRow("disk full") << "full b" << oneFailed << 2 << "b\n";
 #endif
-        QTest::newRow("canceled") << "" << true << noDate
-                                  << QStringList{decided, install + " | 3 failed | failed"} << 0
-                                  << "";
+        QTest::newRow("canceled")
+            << "cancel" << QStringList{decided, install + " | 3 failed | failed"} << 0 << "";
         QTest::newRow("checked yesterday")
-            << "" << false << 1 << QStringList(check + "Nothing to install | ") << 0 << "";
+            << "yesterday" << QStringList(check + "Nothing to install | ") << 0 << "";
         const QString noGitLab = "The address is no GitLab group: ftp://example.invalid/group";
-        // A failed check is retried on a timer but shown once; the retry that gets through installs.
+        // A failed check is retried on a timer but shown once; the retry that gets through
+        // installs.
         const QStringList retried{check + "Network error | Network error | failed", allDone};
-        QTest::newRow("group lookup fails three times") << "lookup 3" << false << noDate << retried << 3 << "";
-        QTest::newRow("listing fails once") << "listing 1" << false << noDate << retried << 3 << "";
-        QTest::newRow("no GitLab address") << "ftp" << false << noDate
-            << QStringList(check + noGitLab + " | " + noGitLab + " | failed") << 0 << "";
+        QTest::newRow("group lookup fails three times") << "lookup 3" << retried << 3 << "";
+        QTest::newRow("listing fails once") << "listing 1" << retried << 3 << "";
+        QTest::newRow("no GitLab address")
+            << "ftp" << QStringList(check + noGitLab + " | " + noGitLab + " | failed") << 0 << "";
     }
 
-    // A check is a task, ended before its batch or failed with the reason; a batch fails on any loss.
+    // A check is a task, ended before its batch or failed with the reason; a batch fails on a loss.
     void tasks()
     {
         QFETCH(QString, fault);
-        QFETCH(bool, cancel);
-        QFETCH(int, lastCheck);
         QFETCH(QStringList, tasks);
         QFETCH(int, installed);
         QFETCH(QString, pending);
@@ -396,33 +401,35 @@ private slots:
         const QUrl group = addGroup({project("a"), project("b"), project("c")}, &ids);
         const QUrl address = fault == "ftp" ? QUrl("ftp://example.invalid/group") : group;
         const bool lookup = fault.startsWith("lookup");
-        const int retries = lookup || fault.startsWith("listing") ? fault.section(' ', 1).toInt() : 0;
+        const bool listing = fault.startsWith("listing");
+        const int retries = lookup || listing ? fault.section(' ', 1).toInt() : 0;
         if (retries > 0) {
             m_server.addFault(lookup ? LocalGitLab::Route::Search : LocalGitLab::Route::Projects,
                               LocalGitLab::Fault::httpStatus(500), retries);
         } else if (fault.contains(' ')) { // an example's archive
             const qint64 id = ids.at(fault.back().unicode() - 'a');
+            const QRegularExpression archive(QString("/projects/%1/repository/archive").arg(id));
             if (fault.startsWith("broken")) // a file where a folder must go: unpacking fails
-                m_server.setArchiveOverride(id, TestArchive::tarGz({TarEntry::file("c-main/x", "1"),
-                                                                    TarEntry::file("c-main/x/y", "2")}));
+                m_server.setArchiveOverride(id, tarGz({TarEntry::file("c-main/x", "1"),
+                                                       TarEntry::file("c-main/x/y", "2")}));
             else if (fault.startsWith("full"))
-                m_server.setArchiveOverride(id, TestArchive::tarGz({TarEntry::file(
-                                                    "b-main/noise.bin", TestArchive::noise(4 * 1024 * 1024))}));
+                m_server.setArchiveOverride(
+                    id, tarGz({TarEntry::file("b-main/noise.bin", TestArchive::noise(4 << 20))}));
             else
-                m_server.addFault(QRegularExpression(QString("/projects/%1/repository/archive").arg(id)),
-                                  LocalGitLab::Fault::httpStatus(404));
+                m_server.addFault(archive, LocalGitLab::Fault::httpStatus(404));
         }
-        configure(address, 1, lastCheck, {}, retries > 0 ? 1 : 0);
+        configure(address, 1, fault == "yesterday" ? 1 : noDate, {}, retries > 0 ? 1 : 0);
 #if defined(Q_OS_LINUX)
         rlimit previous{};
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
         const auto restore = qScopeGuard([&previous] { setrlimit(RLIMIT_FSIZE, &previous); });
         std::signal(SIGXFSZ, SIG_IGN); // a write past the limit fails instead of ending the process
-        const rlimit limit{fault.startsWith("full") ? 1024 * 1024 : previous.rlim_cur, previous.rlim_max};
+        rlimit limit = previous;
+        limit.rlim_cur = fault.startsWith("full") ? 1 << 20 : previous.rlim_cur;
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
 #endif
         const StatusLog log;
-        FinishedTasks finished(cancel);
+        FinishedTasks finished(fault == "cancel");
         Run run;
         QTRY_COMPARE_WITH_TIMEOUT(finished.lines.size(), tasks.size(), 30000);
         if (retries == 0) // a retried check would show again before the installation
@@ -431,12 +438,13 @@ private slots:
                                                  "Network error"),
                  tasks);
         const QString restart = lookup ? "API client is not ready" : "Examples are not listed";
-        QCOMPARE(run.statuses.count(restart + " - restarting (" + address.toString() + ')'), retries);
+        QCOMPARE(run.statuses.count(restart + " - restarting (" + address.toString() + ')'),
+                 retries);
         QCOMPARE(folders(true).size(), installed);
         QCOMPARE(run.installed.count(), installed);
         QCOMPARE(readFile(examplePath(".tidepool-pending")), pending);
-        QCOMPARE(StatusLog::lines().filter(QRegularExpression("^Unable to save the download in .+: .+")).size(),
-                 fault.startsWith("full") ? 1 : 0);
+        const QRegularExpression unsaved("^Unable to save the download in .+: .+");
+        QCOMPARE(StatusLog::lines().filter(unsaved).size(), fault.startsWith("full") ? 1 : 0);
     }
 
     void updateKeepsLocalChanges_data()
@@ -446,11 +454,11 @@ private slots:
         QTest::addColumn<QString>("userFile"); // a per-user project file made by the edit
 
         QTest::newRow("same size and time, other content") << "same size" << true << "";
-        QTest::newRow("per-user file and CMake build folder") << "build" << false << "CMakeLists.txt.user";
+        QTest::newRow("per-user file, build folder") << "build" << false << "CMakeLists.txt.user";
         QTest::newRow("edit and per-user file") << "edit" << true << "CMakeLists.txt.user";
     }
 
-    // An update keeps a copy with the user's work, not with what the IDE made (its .user file goes on).
+    // An update keeps a copy of the user's work, not of what the IDE made (its .user file stays).
     void updateKeepsLocalChanges()
     {
         QFETCH(QString, edit);
@@ -477,8 +485,8 @@ private slots:
             QVERIFY(file.open(QIODevice::ReadWrite)
                     && file.setFileTime(time, QFileDevice::FileModificationTime));
         } else if (edit == "build") {
-            QVERIFY(writeFile(examplePath("demo", "build/Desktop_Qt_6_8-Debug/CMakeCache.txt"), "x"));
-            QVERIFY(writeFile(examplePath("demo", "build/Desktop_Qt_6_8-Debug/demo"), "binary"));
+            QVERIFY(writeFile(examplePath("demo", "build/Desktop-Debug/CMakeCache.txt"), "x"));
+            QVERIFY(writeFile(examplePath("demo", "build/Desktop-Debug/demo"), "binary"));
         }
         if (!userFile.isEmpty())
             QVERIFY(writeFile(examplePath("demo", userFile), "<kit>mine</kit>"));
@@ -521,13 +529,13 @@ private slots:
     {
         QTest::addColumn<QString>("aside");
         QTest::addColumn<bool>("successorRegistered");
-        QTest::newRow("installed copy, crash before the new one was registered") << ".previous" << false;
-        QTest::newRow("installed copy, crash after the new one was registered") << ".previous" << true;
-        QTest::newRow("user's copy, crash before the new one was registered") << ".kept" << false;
-        QTest::newRow("user's copy, crash after the new one was registered") << ".kept" << true;
+        QTest::newRow("installed copy, crash before registering") << ".previous" << false;
+        QTest::newRow("installed copy, crash after registering") << ".previous" << true;
+        QTest::newRow("user's copy, crash before registering") << ".kept" << false;
+        QTest::newRow("user's copy, crash after registering") << ".kept" << true;
     }
 
-    // A copy a crash set aside goes back unless its successor was registered (then a user's is kept).
+    // A copy a crash set aside goes back unless its successor was registered (a user's is kept).
     void recoveryOfSetAsideCopy()
     {
         QFETCH(QString, aside);
@@ -537,13 +545,16 @@ private slots:
         const QString earlier = keptRoot() + "/2001-02-03 04.05.06 demo/notes.txt";
         const QString work = examplePath(".tidepool-work");
         const QStringList userFiles{"alpha-a1B2c3.tar.gz", "alpha-v1.2.3.tar.gz"};
+        const QString tmp = m_tempPath + '/';
         for (const auto &[path, text] : QList<std::pair<QString, QByteArray>>{
-                 {old + "/CMakeLists.txt", "project(old)"}, {old + "/examples-manifest.xml", "<old/>"},
-                 {old + "/notes.txt", "mine"}, {examplePath("demo", "CMakeLists.txt"), "project(new)"},
-                 {earlier, "earlier"}, {examplePath(".tidepool-installed/gone.json"), "{}"},
-                 {examplePath(".tidepool-pending"), "alpha\n"}, {work + "/alpha-a1B2c3.tar.gz", "x"},
-                 {work + "/alpha-a1B2c3/alpha-main-0/CMakeLists.txt", "x"}, {work + "/beta-a1B2c3.tar.gz", "x"},
-                 {m_tempPath + '/' + userFiles[0], "mine"}, {m_tempPath + '/' + userFiles[1], "mine"}})
+                 {old + "/CMakeLists.txt", "project(old)"}, {old + "/notes.txt", "mine"},
+                 {old + "/examples-manifest.xml", "<old/>"}, {earlier, "earlier"},
+                 {examplePath("demo", "CMakeLists.txt"), "project(new)"},
+                 {examplePath(".tidepool-installed/gone.json"), "{}"},
+                 {examplePath(".tidepool-pending"), "alpha\n"},
+                 {work + "/alpha-a1B2c3/alpha-main-0/CMakeLists.txt", "x"},
+                 {work + "/alpha-a1B2c3.tar.gz", "x"}, {work + "/beta-a1B2c3.tar.gz", "x"},
+                 {tmp + userFiles[0], "mine"}, {tmp + userFiles[1], "mine"}})
             QVERIFY(writeFile(path, text));
         if (successorRegistered)
             QVERIFY(writeFile(examplePath("demo", "examples-manifest.xml"), "<new/>"));
@@ -567,7 +578,7 @@ private slots:
         else
             QCOMPARE(QFile::exists(examplePath("demo", "notes.txt")), !successorRegistered);
         for (const QString &file : userFiles)
-            QVERIFY(QFile::remove(m_tempPath + '/' + file));
+            QVERIFY(QFile::remove(tmp + file));
         QVERIFY(removeFolder(work));
     }
 
@@ -576,7 +587,7 @@ private:
     {
         const QString path = QStringLiteral("group-%1").arg(++m_groups);
         // The group's own name differs from the name the repository is configured under.
-        const qint64 group = m_server.addGroup(path, QStringLiteral("Server Name %1").arg(m_groups));
+        const qint64 group = m_server.addGroup(path, QString("Server Name %1").arg(m_groups));
         for (const ProjectData &each : projects) {
             if (const qint64 id = m_server.addProject(group, each); ids)
                 ids->append(id);
@@ -592,7 +603,8 @@ private:
         settings.updatesCheckTimeoutDays = days;
         if (restartSeconds > 0)
             settings.serviceRestartTimeoutSeconds = restartSeconds;
-        settings.repositories.insert(name, {url, QSet<QString>(removed.cbegin(), removed.cend()), {}, {}, {}});
+        const QSet<QString> skipped(removed.cbegin(), removed.cend());
+        settings.repositories.insert(name, {url, skipped, {}, {}, {}});
         if (lastCheck != noDate)
             settings.updatesCheckedDate.insert(repositoryName,
                                                QDate::currentDate().addDays(-lastCheck));
