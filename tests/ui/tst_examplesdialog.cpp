@@ -57,7 +57,6 @@ private slots:
         const QStringList paths{"alpha", "alpine", "beta"};
         QTest::newRow("two chosen") << paths << QStringList{"alpha", "beta"} << "" << paths
                                     << QStringList{"alpha", "beta"};
-        // Hidden by the filter but still selected: only what the user sees is chosen.
         QTest::newRow("hidden by the filter")
             << paths << QStringList{"alpine", "beta"} << "alp" << QStringList{"alpha", "alpine"}
             << QStringList{"alpine"};

@@ -98,7 +98,6 @@ inline bool startService()
     return service && updated.wait(15000);
 }
 
-// The text of the message box shown with this title, empty while there is none.
 inline QString messageText(const QString &title)
 {
     for (QWidget *window : QApplication::topLevelWidgets()) {
@@ -118,7 +117,6 @@ inline QStringList texts(const QListWidget *list, bool visibleOnly = false)
     return result;
 }
 
-// Ctrl-clicks every visible item whose text is wanted, the way a user picks several entries.
 inline void ctrlClick(QListWidget *list, const QStringList &wanted)
 {
     for (int row = 0; row < list->count(); ++row) {
