@@ -112,12 +112,9 @@ Run tst_EndToEnd::run(const QStringList &arguments, const QStringList &environme
     // The tasks the progress view showed come first, then the table and the summary.
     const qsizetype header = lines.indexOf(QRegularExpression("^SET\\b.*"));
     run.tasks = lines.first(qMax(header, qsizetype(0)));
-    for (qsizetype i = header + 1; header >= 0 && i < lines.size(); ++i) {
-        if (lines.at(i).startsWith("Summary:"))
-            run.summary = lines.at(i);
-        else
-            run.rows.append(lines.at(i).split(QRegularExpression("\\s{2,}")));
-    }
+    run.summary = lines.value(lines.size() - 1);
+    for (const QString &line : lines.mid(header + 1, lines.size() - header - 2))
+        run.rows.append(line.split(QRegularExpression("\\s{2,}")));
     return run;
 }
 
@@ -197,6 +194,9 @@ void tst_EndToEnd::failures_data()
     QTest::newRow("server unreachable") << Route::Any << Fault() << nobody << none << 1
         << QStringList{refused, "1 of 1 configured repositories could not be reached"}
         << QStringList(refused);
+    const QStringList garbage(check + "Search error: request return null object");
+    QTest::newRow("garbage answer to the lookup")
+        << Route::Search << Fault::invalidJson() << "" << none << 1 << garbage << garbage;
     const QStringList batch{check + "4 example(s) to install",
                             "Installing examples from Veyra Examples: 4 of 4 examples done, 4 failed"};
     QTest::newRow("archive is no archive") << Route::Archive << Fault::html() << "" << none << 1
