@@ -481,9 +481,8 @@ private slots:
         } else if (edit == "same size") {
             const QDateTime time = QFileInfo(main).lastModified();
             QVERIFY(writeFile(main, readFile(main).replace("argc", "argn").toUtf8()));
-            QFile file(main);
-            QVERIFY(file.open(QIODevice::ReadWrite)
-                    && file.setFileTime(time, QFileDevice::FileModificationTime));
+            QFile f(main);
+            QVERIFY(f.open(QFile::ReadWrite) && f.setFileTime(time, f.FileModificationTime));
         } else if (edit == "build") {
             QVERIFY(writeFile(examplePath("demo", "build/Desktop-Debug/CMakeCache.txt"), "x"));
             QVERIFY(writeFile(examplePath("demo", "build/Desktop-Debug/demo"), "binary"));
