@@ -23,10 +23,7 @@ private slots:
         QLoggingCategory::setFilterRules("zel.tidepool.plugin.debug=true");
     }
 
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-    }
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
 
     void listItems_data()
     {

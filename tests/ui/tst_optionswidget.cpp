@@ -22,7 +22,7 @@ QString statusOf(const QListWidgetItem *item)
 
 QString demoPath(const QString &relativePath)
 {
-    return repositoryFolder("Demo") + '/' + relativePath;
+    return QDir(repositoryFolder("Demo")).filePath(relativePath); // absolute paths stay
 }
 
 bool installed(const QString &relativePath) { return QFileInfo::exists(demoPath(relativePath)); }
@@ -366,8 +366,7 @@ private slots:
             const QString record = installationRecordFile(repositoryFolder("Demo"), path);
             QVERIFY(installManifest("Demo", path, baseTime));
             QVERIFY(writeFile(path + "/CMakeLists.txt", "x"));
-            QVERIFY(writeFile(QDir(repositoryFolder("Demo")).relativeFilePath(record),
-                              serializeFingerprint(fingerprint(demoPath(path)))));
+            QVERIFY(writeFile(record, serializeFingerprint(fingerprint(demoPath(path)))));
         }
         QVERIFY(writeFile("alpha/CMakeLists.txt", "project(mine)\n"));
         QVERIFY(writeFile("alpha/mine.txt"));

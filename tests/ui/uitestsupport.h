@@ -79,9 +79,8 @@ inline Settings storedSettings()
 
 inline QSet<QString> storedRemovedExamples(const QString &repository)
 {
-    QSet<QString> removed = storedSettings().repositories.value(repository).removedExamples;
-    removed.remove(QString()); // an empty set is stored as one empty path
-    return removed;
+    // An empty set is stored as one empty path.
+    return storedSettings().repositories.value(repository).removedExamples - QSet<QString>{""};
 }
 
 // Runs the plugin's start-up work and waits until the service has listed the repository.
