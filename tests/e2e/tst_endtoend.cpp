@@ -79,7 +79,6 @@ Run tst_EndToEnd::run(const QStringList &arguments, const QStringList &environme
 {
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
     variables.insert("XDG_DATA_HOME", m_dir->filePath("data"));
-    variables.insert("QT_QPA_PLATFORM", "offscreen");
     variables.remove("QT_LOGGING_RULES");
     variables.remove("ORVIK_SDK_NAME");
     for (const QString &variable : environment)

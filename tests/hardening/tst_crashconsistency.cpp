@@ -131,7 +131,6 @@ QStringList tst_CrashConsistency::runShell(int killAfterMs, int *kills) const
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", m_root.filePath("data"));
     environment.insert("TMPDIR", m_root.filePath("tmp"));
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.remove("QT_LOGGING_RULES");
     environment.remove("ORVIK_SDK_NAME");
     QProcess process;

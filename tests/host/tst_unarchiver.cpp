@@ -3,6 +3,7 @@
 #include <utils/unarchiver.h>
 
 #include <QDirIterator>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -225,12 +226,10 @@ void tst_Unarchiver::refusesHostileArchive()
     QCOMPARE(QDir(m_work->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList({"archive.tar.gz", "dest", "sentinel"}));
     // Nothing written under a refused name, and no link left behind that leads out.
-    const QStringList unpacked = tree(path("dest"));
-    QVERIFY(unpacked.contains("first.txt (1 bytes, 644)"));
-    for (const QString &name : unpacked)
-        QVERIFY2(!name.contains("evil") && !name.contains("copy") && !name.contains("never") &&
-                     !name.startsWith("out"),
-                 qPrintable(name));
+    const QString unpacked = tree(path("dest")).join('\n');
+    const QRegularExpression refused("evil|copy|never|^out", QRegularExpression::MultilineOption);
+    QVERIFY2(unpacked.contains("first.txt (1 bytes, 644)") && !unpacked.contains(refused),
+             qPrintable(unpacked));
 }
 
 void tst_Unarchiver::failsOnWhatIsNoArchive()
