@@ -91,10 +91,9 @@ Run tst_EndToEnd::run(const QStringList &arguments, const QStringList &environme
     process.start(TIDEPOOL_SHELL, QStringList{"-settingspath", m_dir->filePath("settings"),
                                               "--headless", "--timeout", "60"} +
                                       arguments);
-    if (!process.waitForFinished(120000)) {
+    if (!process.waitForFinished(120000))
         process.kill();
-        process.waitForFinished();
-    }
+    process.waitForFinished();
     Run run;
     run.milliseconds = timer.elapsed();
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
