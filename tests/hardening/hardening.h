@@ -7,6 +7,7 @@
 #include "plugin/settings.h"
 #include "service/downloadservice.h"
 #include "service/folderremoval.h"
+#include "servicesuite.h"
 #include "testarchive.h"
 #include "testfiles.h"
 #include "testimage.h"
@@ -49,63 +50,24 @@ inline LocalGitLab::ProjectData project(const QString &path)
 inline const QString repositoryName = QStringLiteral("Hardening Examples");
 
 // The suites' base: one repository served by the local server and configured in a settings
-// folder of its own, and no job of one case left to write into the next.
-class Suite : public QObject
+// folder of its own.
+class Suite : public ServiceSuite
 {
-    Q_OBJECT
-
-private slots:
-    void initTestCase()
-    {
-        // Never the user's own data location: every case wipes it.
-        const QString testData = qEnvironmentVariable("TIDEPOOL_TEST_DATA");
-        dataRoot = QFileInfo(dataLocation()).path();
-        tempPath = scratch.filePath("tmp");
-        outside = scratch.filePath("outside");
-        qputenv("TMPDIR", QFile::encodeName(tempPath));
-        baseUrl = server.start();
-        QVERIFY(!testData.isEmpty() &&
-                examplePathTemplate.startsWith(QDir(testData).absolutePath()) &&
-                scratch.isValid() && QDir().mkpath(tempPath) && QDir().mkpath(outside) &&
-                baseUrl.isValid() && QDir::tempPath() == tempPath);
-    }
-    void cleanup()
-    {
-        server.clearFaults();
-        QCOMPARE(leftovers(), QStringList());
-        HostStandIn::reset();
-    }
+public:
+    Suite() : ServiceSuite(Hardening::repositoryName) {}
 
 protected:
-    // A fresh group on the server, a fresh settings folder naming it, an empty data location.
     void reset()
     {
-        settingsDir = std::make_unique<QTemporaryDir>(scratch.filePath("settings-XXXXXX"));
-        HostStandIn::setSettingsPath(settingsDir->path());
-        removeFolder(dataRoot);
-        server.clearFaults();
-        server.clearRequestLog();
-        const QString path = QStringLiteral("group-%1").arg(++groups);
-        groupId = server.addGroup(path, path);
+        freshSettings();
         Settings settings;
-        settings.repositories.insert(repositoryName,
-                                     {baseUrl.resolved(QUrl(path)), {}, {}, {}, {}});
+        settings.repositories.insert(repositoryName, {addGroup(), {}, {}, {}, {}});
         settings.save(Core::ICore::settings());
     }
-
     QString repositoryFolder() const { return exampleFolder({}); }
-    QString exampleFolder(const QString &path) const
-    {
-        return examplePathTemplate.arg(repositoryName, path);
-    }
     bool isInstalled(const QString &path) const
     {
         return QFileInfo::exists(exampleFolder(path) + "/examples-manifest.xml");
-    }
-    // What downloads and unpack jobs left behind, in the service's folder or the temporary one.
-    QStringList leftovers() const
-    {
-        return tree(repositoryFolder() + "/.tidepool-work") + tree(tempPath);
     }
     // Entries of the data location outside the repository folder.
     QStringList strayEntries() const
@@ -113,16 +75,6 @@ protected:
         return tree(dataRoot).filter(
             QRegularExpression("^(?!" + QRegularExpression::escape(repositoryName) + "(/|$))"));
     }
-
-    LocalGitLab::Server server;
-    QUrl baseUrl;
-    qint64 groupId = 0;
-    int groups = 0;
-    QString dataRoot;
-    QTemporaryDir scratch;
-    QString tempPath;
-    QString outside;
-    std::unique_ptr<QTemporaryDir> settingsDir;
 };
 
 } // namespace Hardening

@@ -1,6 +1,7 @@
 #include "service/downloadservice.h"
 
 #include "manifestreader.h"
+#include "servicesuite.h"
 #include "statuslog.h"
 #include "testarchive.h"
 #include "testfiles.h"
@@ -119,37 +120,15 @@ using Offsets = QHash<QString, int>;
 
 } // namespace
 
-class tst_DownloadService : public QObject
+class tst_DownloadService : public ServiceSuite
 {
     Q_OBJECT
 
+public:
+    tst_DownloadService() : ServiceSuite(::repositoryName) {}
+
 private slots:
-    void initTestCase()
-    {
-        // The data location (fixed when the library loads) must be this test's own: it is wiped.
-        const QString data = qEnvironmentVariable("TIDEPOOL_TEST_DATA");
-        QVERIFY(!data.isEmpty() && examplePathTemplate.startsWith(QDir(data).absolutePath()));
-        m_dataRoot = QFileInfo(dataLocation()).path();
-        m_tempPath = m_scratch.filePath("tmp"); // a temporary folder of its own shows leftovers
-        QVERIFY(QDir().mkpath(m_tempPath));
-        qputenv("TMPDIR", QFile::encodeName(m_tempPath));
-        QVERIFY(m_server.start().isValid());
-    }
-
-    void init()
-    {
-        m_settingsDir = std::make_unique<QTemporaryDir>(m_scratch.filePath("settings-XXXXXX"));
-        HostStandIn::setSettingsPath(m_settingsDir->path());
-        QDir(m_dataRoot).removeRecursively();
-    }
-
-    void cleanup()
-    {
-        // No download or unpacked copy is left behind, nor anything in the temporary folder.
-        QVERIFY(!QFileInfo::exists(examplePath(".tidepool-work")));
-        QCOMPARE(tree(m_tempPath), QStringList());
-        HostStandIn::reset();
-    }
+    void init() { freshSettings(); }
 
     void updateCycle_data()
     {
@@ -277,7 +256,7 @@ private slots:
         QList<qint64> ids;
         configure(addGroup({demo, project("demo2"), nested, blocked, project("odd")}, &ids));
         const TarEntry elsewhere = TarEntry::file("elsewhere/CMakeLists.txt", "project(x)");
-        m_server.setArchiveOverride(ids.last(), tarGz({elsewhere}));
+        server.setArchiveOverride(ids.last(), tarGz({elsewhere}));
         auto run = std::make_unique<Run>();
         QVERIFY(run->waitInstalled(5));
         QCOMPARE(run->statuses.count(manifestError), 2);
@@ -296,7 +275,7 @@ private slots:
         demo.files.remove("version.txt");
         demo.files.insert("version2.txt", "2");
         const auto update = [&](const QMap<QString, QByteArray> &files, int installed) {
-            m_server.setProjectFiles(ids.first(), files, QDateTime::currentDateTime());
+            server.setProjectFiles(ids.first(), files, QDateTime::currentDateTime());
             run->service.download(repositoryName, {"demo"});
             return run->waitInstalled(installed);
         };
@@ -321,8 +300,8 @@ private slots:
         QTRY_COMPARE(readFile(examplePath(".tidepool-pending")), "blocked\ndemo\nnested\nodd\n");
 
         // The next start tries the failed ones again.
-        m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
-        m_server.setArchiveOverride(ids.last(), {});
+        server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
+        server.setArchiveOverride(ids.last(), {});
         run.reset();
         run = std::make_unique<Run>();
         QVERIFY(run->waitInstalled(4));
@@ -334,13 +313,13 @@ private slots:
     void unusableRepositoryNames()
     {
         const QString name = "..";
-        const QString outside = QFileInfo(m_dataRoot).path();
+        const QString outside = QFileInfo(dataRoot).path();
         configure(addGroup({project("alpha")}), 0, noDate, {}, 0, name);
         // A crash's leftovers, as they would lie if the name were used as a folder name.
         QVERIFY(writeFile(examplePathTemplate.arg(name, ".tidepool-pending"), "alpha\n"));
         QVERIFY(QDir().mkpath(examplePathTemplate.arg(name, ".alpha.previous")));
         const QStringList prepared = tree(outside);
-        m_server.clearRequestLog();
+        server.clearRequestLog();
 
         {
             const StatusLog log;
@@ -348,7 +327,7 @@ private slots:
             QTest::qWait(500);
             QVERIFY(StatusLog::lines().contains("Skip repository .. - unusable folder name"));
         }
-        QCOMPARE(m_server.requestCount(), 0);
+        QCOMPARE(server.requestCount(), 0);
         QCOMPARE(tree(outside), prepared);
         removeFolder(examplePathTemplate.arg(name, ".alpha.previous"));
         QFile::remove(examplePathTemplate.arg(name, ".tidepool-pending"));
@@ -404,19 +383,19 @@ private slots:
         const bool listing = fault.startsWith("listing");
         const int retries = lookup || listing ? fault.section(' ', 1).toInt() : 0;
         if (retries > 0) {
-            m_server.addFault(lookup ? LocalGitLab::Route::Search : LocalGitLab::Route::Projects,
+            server.addFault(lookup ? LocalGitLab::Route::Search : LocalGitLab::Route::Projects,
                               LocalGitLab::Fault::httpStatus(500), retries);
         } else if (fault.contains(' ')) { // an example's archive
             const qint64 id = ids.at(fault.back().unicode() - 'a');
             const QRegularExpression archive(QString("/projects/%1/repository/archive").arg(id));
             if (fault.startsWith("broken")) // a file where a folder must go: unpacking fails
-                m_server.setArchiveOverride(id, tarGz({TarEntry::file("c-main/x", "1"),
+                server.setArchiveOverride(id, tarGz({TarEntry::file("c-main/x", "1"),
                                                        TarEntry::file("c-main/x/y", "2")}));
             else if (fault.startsWith("full"))
-                m_server.setArchiveOverride(
+                server.setArchiveOverride(
                     id, tarGz({TarEntry::file("b-main/noise.bin", TestArchive::noise(4 << 20))}));
             else
-                m_server.addFault(archive, LocalGitLab::Fault::httpStatus(404));
+                server.addFault(archive, LocalGitLab::Fault::httpStatus(404));
         }
         configure(address, 1, fault == "yesterday" ? 1 : noDate, {}, retries > 0 ? 1 : 0);
 #if defined(Q_OS_LINUX)
@@ -492,7 +471,7 @@ private slots:
         const QStringList before = tree(examplePath("demo"));
 
         demo.files.insert("version.txt", "2");
-        m_server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
+        server.setProjectFiles(ids.first(), demo.files, QDateTime::currentDateTime());
         run.service.download(repositoryName, {"demo"});
         QVERIFY(run.waitInstalled(2));
 
@@ -539,12 +518,12 @@ private slots:
     {
         QFETCH(QString, aside);
         QFETCH(bool, successorRegistered);
-        configure(QUrl(m_server.baseUrl().toString() + "/no-such-group"));
+        configure(QUrl(server.baseUrl().toString() + "/no-such-group"));
         const QString old = examplePath(".demo" + aside);
         const QString earlier = keptRoot() + "/2001-02-03 04.05.06 demo/notes.txt";
         const QString work = examplePath(".tidepool-work");
         const QStringList userFiles{"alpha-a1B2c3.tar.gz", "alpha-v1.2.3.tar.gz"};
-        const QString tmp = m_tempPath + '/';
+        const QString tmp = tempPath + '/';
         for (const auto &[path, text] : QList<std::pair<QString, QByteArray>>{
                  {old + "/CMakeLists.txt", "project(old)"}, {old + "/notes.txt", "mine"},
                  {old + "/examples-manifest.xml", "<old/>"}, {earlier, "earlier"},
@@ -563,7 +542,7 @@ private slots:
             Run run;
             QCOMPARE(folders(), QStringList({".tidepool-pending", "alpha-main-0", "demo"}));
             QCOMPARE(tree(work), QStringList({"beta-a1B2c3.tar.gz"}));
-            QCOMPARE(tree(m_tempPath), userFiles);
+            QCOMPARE(tree(tempPath), userFiles);
         }
         // The record of an example that is gone goes.
         QVERIFY(!QFileInfo::exists(examplePath(".tidepool-installed")));
@@ -582,21 +561,9 @@ private slots:
     }
 
 private:
-    QUrl addGroup(const QList<ProjectData> &projects, QList<qint64> *ids = nullptr)
-    {
-        const QString path = QStringLiteral("group-%1").arg(++m_groups);
-        // The group's own name differs from the name the repository is configured under.
-        const qint64 group = m_server.addGroup(path, QString("Server Name %1").arg(m_groups));
-        for (const ProjectData &each : projects) {
-            if (const qint64 id = m_server.addProject(group, each); ids)
-                ids->append(id);
-        }
-        return QUrl(m_server.baseUrl().toString() + '/' + path);
-    }
-
     void configure(const QUrl &url, quint32 days = 1, int lastCheck = noDate,
                    const QStringList &removed = {}, int restartSeconds = 0,
-                   const QString &name = repositoryName)
+                   const QString &name = ::repositoryName)
     {
         Settings settings;
         settings.updatesCheckTimeoutDays = days;
@@ -609,13 +576,6 @@ private:
                                                QDate::currentDate().addDays(-lastCheck));
         settings.save(Core::ICore::settings());
     }
-
-    LocalGitLab::Server m_server;
-    int m_groups = 0;
-    QString m_dataRoot;
-    std::unique_ptr<QTemporaryDir> m_settingsDir;
-    QTemporaryDir m_scratch;
-    QString m_tempPath;
 };
 
 QTEST_MAIN(tst_DownloadService)
