@@ -1,13 +1,9 @@
-#include <coreplugin/icore.h>
 #include <extensionsystem/pluginmanager.h>
 #include <extensionsystem/pluginspec.h>
-#include <hoststandin/hostsetup.h>
-#include <utils/qtcsettings.h>
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace ExtensionSystem;
@@ -29,7 +25,6 @@ private slots:
     void loadsInDependencyOrder();
     void refusesBrokenPlugins_data();
     void refusesBrokenPlugins();
-    void settingsFollowTheirPath();
 };
 
 void tst_PluginManager::loadsInDependencyOrder()
@@ -77,22 +72,6 @@ void tst_PluginManager::refusesBrokenPlugins()
     QVERIFY2(error.contains(library) && error.contains(reason), qPrintable(error));
     QVERIFY(PluginManager::allErrors().contains(error));
     QVERIFY(!calls().contains(id + ":initialize"));
-}
-
-void tst_PluginManager::settingsFollowTheirPath()
-{
-    QTemporaryDir dir;
-    HostStandIn::setSettingsPath(dir.filePath("a"));
-    QVERIFY(PluginManager::settings() == Core::ICore::settings());
-    Core::ICore::settings()->setValue("Tidepool/UpdatesCheckTimeoutDays", 7);
-    Core::ICore::settings()->sync();
-    const QString ini = dir.filePath("a/QtProject/QtCreator.ini");
-    QCOMPARE(QSettings(ini, QSettings::IniFormat).value("Tidepool/UpdatesCheckTimeoutDays").toInt(), 7);
-    // A new path is a new file: nothing carries over, and the old file stays.
-    HostStandIn::setSettingsPath(dir.filePath("b"));
-    QVERIFY(!Core::ICore::settings()->contains("Tidepool/UpdatesCheckTimeoutDays"));
-    QCOMPARE(Core::ICore::settings()->fileName(), dir.filePath("b/QtProject/QtCreator.ini"));
-    QVERIFY(QFileInfo::exists(ini));
 }
 
 QTEST_GUILESS_MAIN(tst_PluginManager)
